@@ -1,0 +1,27 @@
+// The settings record and the settings file "fwdl.ini" beside the executable,
+// section [settings].
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct FWDL_CFG {
+  char file[260];          // image file last used; trimmed
+  char signature[260];     // image header signature; default "VRQ"; trimmed
+  uint32_t comport;        // 1 = COM1; 0 becomes 1
+  uint32_t linewaittime;   // ms, at most 1000; traced only
+  uint32_t charwaittime;   // ms, at most 200; traced only
+  char writevpd[520];      // key `writecmd`; trimmed, "\n" appended; traced only
+  int32_t dlstartdelay;    // seconds: status wait of a packet at offset 0; default 45
+  int32_t dlnormaldelay;   // seconds: every other status wait and each "*"; default 15
+  int32_t dlretry;         // attempts per packet; default 10
+  char device[260];        // key `device` (Linux): device path that replaces COM<n>; "" = none
+};
+
+extern FWDL_CFG my_cfg;
+
+// Fills every field; never fails (defaults where the file is silent).
+void LoadSettings(FWDL_CFG* cfg);
+// Writes `file` and `comport`; true if the last write succeeded.
+bool SaveSettings(const FWDL_CFG* cfg);
+// The settings file's full path: executable's folder + "fwdl.ini", cut to fit.
+void GetSettingsPath(char* out, size_t size);

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what building and testing tarnwick needs on Debian 12, if missing.
+set -euo pipefail
+PKGS=(build-essential cmake googletest libgtest-dev libncurses-dev
+      g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick tmux socat)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  echo "installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,121 @@
+// The portable half of the serial port: the facade over the backend, the
+// console line writer and the send-then-read exchange.
+#include "serial/serial_port.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "app/trace.h"
+#include "platform/clock.h"
+
+namespace {
+
+std::atomic<SerialBackend*> g_backend{nullptr};
+
+// Serialises every port operation, so that CloseCom on the dialog thread can
+// never close the device under a read or write of the worker. Held only for
+// one operation (a wait for input is bounded by its caller), never across pauses.
+std::mutex& PortMutex() {
+  static std::mutex m;
+  return m;
+}
+
+SerialBackend& Backend() {
+  SerialBackend* b = g_backend.load(std::memory_order_acquire);
+  return b ? *b : PlatformSerialBackend();
+}
+
+}  // namespace
+
+void SetSerialBackend(SerialBackend* backend) {
+  g_backend.store(backend, std::memory_order_release);
+}
+
+bool startdom(int32_t port) {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  if (Backend().IsOpen()) return true;
+  return Backend().Open(port);
+}
+
+bool is_open() { return Backend().IsOpen(); }
+
+void WriteCom(const char* text) {
+  if (!is_open()) {
+    DbgTrace("WriteCom (!is_open)");
+    return;
+  }
+  DbgTrace("WriteCom V1.4(%s)", text);
+  uint32_t written = 0;
+  for (const char* p = text; *p; ++p) {
+    // A failed byte does not stop the line.
+    MyWriteFile(reinterpret_cast<const uint8_t*>(p), 1, &written);
+    PauseMs(10);
+  }
+  static const uint8_t kLineEnd[3] = {0x0A, 0x0A, 0x0A};
+  MyWriteFile(kLineEnd, 3, &written);
+  PauseMs(500);
+}
+
+bool MyReadFile(uint8_t* buf, uint32_t count, uint32_t* read) {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  *read = 0;
+  return Backend().Read(buf, count, read);
+}
+
+bool MyWriteFile(const uint8_t* buf, uint32_t count, uint32_t* written) {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  *written = 0;
+  return Backend().Write(buf, count, written);
+}
+
+bool SendAndProcessCmd(uint8_t* readBuf, uint32_t readCount, const uint8_t* writeBuf,
+                       uint32_t writeCount) {
+  if (!is_open()) return false;
+  if (writeBuf != nullptr && writeCount != 0) {
+    dwcomtestpoint = 1;
+    uint32_t written = 0;
+    bool ok = MyWriteFile(writeBuf, writeCount, &written);
+    dwcomtestpoint = 2;
+    if (!ok) {
+      DbgTrace("MyWriteFile return false");
+      return false;
+    }
+  }
+  if (readBuf != nullptr && readCount > 0) {
+    dwcomtestpoint = 3;
+    memset(readBuf, 0, readCount);
+    dwcomtestpoint = 4;
+    uint32_t got = 0;
+    bool ok = MyReadFile(readBuf, readCount, &got);
+    dwcomtestpoint = 5;
+    if (!ok) {
+      DbgTrace("MyReadFile return false");
+      return false;
+    }
+  }
+  return true;
+}
+
+void PurgeCom() {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  Backend().Purge();
+}
+
+void CloseCom() {
+  DbgTrace("CloseCom called");
+  std::lock_guard<std::mutex> lock(PortMutex());
+  Backend().Close();
+}
+
+bool WaitComInput(uint32_t ms) {
+  {
+    std::lock_guard<std::mutex> lock(PortMutex());
+    if (Backend().IsOpen()) return Backend().WaitInput(ms);
+  }
+  // Closed port: nothing can arrive; just let the time pass.
+  PauseMs(ms);
+  return false;
+}
+
+std::string ComOpenFailureHint() { return Backend().OpenFailureHint(); }

@@ -1,0 +1,71 @@
+// The one serial port of the process and the console line writer.
+//
+// The operations below keep one contract on every platform; the platform
+// files (serial_port_win32.cpp, serial_port_posix.cpp) supply the backend that
+// talks to the real device, and tests install a scripted one instead.
+//
+// Line settings are fixed: 115200 baud, 8N1, no flow control, DTR and RTS raised.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// What a port backend must do. Each call keeps the contract of the facade
+// function of the same role below (results, traces, dwcomtestpoint values).
+class SerialBackend {
+ public:
+  virtual ~SerialBackend() = default;
+  // Opens and configures the device for `port` (1 = COM1); startdom's steps
+  // from opening the device to applying the line settings, with their traces.
+  // On failure IsOpen() tells whether a handle was left open.
+  virtual bool Open(int32_t port) = 0;
+  virtual bool IsOpen() = 0;
+  // Returns at once with what has arrived (0..count bytes); false on a port error.
+  virtual bool Read(uint8_t* buf, uint32_t count, uint32_t* read) = 0;
+  // Writes within 500 ms; false on failure.
+  virtual bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) = 0;
+  // Discards everything queued in both directions and aborts pending I/O.
+  virtual void Purge() = 0;
+  // Sleeps until input is available or `ms` milliseconds have passed,
+  // without spinning. True if input is available.
+  virtual bool WaitInput(uint32_t ms) = 0;
+  // Closes the device; harmless when already closed.
+  virtual void Close() = 0;
+  // A sentence for the user on why the last Open failed, beyond the standard
+  // port box ("" when there is nothing to add).
+  virtual std::string OpenFailureHint() { return std::string(); }
+};
+
+// The platform's real backend (defined in the platform file).
+SerialBackend& PlatformSerialBackend();
+// Installs a backend (not owned); nullptr restores the platform's.
+void SetSerialBackend(SerialBackend* backend);
+
+// Opens and configures COM<port>. True when open and configured, or already open.
+bool startdom(int32_t port);
+// True while the port is open.
+bool is_open();
+// One console command line: the text one byte at a time 10 ms apart, then
+// 0x0A 0x0A 0x0A in one write, then a 500 ms pause. Nothing (and no pause)
+// when the port is closed.
+void WriteCom(const char* text);
+// Reads what has arrived, 0..count bytes, without waiting. The buffer is not
+// NUL-terminated. False on a port error (then *read is 0).
+bool MyReadFile(uint8_t* buf, uint32_t count, uint32_t* read);
+// Writes count bytes; true when the platform finished the request.
+bool MyWriteFile(const uint8_t* buf, uint32_t count, uint32_t* written);
+// One write, then one read into a zeroed buffer; either half skipped when its
+// buffer is null or its count 0. False when the port is closed or a half fails.
+bool SendAndProcessCmd(uint8_t* readBuf, uint32_t readCount, const uint8_t* writeBuf,
+                       uint32_t writeCount);
+// Discards everything pending in both directions.
+void PurgeCom();
+// Closes the port; harmless when already closed. Never overlaps a read or a
+// write running on another thread: it waits for that operation to end.
+void CloseCom();
+// Sleeps until input is available or `ms` milliseconds have passed (also when
+// the port is closed). The polling loops of the console and the protocol call
+// it between their turns so that they never spin. True if input is available.
+bool WaitComInput(uint32_t ms);
+// The backend's hint for the last failed startdom ("" if none).
+std::string ComOpenFailureHint();
