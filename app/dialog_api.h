@@ -19,6 +19,8 @@ enum : int { kIdOk = 1, kIdYes = 6, kIdNo = 7 };
 class DialogView {
  public:
   virtual ~DialogView() = default;
+  // The dialog's caption.
+  virtual void SetTitle(const char* text) = 0;
   // Sets the text of control `id`. Dropped once the dialog has ended.
   virtual void SetItemText(int id, const char* text) = 0;
   // Reads the text of control `id` into `buf` (at most size-1 characters).

@@ -2,6 +2,16 @@
 
 #include <cstdio>
 
+void RecordingView::SetTitle(const char* text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  title_ = text;
+}
+
+std::string RecordingView::title() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return title_;
+}
+
 void RecordingView::SetItemText(int id, const char* text) {
   std::lock_guard<std::mutex> lock(mu_);
   texts_[id] = text;

@@ -17,6 +17,7 @@ class RecordingView : public DialogView {
     unsigned type;
   };
 
+  void SetTitle(const char* text) override;
   void SetItemText(int id, const char* text) override;
   void GetItemText(int id, char* buf, size_t size) override;
   void SetProgressPos(int pos) override;
@@ -27,6 +28,7 @@ class RecordingView : public DialogView {
   void BroadcastQuit() override;
 
   // Test side.
+  std::string title() const;
   std::string text(int id) const;
   // Every text control `id` was given, in order.
   std::vector<std::string> history(int id) const;
@@ -41,6 +43,7 @@ class RecordingView : public DialogView {
 
  private:
   mutable std::mutex mu_;
+  std::string title_;
   std::map<int, std::string> texts_;
   std::map<int, std::vector<std::string>> history_;
   std::map<int, bool> enabled_;

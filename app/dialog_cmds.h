@@ -1,0 +1,15 @@
+// The main dialog's behaviour, shared by the Win32 dialog and the terminal
+// dialog: each front end turns its own events into these calls and
+// implements DialogView for the drawing.
+#pragma once
+
+#include "app/dialog_api.h"
+
+// Dialog start: g_hDlg = dlg, caption, file box from my_cfg.file, the
+// detected-version status text, Stop disabled.
+void DlgOnInit(DialogView* dlg);
+// A command by control id (the low 16 bits of the Win32 command). Returns
+// true only for a confirmed Quit; every other command returns false.
+bool DlgOnCommand(int id);
+// The close box (Win32 WM_CLOSE, Ctrl+C on the terminal). Always handled.
+bool DlgOnClose();
