@@ -16,6 +16,8 @@
 #define IDC_PERCENT 1012
 #define IDC_STATUS 1013
 #define IDC_ELAPSED 1014
+// Retry statistics of the current download sequence ("Retry Stats: (%d, %d, %d)").
+#define IDC_RETRY_STATS 1015
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
