@@ -18,8 +18,8 @@ bool OsFile::OpenRead(const char* path) {
 bool OsFile::OpenWrite(const char* path) {
   Close();
   // OPEN_ALWAYS: create if missing, otherwise keep the contents (no truncation).
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE h =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(h);
   return true;

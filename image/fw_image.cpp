@@ -89,9 +89,9 @@ uint8_t* ReadWholeFile(const char* path, uint32_t* size) {
   if (size) *size = n;
   // A size that would wrap n + slack is refused like a failed allocation,
   // never read into a short buffer.
-  uint8_t* buf = TooLargeForBuffer(size64, kWholeFileSlack)
-                     ? nullptr
-                     : new (std::nothrow) uint8_t[n + kWholeFileSlack];
+  uint8_t* buf = TooLargeForBuffer(size64, kWholeFileSlack) ? nullptr
+                                                            : new (std::nothrow)
+                                                                  uint8_t[n + kWholeFileSlack];
   if (!buf) {
     DbgTrace("\n");
     DbgTrace("Error, unable to allocate memory to read file %s\n", path);

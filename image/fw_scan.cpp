@@ -54,9 +54,10 @@ void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_S
       ++out->numHeaders;
       uint64_t end = pos + kFwFileHdrSize + dwFwLen;
       if (end > size) {
-        DbgTrace("ParseFwFile: image at offset %u (dwFwLen=%u) runs past the end of the file "
-                 "(%u bytes), file refused",
-                 static_cast<unsigned>(pos), dwFwLen, size);
+        DbgTrace(
+            "ParseFwFile: image at offset %u (dwFwLen=%u) runs past the end of the file "
+            "(%u bytes), file refused",
+            static_cast<unsigned>(pos), dwFwLen, size);
         out->truncated = true;
         out->truncatedOffset = static_cast<uint32_t>(pos);
         out->truncatedFwLen = dwFwLen;

@@ -26,7 +26,7 @@ struct FW_SCAN {
   uint32_t numHeaders;          // image headers seen, those past the 16th included
   FW_HDR_INFO hdrInfo;          // the last version record; all zero if none
   bool hasVersion;
-  uint32_t versionOffset;       // offset of the last version record
+  uint32_t versionOffset;  // offset of the last version record
   // An image whose length runs past the end of the file. Such a file is
   // refused as a whole: the scan stops there and the table is emptied.
   bool truncated;

@@ -19,12 +19,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Entry {
-  uint32_t offset;
-  uint32_t length;
-  uint8_t part;
-};
-
 Bytes Image(uint8_t part, uint32_t bodyLen, const char* sig = "VRQ") {
   Bytes b;
   AppendImage(&b, sig, part, bodyLen);
@@ -45,21 +39,23 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 // bootloader (500-byte body) at 1036.
 Bytes ExampleFile() { return Cat({Image(0x06, 1000), Version(1, 2, 3, 4), Image(0xFF, 500)}); }
 
-std::vector<Entry> Table() {
-  std::vector<Entry> t;
-  for (uint32_t i = 0; i < g_dwNumofImages; ++i)
-    t.push_back({g_FwImages[i].offset, g_FwImages[i].length, g_FwImages[i].part});
-  return t;
-}
-
-std::string Describe(const std::vector<Entry>& t) {
+// "(offset,length,part)" for each entry in use.
+std::string TableText() {
   std::string s;
   char buf[64];
-  for (const Entry& e : t) {
-    snprintf(buf, sizeof buf, "(%u,%u,0x%02X)", e.offset, e.length, e.part);
+  for (uint32_t i = 0; i < g_dwNumofImages; ++i) {
+    snprintf(buf, sizeof buf, "(%u,%u,0x%02X)", g_FwImages[i].offset, g_FwImages[i].length,
+             g_FwImages[i].part);
     s += buf;
   }
   return s;
+}
+
+std::string VersionText() {
+  char buf[32];
+  snprintf(buf, sizeof buf, "%d.%d.%d.%d", g_FwHdrInfo.major, g_FwHdrInfo.minor, g_FwHdrInfo.build,
+           g_FwHdrInfo.revision);
+  return buf;
 }
 
 std::vector<std::string> g_boxes;
@@ -81,17 +77,11 @@ class FwImageTest : public ::testing::Test {
     SetAppMessageBox(nullptr);
     my_cfg = saved_;
   }
-  // Parses `bytes` from a temporary file and returns the table.
-  std::vector<Entry> Parse(const Bytes& bytes) {
+  // Parses `bytes` from a temporary file; returns TableText().
+  std::string Parse(const Bytes& bytes) {
     TempFile f(bytes);
     ParseFwFile(f.path());
-    return Table();
-  }
-  void ExpectVersion(int a, int b, int c, int d) {
-    EXPECT_EQ(g_FwHdrInfo.major, a);
-    EXPECT_EQ(g_FwHdrInfo.minor, b);
-    EXPECT_EQ(g_FwHdrInfo.build, c);
-    EXPECT_EQ(g_FwHdrInfo.revision, d);
+    return TableText();
   }
 
   FWDL_CFG saved_;
@@ -103,17 +93,17 @@ class FwImageTest : public ::testing::Test {
 TEST_F(FwImageTest, ExampleFileLayout) {
   Bytes f = ExampleFile();
   ASSERT_EQ(f.size(), 1564u);
-  EXPECT_EQ(Bytes(f.begin(), f.begin() + 3), (Bytes{'V', 'R', 'Q'}));
-  EXPECT_EQ(f[10], 0x06);
-  EXPECT_EQ(Bytes(f.begin() + 16, f.begin() + 20), (Bytes{0x00, 0x00, 0x03, 0xE8}));
-  EXPECT_EQ(Bytes(f.begin() + 1028, f.begin() + 1036),
-            (Bytes{0x34, 0x12, 0xCD, 0xAB, 1, 2, 3, 4}));
-  EXPECT_EQ(f[1036 + 10], 0xFF);
-  EXPECT_EQ(Bytes(f.begin() + 1036 + 16, f.begin() + 1036 + 20), (Bytes{0x00, 0x00, 0x01, 0xF4}));
+  auto at = [&f](size_t off, size_t n) { return Bytes(f.begin() + off, f.begin() + off + n); };
+  EXPECT_EQ(at(0, 3), (Bytes{'V', 'R', 'Q'}));
+  EXPECT_EQ(at(10, 1), Bytes{0x06});
+  EXPECT_EQ(at(16, 4), (Bytes{0x00, 0x00, 0x03, 0xE8}));
+  EXPECT_EQ(at(1028, 8), (Bytes{0x34, 0x12, 0xCD, 0xAB, 1, 2, 3, 4}));
+  EXPECT_EQ(at(1036 + 10, 1), Bytes{0xFF});
+  EXPECT_EQ(at(1036 + 16, 4), (Bytes{0x00, 0x00, 0x01, 0xF4}));
 
-  EXPECT_EQ(Describe(Parse(f)), "(0,1028,0x06)(1036,528,0xFF)");
+  EXPECT_EQ(Parse(f), "(0,1028,0x06)(1036,528,0xFF)");
   EXPECT_EQ(g_dwTotalFileSize, 1564u);
-  ExpectVersion(1, 2, 3, 4);
+  EXPECT_EQ(VersionText(), "1.2.3.4");
   // Each entry points at its own bytes of the file.
   for (uint32_t i = 0; i < g_dwNumofImages; ++i) {
     ASSERT_NE(g_FwImages[i].data, nullptr);
@@ -125,23 +115,31 @@ struct LayoutCase {
   const char* name;
   Bytes (*build)();
   const char* table;
-  int version[4];
+  const char* version;
 };
 
 const LayoutCase kLayouts[] = {
-    {"one firmware image", [] { return Image(0x06, 100); }, "(0,128,0x06)", {0, 0, 0, 0}},
-    {"header alone, empty body", [] { return Image(0x01, 0); }, "(0,28,0x01)", {0, 0, 0, 0}},
+    {"one firmware image", [] { return Image(0x06, 100); }, "(0,128,0x06)", "0.0.0.0"},
     {"lower-case signature",
-     [] { return Cat({Image(0x06, 1000, "vrq"), Version(1, 2, 3, 4), Image(0xFF, 500, "VrQ")}); },
-     "(0,1028,0x06)(1036,528,0xFF)", {1, 2, 3, 4}},
-    {"version record before the image", [] { return Cat({Version(9, 8, 7, 6), Image(0x06, 10)}); },
-     "(8,38,0x06)", {9, 8, 7, 6}},
+     [] {
+       return Cat({Image(0x06, 1000, "vrq"), Version(1, 2, 3, 4), Image(0xFF, 500, "VrQ")});
+     },
+     "(0,1028,0x06)(1036,528,0xFF)", "1.2.3.4"},
+    {"version record before the image",
+     [] {
+       return Cat({Version(9, 8, 7, 6), Image(0x06, 10)});
+     },
+     "(8,38,0x06)", "9.8.7.6"},
     {"later of two version records wins",
-     [] { return Cat({Image(0x06, 10), Version(1, 1, 1, 1), Image(0x01, 10), Version(2, 3, 4, 5)}); },
-     "(0,38,0x06)(46,38,0x01)", {2, 3, 4, 5}},
+     [] {
+       return Cat({Image(0x06, 10), Version(1, 1, 1, 1), Image(0x01, 10), Version(2, 3, 4, 5)});
+     },
+     "(0,38,0x06)(46,38,0x01)", "2.3.4.5"},
     {"stray bytes between images are skipped",
-     [] { return Cat({Image(0x06, 20), Bytes{0x00, 'V', 'R', 0x12, 0xCD}, Image(0x01, 5)}); },
-     "(0,48,0x06)(53,33,0x01)", {0, 0, 0, 0}},
+     [] {
+       return Cat({Image(0x06, 20), Bytes{0x00, 'V', 'R', 0x12, 0xCD}, Image(0x01, 5)});
+     },
+     "(0,48,0x06)(53,33,0x01)", "0.0.0.0"},
     {"header and record inside a body are not examined",
      [] {
        Bytes inner = Cat({Version(7, 7, 7, 7), Image(0xFF, 4)});
@@ -149,30 +147,33 @@ const LayoutCase kLayouts[] = {
        std::copy(inner.begin(), inner.end(), outer.begin() + 28);
        return Cat({outer, Image(0x01, 3)});
      },
-     "(0,68,0x06)(68,31,0x01)", {0, 0, 0, 0}},
-    {"bootloader first goes last", [] { return Cat({Image(0xFF, 1), Image(0x06, 2), Image(0x01, 3)}); },
-     "(59,31,0x01)(29,30,0x06)(0,29,0xFF)", {0, 0, 0, 0}},
+     "(0,68,0x06)(68,31,0x01)", "0.0.0.0"},
+    {"bootloader first goes last",
+     [] {
+       return Cat({Image(0xFF, 1), Image(0x06, 2), Image(0x01, 3)});
+     },
+     "(59,31,0x01)(29,30,0x06)(0,29,0xFF)", "0.0.0.0"},
     {"bootloader in the middle goes last",
-     [] { return Cat({Image(0x06, 1), Image(0xFF, 2), Image(0x01, 3)}); },
-     "(0,29,0x06)(59,31,0x01)(29,30,0xFF)", {0, 0, 0, 0}},
-    {"bootloader already last stays", [] { return Cat({Image(0x06, 1), Image(0x01, 2), Image(0xFF, 3)}); },
-     "(0,29,0x06)(29,30,0x01)(59,31,0xFF)", {0, 0, 0, 0}},
-    {"only the first bootloader moves",
-     [] { return Cat({Image(0xFF, 1), Image(0xFF, 2), Image(0x06, 3)}); },
-     "(59,31,0x06)(29,30,0xFF)(0,29,0xFF)", {0, 0, 0, 0}},
-    {"empty file", [] { return Bytes{}; }, "", {0, 0, 0, 0}},
-    {"no header at all", [] { return Bytes(300, 0x56); }, "", {0, 0, 0, 0}},
-    {"version record cut by the end reads zeros", [] { return Bytes{0x34, 0x12, 0xCD, 0xAB, 5}; }, "",
-     {5, 0, 0, 0}},
+     [] {
+       return Cat({Image(0x06, 1), Image(0xFF, 2), Image(0x01, 3)});
+     },
+     "(0,29,0x06)(59,31,0x01)(29,30,0xFF)", "0.0.0.0"},
+    {"bootloader already last stays",
+     [] {
+       return Cat({Image(0x06, 1), Image(0x01, 2), Image(0xFF, 3)});
+     },
+     "(0,29,0x06)(29,30,0x01)(59,31,0xFF)", "0.0.0.0"},
+    {"empty file", [] { return Bytes{}; }, "", "0.0.0.0"},
+    {"no header at all", [] { return Bytes(300, 0x56); }, "", "0.0.0.0"},
 };
 
 TEST_F(FwImageTest, ScanLayouts) {
   for (const LayoutCase& c : kLayouts) {
     SCOPED_TRACE(c.name);
     Bytes bytes = c.build();
-    EXPECT_EQ(Describe(Parse(bytes)), c.table);
+    EXPECT_EQ(Parse(bytes), c.table);
     EXPECT_EQ(g_dwTotalFileSize, bytes.size());
-    ExpectVersion(c.version[0], c.version[1], c.version[2], c.version[3]);
+    EXPECT_EQ(VersionText(), c.version);
     FreeFwFileBuffer();
   }
 }
@@ -185,69 +186,62 @@ TEST_F(FwImageTest, TableKeepsTheFirstSixteenImages) {
   ASSERT_EQ(g_dwNumofImages, 16u);
   EXPECT_EQ(g_FwImages[15].offset, 15u * 30);
   EXPECT_EQ(g_FwImages[15].part, 15);
-  ExpectVersion(3, 3, 3, 3);  // the images past the table are still stepped over whole
+  EXPECT_EQ(VersionText(), "3.3.3.3");  // images past the table are still stepped over whole
   EXPECT_TRUE(trace_.Contains("image at offset 480 not stored"));
   EXPECT_TRUE(trace_.Contains("image at offset 510 not stored"));
 }
 
-TEST_F(FwImageTest, ParseWritesItsTrace) {
-  Parse(Image(0x06, 100));
-  const std::vector<std::string> expected = {
-      "g_dwTotalFileSize= 128", "sizeof(FW_FILE_HDR)=28 bytes", "0, 0, 0, 64",
-      "dwBytesToProcess=0",     "dwFwLen=100(0x64)",            "hdr->dstpart=0x6",
-      "g_dwTotalFileSize= 128", "g_dwNumofImages=1", "File #0: offset=0, len=128, part=0x6"};
-  EXPECT_EQ(trace_.lines(), expected);
-}
-
-TEST_F(FwImageTest, ParseResetsProgressAndBootloaderFlag) {
+// The trace lines are what field support reads; the parse also restarts the
+// progress display.
+TEST_F(FwImageTest, ParseTracesAndResetsProgress) {
   g_bBootLoaderInProgress = 1;
   g_dwBytesSent = 777;
-  g_dlStartTime = 5;
   clock_.clock().AdvanceMs(42000);
-  Parse(Image(0x06, 1));
+  Parse(Image(0x06, 100));
+  const std::vector<std::string> expected = {"g_dwTotalFileSize= 128",
+                                             "sizeof(FW_FILE_HDR)=28 bytes",
+                                             "0, 0, 0, 64",
+                                             "dwBytesToProcess=0",
+                                             "dwFwLen=100(0x64)",
+                                             "hdr->dstpart=0x6",
+                                             "g_dwTotalFileSize= 128",
+                                             "g_dwNumofImages=1",
+                                             "File #0: offset=0, len=128, part=0x6"};
+  EXPECT_EQ(trace_.lines(), expected);
   EXPECT_EQ(g_bBootLoaderInProgress.load(), 0u);
   EXPECT_EQ(g_dwBytesSent.load(), 0u);
   EXPECT_EQ(g_dlStartTime.load(), clock_.clock().NowSeconds());
 }
 
 TEST_F(FwImageTest, ReparseReplacesTheTableAndFreeClearsPointers) {
-  Parse(ExampleFile());
-  ASSERT_EQ(g_dwNumofImages, 2u);
-  Parse(Bytes(10, 0));
-  EXPECT_EQ(g_dwNumofImages, 0u);
-  ExpectVersion(0, 0, 0, 0);
+  ASSERT_EQ(Parse(ExampleFile()), "(0,1028,0x06)(1036,528,0xFF)");
+  EXPECT_EQ(Parse(Bytes(10, 0)), "");
+  EXPECT_EQ(VersionText(), "0.0.0.0");
   Parse(Image(0x06, 1));
   FreeFwFileBuffer();
   EXPECT_EQ(g_FwImages[0].data, nullptr);
 }
 
-TEST_F(FwImageTest, MissingFileGivesAnEmptyTableWithoutABox) {
-  TempFile f;
-  std::string gone = std::string(f.path()) + ".gone";
-  ParseFwFile(gone.c_str());
-  EXPECT_EQ(g_dwTotalFileSize, 0u);
-  EXPECT_EQ(g_dwNumofImages, 0u);
-  EXPECT_TRUE(g_boxes.empty());
-}
-
 // An image whose length runs past the end of the file refuses the whole file,
 // so nothing short is ever sent as if whole.
 TEST_F(FwImageTest, ImagePastTheEndRefusesTheFile) {
+  auto cut = [](Bytes b, size_t n) {
+    b.resize(b.size() - n);
+    return b;
+  };
+  Bytes wrap = Cat({Image(0x06, 0), Image(0x01, 8)});
+  wrap[16] = wrap[17] = wrap[18] = 0xFF;  // 0xFFFFFFF0 + 28 wraps to 12 in 32 bits
+  wrap[19] = 0xF0;
   struct Case {
     const char* name;
     Bytes bytes;
     const char* traced;
   } cases[] = {
-      {"body one byte short", [] { Bytes b = Image(0x06, 100); b.pop_back(); return b; }(),
-       "image at offset 0 (dwFwLen=100)"},
-      {"second image short",
-       [] { Bytes b = Cat({Image(0x06, 10), Version(1, 2, 3, 4), Image(0xFF, 50)}); b.resize(b.size() - 7); return b; }(),
+      {"body one byte short", cut(Image(0x06, 100), 1), "image at offset 0 (dwFwLen=100)"},
+      {"second image short", cut(Cat({Image(0x06, 10), Version(1, 2, 3, 4), Image(0xFF, 50)}), 7),
        "image at offset 46 (dwFwLen=50)"},
-      {"header cut by the end", [] { Bytes b = Image(0x06, 0); b.resize(18); return b; }(),
-       "image at offset 0 (dwFwLen=0)"},
-      {"length that wraps 32 bits",
-       [] { Bytes b = Cat({Image(0x06, 0), Image(0x01, 8)}); b[16] = b[17] = b[18] = 0xFF; b[19] = 0xF0; return b; }(),
-       "image at offset 0 (dwFwLen=4294967280)"},
+      {"header cut by the end", cut(Image(0x06, 0), 10), "image at offset 0 (dwFwLen=0)"},
+      {"length that wraps 32 bits", wrap, "image at offset 0 (dwFwLen=4294967280)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -336,17 +330,6 @@ TEST_F(FwImageTest, IsImageFileCases) {
   EXPECT_FALSE(IsImageFile((std::string(f.path()) + ".gone").c_str()));
 }
 
-TEST_F(FwImageTest, HeaderAndRecordTests) {
-  uint8_t buf[8] = {'v', 'r', 'q', 0, 0, 0, 0, 0};
-  EXPECT_TRUE(IsImageHeader(buf));
-  buf[1] = 0;
-  EXPECT_FALSE(IsImageHeader(buf));
-  const uint8_t rec[8] = {0x34, 0x12, 0xCD, 0xAB, 0, 0, 0, 0};
-  const uint8_t big[8] = {0xAB, 0xCD, 0x12, 0x34, 0, 0, 0, 0};
-  EXPECT_TRUE(IsVersionRecord(rec));
-  EXPECT_FALSE(IsVersionRecord(big));
-}
-
 TEST_F(FwImageTest, WholeFileOperations) {
   Bytes data(3000);
   FillBody(data.data(), static_cast<uint32_t>(data.size()), BodyKind::kRandom, 7);
@@ -387,25 +370,22 @@ TEST_F(FwImageTest, MissingFileOperations) {
   EXPECT_EQ(trace_.lines(),
             (std::vector<std::string>{"\n", "Error, unable to read file " + gone + "\n"}));
   EXPECT_EQ(ReadWholeFile(gone.c_str(), nullptr), nullptr);
+
+  ParseFwFile(gone.c_str());
+  EXPECT_EQ(g_dwTotalFileSize, 0u);
+  EXPECT_EQ(g_dwNumofImages, 0u);
+  EXPECT_TRUE(g_boxes.empty());
 }
 
 TEST(FwBuilderTest, BodiesAreDeterministic) {
-  uint8_t a[11], b[11];
-  FillBody(a, sizeof a, BodyKind::kRandom, 1);
-  FillBody(b, sizeof b, BodyKind::kRandom, 1);
-  EXPECT_EQ(memcmp(a, b, sizeof a), 0);
   // Pinned: files made from a seed must be the same on every platform and build.
   FwPrng prng(1);
   EXPECT_EQ(prng.Next(), 0x96A0F96Bu);
   EXPECT_EQ(prng.Next(), 0x12BC8390u);
-  FillBody(b, sizeof b, BodyKind::kRandom, 2);
-  EXPECT_NE(memcmp(a, b, sizeof a), 0);
-
-  Bytes body(600);
-  FillBody(body.data(), 600, BodyKind::kPattern, 0);
-  EXPECT_EQ(body[250], 250);
+  Bytes body(512);
+  FillBody(body.data(), 512, BodyKind::kPattern, 0);
   EXPECT_EQ(body[251], 0);
-  EXPECT_NE(Bytes(body.begin(), body.begin() + 256), Bytes(body.begin() + 256, body.begin() + 512));
+  EXPECT_NE(Bytes(body.begin(), body.begin() + 256), Bytes(body.begin() + 256, body.end()));
 }
 
 }  // namespace

@@ -18,12 +18,14 @@ std::string TempDir() {
   return dir;
 }
 
-TEST(TempFileTest, DirectoryEndsWithSeparator) {
+TEST(TempFileTest, DirectoryAndNamesThatDoNotFit) {
   std::string dir = TempDir();
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(dir.back(), PathSeparator());
-  char tiny[2];
-  EXPECT_FALSE(GetTempDir(tiny, sizeof tiny));
+  char tiny[8];
+  EXPECT_FALSE(GetTempDir(tiny, 2));
+  EXPECT_FALSE(CreateTempFileName(dir.c_str(), "fwdl", tiny, sizeof tiny));
+  EXPECT_STREQ(tiny, "");
 }
 
 TEST(TempFileTest, CreatesDistinctEmptyFilesAndDeletesThem) {
@@ -63,13 +65,6 @@ TEST(TempFileTest, CreatesDistinctEmptyFilesAndDeletesThem) {
     EXPECT_FALSE(ReadFileBytes(n.c_str(), &b, 0)) << n << " still exists";
     EXPECT_FALSE(DeleteFilePath(n.c_str()));
   }
-}
-
-TEST(TempFileTest, NameThatDoesNotFitCreatesNothing) {
-  std::string dir = TempDir();
-  char name[8];
-  EXPECT_FALSE(CreateTempFileName(dir.c_str(), "fwdl", name, sizeof name));
-  EXPECT_STREQ(name, "");
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ TempFile::~TempFile() {
 
 void TempFile::Write(const std::vector<uint8_t>& bytes) {
   std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << path_;
 }
 

@@ -109,9 +109,10 @@ int RunInfo(int argc, char** argv) {
     ok = false;
   }
   if (scan.truncated) {
-    printf("problem:    the image at offset %u (body %u bytes) runs past the end of the file;"
-           " the file is refused\n",
-           scan.truncatedOffset, scan.truncatedFwLen);
+    printf(
+        "problem:    the image at offset %u (body %u bytes) runs past the end of the file;"
+        " the file is refused\n",
+        scan.truncatedOffset, scan.truncatedFwLen);
     ok = false;
   } else if (scan.numHeaders > kMaxImages) {
     printf("warning:    %u image headers; only the first %u are downloaded\n", scan.numHeaders,
