@@ -16,7 +16,7 @@ namespace {
 // Keeps made files well inside the 32-bit sizes tarnwick works with.
 constexpr uint64_t kMaxFileBytes = 1ull << 30;
 
-struct ImageSpec {
+struct ImageArg {
   uint8_t part;
   uint32_t bodyLen;
   BodyKind kind;
@@ -32,7 +32,7 @@ struct MakeOptions {
   uint8_t version[4] = {0, 0, 0, 0};
   VersionAt versionAt = VersionAt::kAfter;
   uint32_t truncate = 0;
-  std::vector<ImageSpec> images;
+  std::vector<ImageArg> images;
 };
 
 // Unsigned number in decimal, or hex with 0x; false on anything else.
@@ -73,22 +73,22 @@ bool ParseSize(std::string text, uint32_t* size) {
 }
 
 // PART:SIZE[:pattern|:random=SEED]
-bool ParseImage(const std::string& text, ImageSpec* spec) {
+bool ParseImage(const std::string& text, ImageArg* arg) {
   size_t c1 = text.find(':');
   if (c1 == std::string::npos) return false;
   size_t c2 = text.find(':', c1 + 1);
   std::string size = text.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
-  if (!ParsePart(text.substr(0, c1), &spec->part) || !ParseSize(size, &spec->bodyLen)) return false;
-  spec->kind = BodyKind::kPattern;
-  spec->seed = 0;
+  if (!ParsePart(text.substr(0, c1), &arg->part) || !ParseSize(size, &arg->bodyLen)) return false;
+  arg->kind = BodyKind::kPattern;
+  arg->seed = 0;
   if (c2 == std::string::npos) return true;
   std::string body = text.substr(c2 + 1);
   if (body == "pattern") return true;
   if (body.compare(0, 7, "random=") != 0) return false;
   uint64_t seed = 0;
   if (!ParseNumber(body.substr(7), &seed) || seed > 0xFFFFFFFFull) return false;
-  spec->kind = BodyKind::kRandom;
-  spec->seed = static_cast<uint32_t>(seed);
+  arg->kind = BodyKind::kRandom;
+  arg->seed = static_cast<uint32_t>(seed);
   return true;
 }
 
@@ -109,13 +109,13 @@ bool ParseMakeArgs(int argc, char** argv, MakeOptions* o) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
     if (a == "--image" && hasValue) {
-      ImageSpec spec;
-      if (!ParseImage(argv[++i], &spec)) {
+      ImageArg arg;
+      if (!ParseImage(argv[++i], &arg)) {
         fprintf(stderr, "fwimage make: bad --image \"%s\" (PART:SIZE[:pattern|:random=SEED])\n",
                 argv[i]);
         return false;
       }
-      o->images.push_back(spec);
+      o->images.push_back(arg);
     } else if (a == "--version" && hasValue) {
       if (!ParseVersion(argv[++i], o->version)) {
         fprintf(stderr, "fwimage make: bad --version \"%s\" (A.B.C.D, each 0 to 255)\n", argv[i]);
@@ -163,7 +163,7 @@ bool ParseMakeArgs(int argc, char** argv, MakeOptions* o) {
     return false;
   }
   uint64_t total = o->hasVersion ? sizeof(FW_HDR_INFO) : 0;
-  for (const ImageSpec& s : o->images) total += kFwFileHdrSize + uint64_t{s.bodyLen};
+  for (const ImageArg& s : o->images) total += kFwFileHdrSize + uint64_t{s.bodyLen};
   if (total > kMaxFileBytes) {
     fprintf(stderr, "fwimage make: the file would exceed 1 GiB\n");
     return false;
@@ -183,7 +183,7 @@ std::vector<uint8_t> BuildFile(const MakeOptions& o) {
   };
   if (o.hasVersion && o.versionAt == VersionAt::kBefore) version();
   for (size_t i = 0; i < o.images.size(); ++i) {
-    const ImageSpec& s = o.images[i];
+    const ImageArg& s = o.images[i];
     AppendImage(&file, o.signature, s.part, s.bodyLen, s.kind, s.seed);
     if (i == 0 && o.hasVersion && o.versionAt == VersionAt::kBetween) version();
   }
