@@ -212,7 +212,9 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
           continue;
         }
         if (r < 0 && errno == EINTR) continue;
-        if (r == 0 || (r < 0 && errno != EAGAIN)) hung_up = true;
+        // A raw tty with VMIN 0 reads 0 bytes when nothing is waiting, so 0
+        // is not a hang-up here; poll reports a real one as POLLHUP.
+        if (r < 0 && errno != EAGAIN) hung_up = true;
         break;
       }
     }
