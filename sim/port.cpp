@@ -203,21 +203,24 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
     if (!watch_port) continue;
 
     const short events = fds[1].revents;
-    bool hung_up = (events & (POLLHUP | POLLERR)) != 0 && (events & POLLIN) == 0;
-    if (events & POLLIN) {
+    bool got_bytes = false;
+    bool read_failed = false;
+    if (events & (POLLIN | POLLHUP | POLLERR)) {
       for (;;) {
         const ssize_t r = read(port->fd, buffer, sizeof buffer);
         if (r > 0) {
+          got_bytes = true;
           engine->Input(buffer, static_cast<size_t>(r), MonotonicNow());
           continue;
         }
         if (r < 0 && errno == EINTR) continue;
         // A raw tty with VMIN 0 reads 0 bytes when nothing is waiting, so 0
-        // is not a hang-up here; poll reports a real one as POLLHUP.
-        if (r < 0 && errno != EAGAIN) hung_up = true;
+        // alone is no hang-up; poll flags a real one.
+        read_failed = r < 0 && errno != EAGAIN;
         break;
       }
     }
+    const bool hung_up = read_failed || ((events & (POLLHUP | POLLERR)) != 0 && !got_bytes);
     if (hung_up) hangup_until = MonotonicNow() + kHangupBackoff;
   }
 }
