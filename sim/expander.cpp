@@ -293,7 +293,7 @@ void Expander::EnterDownload(Micros now) {
   Reply("\r\ndownload mode\r\n", now, false);
 }
 
-void Expander::LeaveDownload(bool terminated, Micros now) {
+void Expander::LeaveDownload(bool terminated) {
   const std::vector<size_t> indexes = session_.EndSequence(terminated);
   mode_ = Mode::kConsole;
   assembler_.Reset();
@@ -317,7 +317,6 @@ void Expander::LeaveDownload(bool terminated, Micros now) {
                   image.part);
     Note(text);
   }
-  (void)now;
 }
 
 void Expander::DownloadByte(const InByte& in) {
@@ -329,7 +328,7 @@ void Expander::DownloadByte(const InByte& in) {
     // The bytes since the last packet line were most likely the start of
     // this console text; the console gets them back.
     const std::vector<InByte> partial = line_abandoned_ ? std::vector<InByte>() : line_bytes_;
-    LeaveDownload(false, in.read_time);
+    LeaveDownload(false);
     for (const InByte& earlier : partial) ConsoleByte(earlier);
     ConsoleByte(in);
     return;
@@ -409,7 +408,7 @@ void Expander::ProcessPacketLine(Micros now, bool answer) {
       const std::string violation = session_.CheckTerminator();
       if (!violation.empty()) Violation(now, violation);
       if (answer) SendStatus('0', 0, now);
-      LeaveDownload(true, now);
+      LeaveDownload(true);
       return;
     }
     case PacketKind::kBad:

@@ -147,7 +147,7 @@ class Expander {
   void ProcessPacketLine(Micros now, bool answer);
   void SendStatus(char digit, uint32_t ordinal, Micros now);
   void EnterDownload(Micros now);
-  void LeaveDownload(bool terminated, Micros now);
+  void LeaveDownload(bool terminated);
   void StartReboot(Micros now);
   void FinishBoot(Micros when);
   // Queues a reply; `tracked` marks its last byte as the one the host must
