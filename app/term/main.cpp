@@ -49,11 +49,19 @@ int main() {
     if (g_app) g_app->Stop();
     return 0;
   }
-  if (!g_app || !g_app->Start()) {
+  if (!g_app) {
     fprintf(stderr,
             "tarnwick: the dialog needs a terminal: run tarnwick with its input and output on a "
-            "terminal (TERM=%s)\n",
-            getenv("TERM") ? getenv("TERM") : "");
+            "terminal\n");
+    ShutdownSaveAndClose();
+    return 1;
+  }
+  if (!g_app->Start()) {
+    const char* term = getenv("TERM");
+    fprintf(stderr,
+            "tarnwick: the terminal type \"%s\" cannot show the dialog; set TERM to your "
+            "terminal's type (for example xterm-256color, screen or vt100)\n",
+            term ? term : "");
     ShutdownSaveAndClose();
     return 1;
   }

@@ -72,6 +72,14 @@ bool TermApp::Start() {
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (!screen) return false;
   set_term(screen);
+  // A terminal that cannot place the cursor (TERM=dumb) would show nothing
+  // while the dialog took the keys: refuse it.
+  const char* cup = tigetstr(const_cast<char*>("cup"));
+  if (cup == nullptr || cup == reinterpret_cast<char*>(-1)) {
+    endwin();
+    delscreen(screen);
+    return false;
+  }
   // Raw mode: Ctrl+C arrives as a key (the close box), not as SIGINT.
   raw();
   noecho();

@@ -32,10 +32,18 @@ std::string ClipColumnsLeft(const std::string& text, int columns) {
 }
 
 std::string DisplayText(const std::string& text, bool utf8) {
-  std::string out = text;
-  for (char& ch : out) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F || (c > 0x7F && !utf8)) ch = '?';
+    if (c < 0x20 || c == 0x7F) {
+      out.push_back('?');
+    } else if (c > 0x7F && !utf8) {
+      // One '?' for each character, as TextColumns counts them.
+      if (!IsUtf8Continuation(c)) out.push_back('?');
+    } else {
+      out.push_back(ch);
+    }
   }
   return out;
 }

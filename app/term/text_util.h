@@ -19,8 +19,8 @@ std::string ClipColumns(const std::string& text, int columns);
 // whose end says more than their start.
 std::string ClipColumnsLeft(const std::string& text, int columns);
 
-// A text made safe to draw: control characters become '?', and so do bytes
-// above 0x7F when the terminal is not UTF-8.
+// A text made safe to draw: control characters become '?', and so does each
+// non-ASCII character when the terminal is not UTF-8.
 std::string DisplayText(const std::string& text, bool utf8);
 
 // Breaks `text` into lines of at most `width` columns: at each "\n", and

@@ -102,7 +102,7 @@ TEST(TextUtilTest, ClipsByColumnsFromEitherEnd) {
   EXPECT_EQ(ClipColumns("a\xc3\xa9zz", 2), "a\xc3\xa9");
   EXPECT_EQ(ClipColumnsLeft("/home/user/fw", 8), "...er/fw");
   EXPECT_EQ(ClipColumnsLeft("/fw", 8), "/fw");
-  EXPECT_EQ(DisplayText("a\x01\xc3\xa9", false), "a???");
+  EXPECT_EQ(DisplayText("a\x01\xc3\xa9", false), "a??");
   EXPECT_EQ(DisplayText("a\x01\xc3\xa9", true), "a?\xc3\xa9");
 }
 
