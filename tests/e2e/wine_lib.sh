@@ -3,8 +3,9 @@
 # captured, finding and dismissing its windows, and cleanup on exit.
 #
 # The sourcing script sets nothing beforehand; afterwards it has ROOT, EXE,
-# EVIDENCE, WORK, APPDIR, DOSDEV and the functions below. Every helper that
-# waits has a time-out, and everything started here is stopped by the EXIT trap.
+# EVIDENCE, WORK, APPDIR, DOSDEV, COM1_LINK and the functions below. Every
+# helper that waits has a time-out, and everything started here is stopped by
+# the EXIT trap.
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 E2E_DIR="$ROOT/tests/e2e"
@@ -71,18 +72,26 @@ start_wine_prefix() {
   APPDIR="$WINEPREFIX/drive_c/tarnwick"
   mkdir -p "$APPDIR"
   cp "$EXE" "$APPDIR/"
+  # Wine links dosdevices/com1 to the first /dev/ttyS* at every start unless
+  # the Ports key names the device. It names $COM1_LINK, which the tests
+  # point at a pseudo-terminal or at nothing.
+  COM1_LINK="$WORK/com1"
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$COM1_LINK" /f >/dev/null 2>&1
+  wineserver -w
+  ln -sfn "$COM1_LINK" "$DOSDEV/com1"
+  com1_missing
 }
 
 # Points COM1 at nothing: opening it fails.
 com1_missing() {
-  ln -sfn "$WORK/no-such-tty" "$DOSDEV/com1"
+  ln -sfn "$WORK/no-such-tty" "$COM1_LINK"
 }
 
 # Starts the stand-in console on COM1: console_peer.py MODE (silent, version=...).
 start_peer() {
   local mode="$1"
   : >"$WORK/peer.ready"
-  python3 "$E2E_DIR/console_peer.py" "$DOSDEV/com1" "$mode" "$WORK/peer.log" \
+  python3 "$E2E_DIR/console_peer.py" "$COM1_LINK" "$mode" "$WORK/peer.log" \
     >"$WORK/peer.ready" 2>"$WORK/peer.err" &
   PEER_PID=$!
   local i
