@@ -93,6 +93,8 @@ bool DownloadWithRebooting() {
                     static_cast<int>(attempt - 1));
     }
     if (!fmdl_downloadimages(&g_FwImages[0], firmwareCount)) return false;
+    // After a stop the expander is left as it is, not rebooted.
+    if (Abandoned("fmdl_download")) return false;
 
     SetStatusText("Now rebooting %s, this will take a while, please wait...", g_szDeviceName);
     RebootExpander();
