@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Quick start: installs what is missing, builds the Linux program, starts the
+# simulated expander on a pseudo-terminal, points tarnwick at it with a sample
+# image in the file box, and starts tarnwick in this terminal.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh linux
+
+bin=build/linux/app/term
+sim=build/linux/sim/expander-sim
+fwimage=build/linux/tools/fwimage/fwimage
+work=build/try-it
+mkdir -p "$work/received"
+
+# A sample image: one 64 KiB firmware image and a version record.
+"$fwimage" make "$work/sample.bin" --version 1.02.0000.11 --image 06:65536:random=7 >/dev/null
+
+"$sim" --out "$work/received" --report "$work/sim-report.json" >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+trap 'kill $sim_pid 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  [ -s "$work/sim.out" ] && break
+  sleep 0.1
+done
+pty=$(head -n1 "$work/sim.out")
+[ -n "$pty" ] || { echo "expander-sim did not start; see $work/sim.err" >&2; exit 1; }
+
+cat >"$bin/fwdl.ini" <<INI
+[settings]
+file=$(pwd)/$work/sample.bin
+comport=1
+device=$pty
+INI
+echo "expander-sim serves $pty; its report goes to $work/sim-report.json"
+"$bin/tarnwick"
