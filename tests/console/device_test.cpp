@@ -115,13 +115,4 @@ TEST_F(DeviceTest, FactoryDefaultsWriteOneFixedLine) {
   EXPECT_EQ(elapsed(), 200 + 510 + 100 + 1200 + 1000);
 }
 
-TEST_F(DeviceTest, CommandsOnAClosedPortSendNothingButStillPause) {
-  port_.exp().Close();
-  SetFirmwareDefaults();
-  EXPECT_EQ(elapsed(), 1300);
-  RebootExpander();
-  EXPECT_EQ(elapsed(), 1300 + 800);
-  EXPECT_TRUE(port_.exp().written().empty());
-}
-
 }  // namespace

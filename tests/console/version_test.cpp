@@ -182,12 +182,4 @@ TEST_F(MinimumVersionTest, BuildNumberTakesNoPart) {
   }
 }
 
-TEST_F(MinimumVersionTest, ControlBytesBecomeCommasInPlace) {
-  char text[] = "a\r\nb\x01\x7f\xff ok";
-  FW_VERSION v = kUntouched;
-  EXPECT_EQ(IsNeededVer(text, &v), 0);
-  EXPECT_STREQ(text, "a,,b,,, ok");
-  EXPECT_TRUE(v == (FW_VERSION{0, 0, 0, 0}));
-}
-
 }  // namespace
