@@ -66,10 +66,15 @@ bool AbortSequence(const char* tmpfile) {
 
 // The version after a reboot. A query without a usable reply is asked anew,
 // up to kExtraVersionQueries more times; false if none gave a usable reply
-// or a stop came meanwhile.
+// or a stop came meanwhile. A reply that holds no version text at all (the
+// query leaves the version all zero) confirms nothing either: taking it as a
+// changed version would send the bootloader on a guess.
 bool QueryVersionAfterReboot(FW_VERSION* vernum) {
   for (int query = 0;; ++query) {
-    if (CheckFirmwareVer(vernum, kVersionWaitSeconds) != -1) return true;
+    int32_t result = CheckFirmwareVer(vernum, kVersionWaitSeconds);
+    bool noVersionText = result == 0 && vernum->major == 0 && vernum->minor == 0 &&
+                         vernum->build == 0 && vernum->revision == 0;
+    if (result != -1 && !noVersionText) return true;
     if (query >= kExtraVersionQueries) {
       DbgTrace("CheckFirmwareVer: no reply after reboot\n");
       return false;

@@ -208,6 +208,15 @@ TEST_F(DownloadTest, NoVersionReplyAfterRebootIsAskedThreeMoreTimesThenFails) {
   EXPECT_EQ(peer_.enters(), 1);
 }
 
+TEST_F(DownloadTest, ReplyWithoutVersionAfterRebootNeverSendsTheBootloader) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "(version unavailable, console busy)"};
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(peer_.queries(), 1 + 4);
+  EXPECT_EQ(trace_.Count("CheckFirmwareVer: no reply after reboot\n"), 1);
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06}));
+}
+
 TEST_F(DownloadTest, VersionReplyToALaterQueryAfterRebootCounts) {
   WriteImageFile({0x06, 0xFF});
   peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
