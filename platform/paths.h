@@ -14,3 +14,7 @@ char PathSeparator();
 
 // The part of `path` after its last separator ('/' or '\\'); `path` itself if none.
 const char* PathFileNamePart(const char* path);
+
+// True if the file system reports attributes for `path`: a file or a
+// directory (the caller tells them apart by reading it).
+bool FileExists(const char* path);

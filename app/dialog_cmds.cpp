@@ -1,0 +1,164 @@
+#include "app/dialog_cmds.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/trace.h"
+#include "app/worker.h"
+#include "config/settings.h"
+#include "console/version.h"
+#include "image/fw_image.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// printf-style into `buf`; what does not fit is cut off.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void FormatCut(char* buf, size_t size, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(buf, size, fmt, args);
+  va_end(args);
+}
+
+const char kBootloaderBusy[] = "Unable to quit, bootloader image download is in progress!";
+const char kQuitQuestion[] = "Are you sure you want to quit?";
+const char kWarning[] = "Warning";
+
+// Time for a running transfer loop to see the stop request before the port
+// is closed under it (ms).
+constexpr uint32_t kQuitGraceMs = 350;
+
+// Refuses to end the dialog while the bootloader is written: an expander
+// whose bootloader is cut off half-way may no longer start.
+bool RefuseWhileBootloader(DialogView* dlg) {
+  if (g_bBootLoaderInProgress.load() == 0) return false;
+  dlg->MessageBox(kBootloaderBusy, kWarning, kMbOk);
+  return true;
+}
+
+// The Yes/No question of Quit and the close box. The question is modal and
+// the worker goes on meanwhile, so the bootloader guard is asked again after
+// a Yes: a bootloader that started while the box was open is not cut off.
+bool ConfirmQuit(DialogView* dlg) {
+  if (dlg->MessageBox(kQuitQuestion, kWarning, kMbYesNo) != kIdYes) return false;
+  return !RefuseWhileBootloader(dlg);
+}
+
+void ResetPercent(DialogView* dlg) {
+  dlg->SetProgressPos(0);
+  dlg->SetItemText(IDC_PERCENT, "");
+}
+
+// True if `path` names an image file. Otherwise the status line says why,
+// with only the file-name part of the path, and the progress bar and
+// percentage are reset; the elapsed text is left alone.
+bool AcceptImageFile(DialogView* dlg, const char* path) {
+  bool exists = FileExists(path);
+  if (exists && IsImageFile(path)) return true;
+  const char* name = PathFileNamePart(path);
+  if (exists) {
+    SetStatusText("Error, %s is not a valid firmware image!", name);
+  } else {
+    SetStatusText("Error, file %s doesn't exist!", name);
+  }
+  ResetPercent(dlg);
+  return false;
+}
+
+void OnBrowse(DialogView* dlg) {
+  char path[sizeof my_cfg.file] = "";
+  if (!dlg->ChooseFile(path, sizeof path)) return;
+  FormatCut(my_cfg.file, sizeof my_cfg.file, "%s", path);
+  dlg->SetItemText(IDC_FILENAME, my_cfg.file);
+  if (AcceptImageFile(dlg, my_cfg.file)) {
+    dlg->SetItemText(IDC_STATUS, "");
+    ResetPercent(dlg);
+  }
+}
+
+void OnStart(DialogView* dlg) {
+  dlg->GetItemText(IDC_FILENAME, my_cfg.file, sizeof my_cfg.file);
+  if (!AcceptImageFile(dlg, my_cfg.file)) return;
+  g_dlStartTime = NowSeconds();
+  SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
+  ResetPercent(dlg);
+  dlg->SetItemText(IDC_ELAPSED, "");
+  g_bStopDl = 0;
+  // Does nothing while a worker runs; the steps above still happen.
+  StartTestThread(IDC_START);
+}
+
+bool OnQuit(DialogView* dlg) {
+  if (RefuseWhileBootloader(dlg)) return false;
+  DbgTrace("ID_QUIT: v1.1");
+  TraceTestPoints();
+  if (!ConfirmQuit(dlg)) return false;
+  g_bStopDl = 1;
+  PauseMs(kQuitGraceMs);
+  dlg->EndDialog(1);
+  CloseCom();
+  dlg->BroadcastQuit();
+  return true;
+}
+
+void OnStop(DialogView* dlg) {
+  // A stop request would end the bootloader image half-way, like Quit.
+  if (RefuseWhileBootloader(dlg)) return;
+  DbgTrace("IDC_STOP_DL clicked");
+  TraceTestPoints();
+  g_bStopDl = 1;
+  dlg->EnableItem(IDC_STOP_DL, false);
+}
+
+}  // namespace
+
+void DlgOnInit(DialogView* dlg) {
+  g_hDlg.store(dlg);
+  char title[260];
+  // The first field is a product prefix; this build has none.
+  FormatCut(title, sizeof title, "%s %s Firmware Download Utility v%s", "", g_szDeviceName,
+           g_szUtilVersion);
+  dlg->SetTitle(title);
+  dlg->SetItemText(IDC_FILENAME, my_cfg.file);
+  SetStatusText("Firmware v%d.%02d.%04d.%02d detected!", static_cast<int>(g_start_ver.major),
+                static_cast<int>(g_start_ver.minor), static_cast<int>(g_start_ver.build),
+                static_cast<int>(g_start_ver.revision));
+  dlg->EnableItem(IDC_STOP_DL, false);
+}
+
+bool DlgOnCommand(int id) {
+  DialogView* dlg = g_hDlg.load();
+  if (dlg == nullptr) return false;
+  switch (id) {
+    case IDC_BROWSE:
+      OnBrowse(dlg);
+      return false;
+    case IDC_START:
+      OnStart(dlg);
+      return false;
+    case ID_QUIT:
+      return OnQuit(dlg);
+    case IDC_STOP_DL:
+      OnStop(dlg);
+      return false;
+    default:
+      // Among them 1 (Enter) and 2 (Escape): neither key ends the dialog.
+      return false;
+  }
+}
+
+bool DlgOnClose() {
+  DialogView* dlg = g_hDlg.load();
+  if (dlg == nullptr) return true;
+  if (RefuseWhileBootloader(dlg)) return true;
+  // Neither stop request nor port close here: the port is closed at shutdown.
+  if (!ConfirmQuit(dlg)) return true;
+  dlg->EndDialog(1);
+  dlg->BroadcastQuit();
+  return true;
+}

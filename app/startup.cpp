@@ -1,0 +1,92 @@
+#include "app/startup.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "app/dialog_api.h"
+#include "app/trace.h"
+#include "config/settings.h"
+#include "console/version.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// printf-style into `buf`; what does not fit is cut off.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void FormatCut(char* buf, size_t size, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(buf, size, fmt, args);
+  va_end(args);
+}
+
+const char kErrorCaption[] = "Error";
+
+// Seconds the start-up version query waits for the console's answer.
+constexpr uint32_t kVersionTimeoutSec = 4;
+
+// The port box. The standard text is cut to 259 characters (a long settings
+// path loses its end); a backend hint, when there is one, follows after an
+// empty line and has room of its own.
+void ShowPortBox(int port) {
+  char ini[260];
+  GetSettingsPath(ini, sizeof ini);
+  char text[260];
+  FormatCut(text, sizeof text,
+           "Unable to open COM %d!\n\nCheck if another application is using COM %d\nOr\n"
+           "Modify the file %s, to specify another COM port.",
+           port, port, ini);
+  std::string hint = ComOpenFailureHint();
+  if (hint.empty()) {
+    AppMessageBox(text, kErrorCaption, kMbOk);
+    return;
+  }
+  char withHint[1024];
+  FormatCut(withHint, sizeof withHint, "%s\n\n%s", text, hint.c_str());
+  AppMessageBox(withHint, kErrorCaption, kMbOk);
+}
+
+}  // namespace
+
+void StartupLoadSettings() {
+  LoadSettings(&my_cfg);
+  // Written back at once, so the file exists after the first run and holds
+  // the corrected port number.
+  SaveSettings(&my_cfg);
+  DbgTrace("tarnwick: v2.8");
+}
+
+bool StartupOpenDevice() {
+  int port = static_cast<int>(my_cfg.comport);
+  if (!startdom(port)) {
+    ShowPortBox(port);
+    return false;
+  }
+  char text[260];
+  switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
+    case -1:
+      FormatCut(text, sizeof text,
+               "Device not found!\n\nCheck if the SAS Expander device is properly attached to "
+               "COM %d and powered up.",
+               port);
+      break;
+    case 0:
+      FormatCut(text, sizeof text, "%s%s", "Version mismatch!\n\n",
+               "This utility can only be used for firmware v0.01.0000.05 or later.");
+      break;
+    default:
+      return true;
+  }
+  AppMessageBox(text, kErrorCaption, kMbOk);
+  CloseCom();
+  return false;
+}
+
+void ShutdownSaveAndClose() {
+  DbgTrace("tarnwick: exiting, saving settings\n");
+  SaveSettings(&my_cfg);
+  CloseCom();
+}

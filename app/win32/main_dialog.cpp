@@ -1,0 +1,114 @@
+// The main dialog on Win32: a DialogView over the dialog's window, and the
+// dialog procedure that hands its events to the portable command handling.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+// The view's MessageBox member is not the Win32 macro of the same name.
+#undef MessageBox
+
+#include "app/dialog_cmds.h"
+#include "app/win32/shell.h"
+#include "platform/paths.h"
+
+namespace {
+
+// Every control is looked up through the dialog's handle on each call. The
+// worker thread calls these too: SetDlgItemTextA and the other control
+// messages are sent synchronously and served by the dialog thread's modal
+// loop. Once the dialog has ended its handle is dead, the look-ups fail and
+// the update is dropped.
+class Win32DialogView : public DialogView {
+ public:
+  void Attach(HWND hDlg) { hDlg_.store(hDlg); }
+
+  void SetTitle(const char* text) override { SetWindowTextA(hDlg_.load(), text); }
+
+  void SetItemText(int id, const char* text) override {
+    SetDlgItemTextA(hDlg_.load(), id, text);
+  }
+
+  void GetItemText(int id, char* buf, size_t size) override {
+    if (size == 0) return;
+    buf[0] = '\0';
+    GetDlgItemTextA(hDlg_.load(), id, buf, static_cast<int>(size));
+  }
+
+  void SetProgressPos(int pos) override {
+    SendDlgItemMessageA(hDlg_.load(), IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+  }
+
+  void EnableItem(int id, bool enable) override {
+    HWND item = GetDlgItem(hDlg_.load(), id);
+    if (item != nullptr) EnableWindow(item, enable ? TRUE : FALSE);
+  }
+
+  int MessageBox(const char* text, const char* caption, unsigned type) override {
+    return ::MessageBoxA(hDlg_.load(), text, caption, type == kMbYesNo ? MB_YESNO : MB_OK);
+  }
+
+  bool ChooseFile(char* path, size_t size) override {
+    return ChooseImageFile(hDlg_.load(), path, size);
+  }
+
+  void EndDialog(int result) override { ::EndDialog(hDlg_.load(), result); }
+
+  void BroadcastQuit() override {
+    if (g_uQuitMsg == 0) return;
+    // The main message loop waits for this message; should the broadcast
+    // fail, the main window still gets it directly so the program can end.
+    if (!PostMessageA(HWND_BROADCAST, g_uQuitMsg, 0, 0)) {
+      PostMessageA(g_hMainWnd, g_uQuitMsg, 0, 0);
+    }
+  }
+
+ private:
+  std::atomic<HWND> hDlg_{nullptr};
+};
+
+// Lives for the whole process: the worker may still reach it through g_hDlg
+// after the dialog has ended.
+Win32DialogView g_view;
+
+}  // namespace
+
+bool ChooseImageFile(HWND owner, char* path, size_t size) {
+  char file[MAX_PATH] = "";
+  char initialDir[MAX_PATH] = "";
+  GetExeDir(initialDir, sizeof initialDir);
+
+  OPENFILENAMEA ofn;
+  memset(&ofn, 0, sizeof ofn);
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = "All\0*.*\0Firmware Image\0*.bin\0\0";
+  ofn.nFilterIndex = 2;
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = sizeof file;
+  ofn.lpstrInitialDir = initialDir;
+  ofn.lpstrTitle = "Choose a firmware image";
+  ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  if (!GetOpenFileNameA(&ofn)) return false;
+  snprintf(path, size, "%s", file);
+  return true;
+}
+
+INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      g_view.Attach(hDlg);
+      DlgOnInit(&g_view);
+      // No initial focus is set.
+      return FALSE;
+    case WM_COMMAND:
+      return DlgOnCommand(LOWORD(wParam)) ? TRUE : FALSE;
+    case WM_CLOSE:
+      return DlgOnClose() ? TRUE : FALSE;
+    default:
+      return FALSE;
+  }
+}

@@ -1,0 +1,8 @@
+#include <sys/stat.h>
+
+#include "platform/paths.h"
+
+bool FileExists(const char* path) {
+  struct stat st;
+  return path != nullptr && stat(path, &st) == 0;
+}

@@ -1,0 +1,394 @@
+#include "app/dialog_cmds.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "app/trace.h"
+#include "app/worker.h"
+#include "config/settings.h"
+#include "console/version.h"
+#include "image/fw_image.h"
+#include "support/recording_view.h"
+#include "support/scripted_expander.h"
+#include "support/trace_capture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A recording view that notes the state of the program at the moment the
+// dialog is ended, and can start a bootloader download while a question box
+// is open (the worker runs on while the user reads it).
+class QuitView : public RecordingView {
+ public:
+  int MessageBox(const char* text, const char* caption, unsigned type) override {
+    if (type == kMbYesNo && bootloaderDuringQuestion) g_bBootLoaderInProgress = 1;
+    return RecordingView::MessageBox(text, caption, type);
+  }
+  void EndDialog(int result) override {
+    stopAtEnd = g_bStopDl.load();
+    portOpenAtEnd = is_open();
+    RecordingView::EndDialog(result);
+  }
+  bool bootloaderDuringQuestion = false;
+  uint32_t stopAtEnd = 0;
+  bool portOpenAtEnd = false;
+};
+
+class DialogCmdsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    memset(&my_cfg, 0, sizeof my_cfg);
+    strcpy(my_cfg.signature, "VRQ");
+    my_cfg.comport = 1;
+    g_start_ver = {1, 2, 3, 4};
+    g_bStopDl = 0;
+    g_bBootLoaderInProgress = 0;
+    g_dlStartTime = 0;
+    // A worker counts as running, so an accepted Start never starts a real one.
+    g_bThreadRunning = 1;
+    dir_ = fs::temp_directory_path() /
+           ("tarnwick_dlg_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    DlgOnInit(&view_);
+    trace_.Clear();
+  }
+
+  void TearDown() override {
+    g_hDlg.store(nullptr);
+    g_bThreadRunning = 0;
+    g_bBootLoaderInProgress = 0;
+    g_bStopDl = 0;
+    fs::remove_all(dir_);
+  }
+
+  std::string MakeFile(const std::string& name, const std::string& content) {
+    std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  int64_t NowMs() { return port_.clock().NowMs(); }
+
+  ScriptedPort port_;
+  TraceCapture trace_;
+  QuitView view_;
+  fs::path dir_;
+};
+
+TEST_F(DialogCmdsTest, InitShowsTitleFileAndDetectedVersion) {
+  memset(&my_cfg.file, 0, sizeof my_cfg.file);
+  strcpy(my_cfg.file, "C:\\fw\\last.bin");
+  g_start_ver = {2, 1, 17, 3};
+  QuitView view;
+  DlgOnInit(&view);
+  EXPECT_EQ(g_hDlg.load(), &view);
+  EXPECT_EQ(view.title(), " SAS Expander Firmware Download Utility v1.02.0001.78");
+  EXPECT_EQ(view.text(IDC_FILENAME), "C:\\fw\\last.bin");
+  EXPECT_EQ(view.text(IDC_STATUS), "Firmware v2.01.0017.03 detected!");
+  EXPECT_FALSE(view.enabled(IDC_STOP_DL));
+}
+
+TEST_F(DialogCmdsTest, UnknownCommandsAndDialogKeysDoNothing) {
+  for (int id : {1, 2, 0, IDC_FILENAME, IDC_PROGRESS, IDC_STATUS, 0xFFFF}) {
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(DlgOnCommand(id));
+  }
+  EXPECT_TRUE(view_.boxes().empty());
+  EXPECT_EQ(view_.endResult(), -1);
+  EXPECT_EQ(view_.history(IDC_STATUS).size(), 1u);  // only the detected-version text
+  EXPECT_TRUE(trace_.lines().empty());
+}
+
+// A refused file, by Start (typed into the file box) or by Browse (chosen):
+// the reason in the status line with the bare file name, progress bar and
+// percentage reset, the elapsed text and the stop flag left alone.
+struct Refusal {
+  const char* label;
+  int command;
+  enum { kEmpty, kMissing, kDirectory, kWrongKind } what;
+  const char* expected;  // %s = the file-name part
+};
+
+class RefusedFileTest : public DialogCmdsTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
+  const Refusal& r = GetParam();
+  std::string path;
+  std::string name;
+  switch (r.what) {
+    case Refusal::kEmpty:
+      break;
+    case Refusal::kMissing:
+      path = (dir_ / "absent.bin").string();
+      name = "absent.bin";
+      break;
+    case Refusal::kDirectory:
+      fs::create_directories(dir_ / "images.bin");
+      path = (dir_ / "images.bin").string();
+      name = "images.bin";
+      break;
+    case Refusal::kWrongKind:
+      path = MakeFile("notes.bin", "XYZ not an image");
+      name = "notes.bin";
+      break;
+  }
+  view_.SetProgressPos(40);
+  view_.SetItemText(IDC_PERCENT, "40% completed");
+  view_.SetItemText(IDC_ELAPSED, "9 seconds elapsed");
+  g_bStopDl = 1;
+  if (r.command == IDC_BROWSE) {
+    view_.NextChoice(path);
+  } else {
+    view_.SetItemText(IDC_FILENAME, path.c_str());
+  }
+
+  EXPECT_FALSE(DlgOnCommand(r.command));
+
+  char expected[300];
+  snprintf(expected, sizeof expected, r.expected, name.c_str());
+  EXPECT_EQ(view_.text(IDC_STATUS), expected);
+  EXPECT_EQ(std::string(my_cfg.file), path);
+  EXPECT_EQ(view_.text(IDC_FILENAME), path);
+  EXPECT_EQ(view_.progress(), 0);
+  EXPECT_EQ(view_.text(IDC_PERCENT), "");
+  EXPECT_EQ(view_.text(IDC_ELAPSED), "9 seconds elapsed");
+  EXPECT_EQ(g_bStopDl.load(), 1u);
+  EXPECT_EQ(g_dlStartTime.load(), 0);
+  EXPECT_TRUE(view_.boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedFileTest,
+    ::testing::Values(
+        Refusal{"StartEmpty", IDC_START, Refusal::kEmpty, "Error, file %s doesn't exist!"},
+        Refusal{"StartMissing", IDC_START, Refusal::kMissing, "Error, file %s doesn't exist!"},
+        Refusal{"StartDirectory", IDC_START, Refusal::kDirectory,
+                "Error, %s is not a valid firmware image!"},
+        Refusal{"StartWrongKind", IDC_START, Refusal::kWrongKind,
+                "Error, %s is not a valid firmware image!"},
+        Refusal{"BrowseDirectory", IDC_BROWSE, Refusal::kDirectory,
+                "Error, %s is not a valid firmware image!"},
+        Refusal{"BrowseWrongKind", IDC_BROWSE, Refusal::kWrongKind,
+                "Error, %s is not a valid firmware image!"}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
+
+TEST_F(DialogCmdsTest, StartWithImageResetsDisplayAndClearsStop) {
+  std::string path = MakeFile("good.bin", "vrq image body");  // signature in any letter case
+  view_.SetItemText(IDC_FILENAME, path.c_str());
+  view_.SetProgressPos(70);
+  view_.SetItemText(IDC_PERCENT, "70% completed");
+  view_.SetItemText(IDC_ELAPSED, "12 seconds elapsed");
+  g_bStopDl = 1;
+
+  EXPECT_FALSE(DlgOnCommand(IDC_START));
+
+  EXPECT_EQ(std::string(my_cfg.file), path);
+  EXPECT_EQ(view_.text(IDC_STATUS), "Downloading from file " + path + ", please wait...");
+  EXPECT_EQ(g_dlStartTime.load(), port_.clock().NowSeconds());
+  EXPECT_EQ(view_.progress(), 0);
+  EXPECT_EQ(view_.text(IDC_PERCENT), "");
+  EXPECT_EQ(view_.text(IDC_ELAPSED), "");
+  EXPECT_EQ(g_bStopDl.load(), 0u);
+  // The worker that was already running stays the only one.
+  EXPECT_EQ(g_bThreadRunning.load(), 1u);
+  EXPECT_FALSE(trace_.Contains("StartTestThread"));
+}
+
+// Start hands the accepted file to a real worker; against a console that
+// never answers, the download fails and the dialog is usable again.
+TEST_F(DialogCmdsTest, StartRunsTheWorkerToItsEnd) {
+  std::string path = MakeFile("fw.bin", "VRQ image");
+  view_.SetItemText(IDC_FILENAME, path.c_str());
+  g_bThreadRunning = 0;
+
+  DlgOnCommand(IDC_START);
+
+  // The worker's waits run on the virtual clock; this only waits for the thread.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (g_bThreadRunning.load() != 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_EQ(g_bThreadRunning.load(), 0u) << "worker still running";
+  while (!trace_.Has("HandleCmds ended") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_TRUE(trace_.Has("HandleCmds ended"));
+  EXPECT_EQ(trace_.Count("HandleCmds started"), 1);
+  EXPECT_EQ(view_.text(IDC_STATUS),
+            "Firmware download failed, please power cycle the system, then click the start "
+            "button to retry the download!");
+  EXPECT_TRUE(view_.enabled(IDC_START));
+  EXPECT_TRUE(view_.enabled(IDC_BROWSE));
+  EXPECT_TRUE(view_.enabled(IDC_FILENAME));
+  EXPECT_FALSE(view_.enabled(IDC_STOP_DL));
+  EXPECT_EQ(g_bStopDl.load(), 0u);
+}
+
+TEST_F(DialogCmdsTest, LongPathsAreCutNeverOverrun) {
+  const std::string tooLong(300, 'n');
+  view_.SetItemText(IDC_FILENAME, tooLong.c_str());
+  DlgOnCommand(IDC_START);
+  EXPECT_EQ(strlen(my_cfg.file), 259u);
+  EXPECT_EQ(view_.text(IDC_STATUS), ("Error, file " + tooLong).substr(0, 259));
+
+  view_.NextChoice(tooLong);
+  DlgOnCommand(IDC_BROWSE);
+  EXPECT_EQ(strlen(my_cfg.file), 259u);
+  EXPECT_EQ(view_.text(IDC_STATUS), ("Error, file " + tooLong).substr(0, 259));
+
+  // An accepted image whose path makes the downloading text too long.
+  std::string path = MakeFile(std::string(180, 'i') + ".bin", "VRQ");
+  ASSERT_GT(path.size(), 221u);  // the text would need more than 259 characters
+  view_.SetItemText(IDC_FILENAME, path.c_str());
+  DlgOnCommand(IDC_START);
+  EXPECT_EQ(view_.text(IDC_STATUS), ("Downloading from file " + path + ", please wait...").substr(0, 259));
+}
+
+TEST_F(DialogCmdsTest, BrowseCancelledChangesNothing) {
+  strcpy(my_cfg.file, "kept.bin");
+  view_.SetItemText(IDC_FILENAME, "kept.bin");
+  view_.SetItemText(IDC_STATUS, "previous status");
+  view_.CancelNextChoice();
+  EXPECT_FALSE(DlgOnCommand(IDC_BROWSE));
+  EXPECT_STREQ(my_cfg.file, "kept.bin");
+  EXPECT_EQ(view_.text(IDC_FILENAME), "kept.bin");
+  EXPECT_EQ(view_.text(IDC_STATUS), "previous status");
+}
+
+TEST_F(DialogCmdsTest, BrowseToImageClearsStatusButNotElapsed) {
+  std::string path = MakeFile("fw.bin", "VRQ....");
+  view_.SetItemText(IDC_STATUS, "Firmware download failed, ...");
+  view_.SetItemText(IDC_PERCENT, "100% completed");
+  view_.SetProgressPos(100);
+  view_.SetItemText(IDC_ELAPSED, "31 seconds elapsed");
+  view_.NextChoice(path);
+
+  EXPECT_FALSE(DlgOnCommand(IDC_BROWSE));
+
+  EXPECT_EQ(std::string(my_cfg.file), path);
+  EXPECT_EQ(view_.text(IDC_FILENAME), path);
+  EXPECT_EQ(view_.text(IDC_STATUS), "");
+  EXPECT_EQ(view_.text(IDC_PERCENT), "");
+  EXPECT_EQ(view_.progress(), 0);
+  EXPECT_EQ(view_.text(IDC_ELAPSED), "31 seconds elapsed");
+  EXPECT_FALSE(trace_.Contains("StartTestThread"));
+}
+
+TEST_F(DialogCmdsTest, QuitConfirmedStopsWaitsEndsClosesAndBroadcasts) {
+  dwTestPoint = 12;
+  dwcomtestpoint = 4;
+  view_.AnswerNextBox(kIdYes);
+  int64_t before = NowMs();
+
+  EXPECT_TRUE(DlgOnCommand(ID_QUIT));
+
+  ASSERT_EQ(view_.boxes().size(), 1u);
+  EXPECT_EQ(view_.boxes()[0].text, "Are you sure you want to quit?");
+  EXPECT_EQ(view_.boxes()[0].caption, "Warning");
+  EXPECT_EQ(view_.boxes()[0].type, static_cast<unsigned>(kMbYesNo));
+  EXPECT_TRUE(trace_.Has("ID_QUIT: v1.1"));
+  EXPECT_TRUE(trace_.Has(" dwTestPoint=12"));
+  EXPECT_TRUE(trace_.Has(" dwcomtestpoint=4"));
+  // The stop request is up before the dialog ends; the port closes after.
+  EXPECT_EQ(view_.stopAtEnd, 1u);
+  EXPECT_TRUE(view_.portOpenAtEnd);
+  EXPECT_EQ(NowMs() - before, 350);
+  EXPECT_EQ(view_.endResult(), 1);
+  EXPECT_FALSE(is_open());
+  EXPECT_EQ(view_.quitBroadcasts(), 1);
+  dwTestPoint = 0;
+  dwcomtestpoint = 0;
+}
+
+TEST_F(DialogCmdsTest, QuitAnsweredNoLeavesEverythingRunning) {
+  view_.AnswerNextBox(kIdNo);
+  int64_t before = NowMs();
+  EXPECT_FALSE(DlgOnCommand(ID_QUIT));
+  EXPECT_EQ(view_.boxes().size(), 1u);
+  EXPECT_EQ(g_bStopDl.load(), 0u);
+  EXPECT_EQ(NowMs(), before);
+  EXPECT_EQ(view_.endResult(), -1);
+  EXPECT_TRUE(is_open());
+  EXPECT_EQ(view_.quitBroadcasts(), 0);
+}
+
+TEST_F(DialogCmdsTest, CloseBoxConfirmedEndsWithoutStopWaitOrPortClose) {
+  view_.AnswerNextBox(kIdYes);
+  int64_t before = NowMs();
+  EXPECT_TRUE(DlgOnClose());
+  EXPECT_EQ(view_.boxes().size(), 1u);
+  EXPECT_EQ(view_.boxes()[0].text, "Are you sure you want to quit?");
+  EXPECT_EQ(view_.endResult(), 1);
+  EXPECT_EQ(view_.quitBroadcasts(), 1);
+  EXPECT_EQ(g_bStopDl.load(), 0u);
+  EXPECT_EQ(NowMs(), before);
+  EXPECT_TRUE(is_open());
+}
+
+TEST_F(DialogCmdsTest, CloseBoxAnsweredNoIsHandledAndChangesNothing) {
+  view_.AnswerNextBox(kIdNo);
+  EXPECT_TRUE(DlgOnClose());
+  EXPECT_EQ(view_.endResult(), -1);
+  EXPECT_EQ(view_.quitBroadcasts(), 0);
+}
+
+// While the bootloader image is written, Quit, the close box and Stop are
+// refused with a warning, and the dialog and the download go on.
+TEST_F(DialogCmdsTest, BootloaderDownloadRefusesQuitCloseAndStop) {
+  g_bBootLoaderInProgress = 1;
+  EXPECT_FALSE(DlgOnCommand(ID_QUIT));
+  EXPECT_TRUE(DlgOnClose());
+  EXPECT_FALSE(DlgOnCommand(IDC_STOP_DL));
+  ASSERT_EQ(view_.boxes().size(), 3u);
+  for (const auto& box : view_.boxes()) {
+    EXPECT_EQ(box.text, "Unable to quit, bootloader image download is in progress!");
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_EQ(box.type, static_cast<unsigned>(kMbOk));
+  }
+  EXPECT_EQ(view_.endResult(), -1);
+  EXPECT_EQ(view_.quitBroadcasts(), 0);
+  EXPECT_EQ(g_bStopDl.load(), 0u);
+  EXPECT_TRUE(is_open());
+  EXPECT_FALSE(trace_.Has("ID_QUIT: v1.1"));
+}
+
+// The question is modal; a bootloader that starts while it is open must not
+// be cut off by the Yes that follows.
+TEST_F(DialogCmdsTest, BootloaderStartedDuringQuestionRefusesTheYes) {
+  view_.bootloaderDuringQuestion = true;
+  view_.AnswerNextBox(kIdYes);
+  EXPECT_FALSE(DlgOnCommand(ID_QUIT));
+  view_.AnswerNextBox(kIdYes);
+  g_bBootLoaderInProgress = 0;
+  EXPECT_TRUE(DlgOnClose());
+
+  auto boxes = view_.boxes();
+  ASSERT_EQ(boxes.size(), 4u);
+  EXPECT_EQ(boxes[1].text, "Unable to quit, bootloader image download is in progress!");
+  EXPECT_EQ(boxes[3].text, "Unable to quit, bootloader image download is in progress!");
+  EXPECT_EQ(view_.endResult(), -1);
+  EXPECT_EQ(g_bStopDl.load(), 0u);
+  EXPECT_TRUE(is_open());
+}
+
+TEST_F(DialogCmdsTest, StopRequestsStopAndDisablesItself) {
+  view_.EnableItem(IDC_STOP_DL, true);
+  EXPECT_FALSE(DlgOnCommand(IDC_STOP_DL));
+  EXPECT_TRUE(trace_.Has("IDC_STOP_DL clicked"));
+  EXPECT_TRUE(trace_.Contains(" dwTestPoint="));
+  EXPECT_EQ(g_bStopDl.load(), 1u);
+  EXPECT_FALSE(view_.enabled(IDC_STOP_DL));
+  EXPECT_TRUE(view_.boxes().empty());
+  EXPECT_EQ(view_.endResult(), -1);
+  EXPECT_TRUE(is_open());
+}
+
+}  // namespace
