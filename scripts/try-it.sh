@@ -16,7 +16,7 @@ mkdir -p "$work/received"
 # A sample image: one 64 KiB firmware image and a version record.
 "$fwimage" make "$work/sample.bin" --version 1.02.0000.11 --image 06:65536:random=7 >/dev/null
 
-"$sim" --out "$work/received" --report "$work/sim-report.json" >"$work/sim.out" 2>"$work/sim.err" &
+"$sim" --baud 115200 --out "$work/received" --report "$work/sim-report.json" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
