@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# Benchmarks real downloads against expander-sim and prints, per image size,
+# the measured time against the ideal time of the line and the fixed pauses,
+# the throughput, tarnwick's CPU share and its peak memory; then the program's
+# own cost per packet without a line-rate limit. Every run is checked against
+# the simulator's report (images byte for byte, no protocol violation).
+#
+#   bench/run.sh            the full set (about two minutes)
+#   bench/run.sh --quick    16 KiB only, with and without the line rate
+#
+# Exit code 0 when every download succeeded and every check passed; the
+# numbers themselves never fail the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+BAUD=115200
+REBOOT_SECONDS=1
+build=build/linux
+work=build/bench
+bench=$build/bench/tarnwick-bench
+sim=$build/sim/expander-sim
+fwimage=$build/tools/fwimage/fwimage
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j2 --target tarnwick-bench expander-sim fwimage >/dev/null
+
+rm -rf "$work"
+mkdir -p "$work"
+
+# Image files: firmware of three sizes, and firmware with a bootloader for the
+# path with rebooting. The simulator runs 1.02.0000.11 and reports 1.02.0000.12
+# after a reboot, so the new firmware is confirmed on the first attempt.
+"$fwimage" make "$work/fw16k.bin" --version 1.02.0000.12 --image 06:16384:random=16 >/dev/null
+"$fwimage" make "$work/fw64k.bin" --version 1.02.0000.12 --image 06:65536:random=64 >/dev/null
+"$fwimage" make "$work/fw256k.bin" --version 1.02.0000.12 --image 06:262144:random=256 >/dev/null
+"$fwimage" make "$work/fwboot.bin" --version 1.02.0000.12 \
+  --image 06:65536:random=65 --image ff:16384:random=17 >/dev/null
+
+failures=0
+sim_pid=""
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+# Value of `key` in a tarnwick-bench result file (key=value lines).
+val() { awk -F= -v k="$2" '$1 == k { sub(/^[^=]*=/, ""); print; exit }' "$1"; }
+
+# Starts the simulator with the given extra options; sets sim_pid and pty.
+start_sim() {
+  local dir=$1
+  shift
+  "$sim" --out "$dir/received" --report "$dir/report.json" \
+    --version 1.02.0000.11 --new-version 1.02.0000.12 "$@" \
+    >"$dir/sim.out" 2>"$dir/sim.err" &
+  sim_pid=$!
+  pty=""
+  for _ in $(seq 100); do
+    pty=$(head -n1 "$dir/sim.out" 2>/dev/null || true)
+    [ -n "$pty" ] && return 0
+    sleep 0.05
+  done
+  echo "expander-sim did not start; see $dir/sim.err" >&2
+  return 1
+}
+
+stop_sim() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+
+# Compares what the simulator received with the images cut from the file, and
+# reads its verdict. Prints "ok" or what went wrong.
+check_run() {
+  local dir=$1 file=$2 result=$3
+  local n i off len got problems=""
+  n=$(val "$result" images)
+  for ((i = 0; i < n; i++)); do
+    off=$(val "$result" "image.$i.offset")
+    len=$(val "$result" "image.$i.length")
+    dd if="$file" of="$dir/expected.$i" bs=1 skip="$off" count="$len" status=none 2>/dev/null ||
+      tail -c +$((off + 1)) "$file" | head -c "$len" >"$dir/expected.$i"
+    got=$(find "$dir/received" -type f 2>/dev/null | while read -r f; do
+      cmp -s "$f" "$dir/expected.$i" && echo "$f"
+    done | head -n1)
+    [ -n "$got" ] || problems+=" image $i not received intact;"
+  done
+  if [ ! -s "$dir/report.json" ]; then
+    problems+=" no simulator report;"
+  elif grep -q '"violations": *\[ *[^] ]' "$dir/report.json"; then
+    problems+=" protocol violation reported;"
+  fi
+  if [ -z "$problems" ]; then echo ok; else echo "FAILED:$problems"; fi
+}
+
+# One download: label, image file, line rate (0: none), extra simulator options.
+run_one() {
+  local label=$1 file=$2 baud=$3
+  shift 3
+  local dir=$work/$label
+  mkdir -p "$dir/received"
+  local simargs=("$@")
+  [ "$baud" -gt 0 ] && simargs+=(--baud "$baud")
+  start_sim "$dir" "${simargs[@]}"
+  local rc=0
+  timeout 600 "$bench" --device "$pty" --file "$file" --baud "$baud" \
+    --reboot-seconds "$REBOOT_SECONDS" >"$dir/result.txt" 2>"$dir/bench.err" || rc=$?
+  stop_sim
+  local verdict
+  if [ "$rc" -ne 0 ]; then
+    verdict="FAILED: tarnwick-bench exit $rc ($(head -c 200 "$dir/bench.err"))"
+  else
+    verdict=$(check_run "$dir" "$file" "$dir/result.txt")
+  fi
+  [ "$verdict" = ok ] || failures=$((failures + 1))
+  echo "$verdict" >"$dir/verdict.txt"
+}
+
+row() {
+  local label=$1 r=$work/$1/result.txt
+  if [ ! -s "$r" ] || [ -z "$(val "$r" wall_s)" ]; then
+    printf '%-14s %s\n' "$label" "$(cat "$work/$label/verdict.txt")"
+    return
+  fi
+  awk -v label="$label" -v verdict="$(cat "$work/$label/verdict.txt")" -F= '
+    { v[$1] = $2 }
+    END {
+      printf "%-14s %8d %-6s %8.2f %8.2f %7.3f %10.0f %7.2f%% %8.1f  %s\n", label,
+        v["file_bytes"], v["path"], v["wall_s"], v["ideal_s"], v["ratio"],
+        v["throughput_Bps"], 100 * v["cpu_share"], v["rss_peak_kib"] / 1024, verdict
+    }' "$r"
+}
+
+echo "tarnwick download benchmark against expander-sim"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"\
+  "$(uname -sr), $(date -u +%Y-%m-%dT%H:%MZ)"
+echo
+
+labels=(fw16k fw64k fw256k fwboot)
+[ "$quick" -eq 1 ] && labels=(fw16k)
+for l in "${labels[@]}"; do
+  extra=()
+  [ "$l" = fwboot ] && extra=(--reboot-seconds "$REBOOT_SECONDS")
+  run_one "$l" "$work/$l.bin" "$BAUD" "${extra[@]}"
+done
+
+echo "At $BAUD baud (the simulator holds the line to 10 bits a byte):"
+printf '%-14s %8s %-6s %8s %8s %7s %10s %8s %8s  %s\n' image "bytes" path "wall s" \
+  "ideal s" ideal/m "payload/s" CPU "RSS MiB" "check"
+for l in "${labels[@]}"; do row "$l"; done
+echo
+
+nolimit=(fw256k fw256k)
+[ "$quick" -eq 1 ] && nolimit=(fw16k)
+echo "Without a line-rate limit (the program's own cost; fixed pauses still apply):"
+printf '%-14s %8s %10s %10s %12s %12s  %s\n' run packets "wall s" "pauses s" \
+  "wall/pkt us" "CPU/pkt us" check
+i=0
+for l in "${nolimit[@]}"; do
+  i=$((i + 1))
+  run_one "$l-free$i" "$work/$l.bin" 0
+  r=$work/$l-free$i/result.txt
+  if [ -s "$r" ] && [ -n "$(val "$r" wall_s)" ]; then
+    awk -v label="$l #$i" -v verdict="$(cat "$work/$l-free$i/verdict.txt")" -F= '
+      { v[$1] = $2 }
+      END {
+        printf "%-14s %8d %10.2f %10.2f %12.0f %12.1f  %s\n", label, v["packets"],
+          v["wall_s"], v["ideal_s"], v["beyond_ideal_per_packet_us"],
+          v["cpu_per_packet_us"], verdict
+      }' "$r"
+  else
+    printf '%-14s %s\n' "$l #$i" "$(cat "$work/$l-free$i/verdict.txt")"
+  fi
+done
+echo
+echo "Per-run details (key=value) are in $work/<run>/result.txt."
+if [ "$failures" -gt 0 ]; then
+  echo "$failures run(s) failed a check."
+  exit 1
+fi
+echo "All downloads succeeded; every image arrived byte for byte, no violation reported."
