@@ -24,4 +24,7 @@ void LoadSettings(FWDL_CFG* cfg);
 // Writes `file` and `comport`; true if the last write succeeded.
 bool SaveSettings(const FWDL_CFG* cfg);
 // The settings file's full path: executable's folder + "fwdl.ini", cut to fit.
+// A path longer than 259 characters is shown cut, but never read or written.
 void GetSettingsPath(char* out, size_t size);
+// Tests point the settings file elsewhere; nullptr restores the path above.
+void SetSettingsPathOverride(const char* path);

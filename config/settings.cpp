@@ -1,0 +1,133 @@
+#include "config/settings.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/trace.h"
+#include "config/profile.h"
+#include "platform/paths.h"
+
+FWDL_CFG my_cfg;
+
+namespace {
+
+constexpr char kSection[] = "settings";
+constexpr char kFileName[] = "fwdl.ini";
+constexpr char kDefaultWriteCmd[] =
+    "tavo1productdatawrite 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x";
+// Text keys are read into 260 bytes: at most 259 characters, whatever the field's size.
+constexpr size_t kTextLimit = 260;
+
+bool g_bHasOverride = false;
+std::string g_strOverride;
+
+// The settings file's whole path, uncut; false if the executable's folder is unknown.
+bool FullSettingsPath(std::string* full) {
+  if (g_bHasOverride) {
+    *full = g_strOverride;
+    return !full->empty();
+  }
+  char dir[4096];
+  if (!GetExeDir(dir, sizeof dir)) return false;
+  *full = std::string(dir) + kFileName;
+  return true;
+}
+
+// The path to read and write. A path that does not fit 259 characters is not
+// used: cut, it would name another file.
+bool UsableSettingsPath(char* out) {
+  std::string full;
+  if (!FullSettingsPath(&full) || full.size() >= kMaxPathText) return false;
+  snprintf(out, kMaxPathText, "%s", full.c_str());
+  return true;
+}
+
+void TrimSpaces(char* text) {
+  size_t len = strlen(text);
+  size_t first = 0;
+  while (first < len && text[first] == ' ') ++first;
+  while (len > first && text[len - 1] == ' ') --len;
+  memmove(text, text + first, len - first);
+  text[len - first] = '\0';
+}
+
+// Without a usable path every key reads as missing.
+void ReadText(const char* path, const char* key, const char* def, char* out) {
+  if (path)
+    ProfileGetString(path, kSection, key, def, out, kTextLimit);
+  else
+    snprintf(out, kTextLimit, "%s", def);
+}
+
+uint32_t ReadNumber(const char* path, const char* key, int32_t def) {
+  return path ? ProfileGetInt(path, kSection, key, def) : static_cast<uint32_t>(def);
+}
+
+}  // namespace
+
+void SetSettingsPathOverride(const char* path) {
+  g_bHasOverride = path != nullptr;
+  g_strOverride = path ? path : "";
+}
+
+void GetSettingsPath(char* out, size_t size) {
+  if (size == 0) return;
+  std::string full;
+  if (!FullSettingsPath(&full)) full = kFileName;
+  snprintf(out, size < kMaxPathText ? size : kMaxPathText, "%s", full.c_str());
+}
+
+void LoadSettings(FWDL_CFG* cfg) {
+  char szPath[kMaxPathText];
+  const char* path = UsableSettingsPath(szPath) ? szPath : nullptr;
+
+  ReadText(path, "file", "", cfg->file);
+  TrimSpaces(cfg->file);
+  ReadText(path, "signature", "VRQ", cfg->signature);
+  TrimSpaces(cfg->signature);
+
+  cfg->comport = ReadNumber(path, "comport", 1);
+  if (cfg->comport < 1) cfg->comport = 1;
+  DbgTrace("cfg->comport=%d", static_cast<int>(cfg->comport));
+
+  cfg->linewaittime = ReadNumber(path, "linewaittime", 1);
+  if (cfg->linewaittime > 1000) cfg->linewaittime = 1000;
+  DbgTrace("cfg->linewaittime=%d ms", static_cast<int>(cfg->linewaittime));
+
+  cfg->charwaittime = ReadNumber(path, "charwaittime", 1);
+  if (cfg->charwaittime > 200) cfg->charwaittime = 200;
+  DbgTrace("cfg->charwaittime=%d ms", static_cast<int>(cfg->charwaittime));
+
+  cfg->dlstartdelay = static_cast<int32_t>(ReadNumber(path, "dlstartdelay", 45));
+  cfg->dlnormaldelay = static_cast<int32_t>(ReadNumber(path, "dlnormaldelay", 15));
+  cfg->dlretry = static_cast<int32_t>(ReadNumber(path, "dlretry", 10));
+
+  ReadText(path, "writecmd", kDefaultWriteCmd, cfg->writevpd);
+  TrimSpaces(cfg->writevpd);
+  DbgTrace("cfg->writevpd=%s", cfg->writevpd);
+  // At most 259 characters were read, so the line feed always fits.
+  size_t len = strlen(cfg->writevpd);
+  snprintf(cfg->writevpd + len, sizeof cfg->writevpd - len, "\n");
+
+  DbgTrace("cfg->dlstartdelay=%d seconds", cfg->dlstartdelay);
+  DbgTrace("cfg->dlnormaldelay=%d seconds", cfg->dlnormaldelay);
+  DbgTrace("cfg->dlretry=%d times", cfg->dlretry);
+
+  ReadText(path, "device", "", cfg->device);
+  TrimSpaces(cfg->device);
+  if (cfg->device[0]) DbgTrace("cfg->device=%s", cfg->device);
+}
+
+bool SaveSettings(const FWDL_CFG* cfg) {
+  char szPath[kMaxPathText];
+  if (!UsableSettingsPath(szPath)) return false;
+  // The field may have been filled to the brim; never read past it.
+  char file[sizeof cfg->file];
+  snprintf(file, sizeof file, "%.*s", static_cast<int>(strnlen(cfg->file, sizeof file - 1)),
+           cfg->file);
+  ProfileWriteString(szPath, kSection, "file", file);
+  char number[16];
+  snprintf(number, sizeof number, "%d", static_cast<int32_t>(cfg->comport));
+  return ProfileWriteString(szPath, kSection, "comport", number);
+}

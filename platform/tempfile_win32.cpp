@@ -1,0 +1,43 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/trace.h"
+#include "platform/tempfile.h"
+
+bool GetTempDir(char* out, size_t size) {
+  if (size == 0) return false;
+  out[0] = '\0';
+  char dir[MAX_PATH + 1] = {0};
+  DWORD n = GetTempPathA(sizeof dir, dir);
+  if (n == 0 || n >= sizeof dir || n >= size) {
+    DbgTrace("GetTempPathA failed (%lu, error %lu)\n", static_cast<unsigned long>(n),
+             static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  memcpy(out, dir, n + 1);
+  return true;
+}
+
+bool CreateTempFileName(const char* dir, const char* prefix, char* out, size_t size) {
+  if (size == 0) return false;
+  out[0] = '\0';
+  // GetTempFileNameA writes up to MAX_PATH characters; unique number 0 makes
+  // it pick a free name and create the file empty.
+  char name[MAX_PATH + 1] = {0};
+  if (GetTempFileNameA(dir, prefix, 0, name) == 0) {
+    DbgTrace("GetTempFileNameA(%s) failed, error %lu\n", dir,
+             static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  size_t len = strlen(name);
+  if (len >= size) {
+    DeleteFileA(name);
+    return false;
+  }
+  memcpy(out, name, len + 1);
+  return true;
+}
+
+bool DeleteFilePath(const char* path) { return DeleteFileA(path) != 0; }

@@ -1,0 +1,27 @@
+// Command line of expander-sim.
+#pragma once
+#include <string>
+
+#include "sim/expander.h"
+
+namespace sim {
+
+struct Options {
+  EngineConfig engine;
+  std::string device;        // serve this serial device; "" = a new pseudo-terminal
+  std::string link;          // symlink to the pseudo-terminal, made at start, removed at exit
+  std::string report;        // JSON report written at exit; "" = none
+  int exit_after_downloads = 0;  // exit once this many sequences ended and the line went quiet; 0 = never
+  Micros timeout = 0;        // exit after this long; 0 = never
+  Micros linger = 2 * kMicrosPerSecond;  // quiet time before --exit-after-download exits
+  bool verbose = false;
+  bool help = false;
+};
+
+// Parses argv[1..argc-1]. False with *error set for an unknown option or a
+// bad value; the defaults of Options stand for everything not given.
+bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* error);
+
+std::string UsageText();
+
+}  // namespace sim

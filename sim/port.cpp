@@ -1,0 +1,228 @@
+#include "sim/port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace sim {
+namespace {
+
+// Longest single sleep of the loop: it wakes at least this often even with
+// nothing to do, which costs nothing and bounds any clock surprise.
+constexpr Micros kMaxWait = 1 * kMicrosPerSecond;
+// While no host holds the line open (a device that hung up), poll it no
+// more often than this instead of spinning on the hang-up.
+constexpr Micros kHangupBackoff = 50 * kMicrosPerMs;
+
+std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+bool MakeRaw(int fd, std::string* error) {
+  termios t;
+  if (tcgetattr(fd, &t) != 0) {
+    *error = Errno("tcgetattr");
+    return false;
+  }
+  cfmakeraw(&t);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, B115200);
+  cfsetospeed(&t, B115200);
+  if (tcsetattr(fd, TCSANOW, &t) != 0) {
+    *error = Errno("tcsetattr");
+    return false;
+  }
+  return true;
+}
+
+bool SetNonBlocking(int fd, std::string* error) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    *error = Errno("fcntl");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Micros MonotonicNow() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<Micros>(ts.tv_sec) * kMicrosPerSecond + ts.tv_nsec / 1000;
+}
+
+bool OpenPseudoTerminal(Port* port, std::string* error) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) {
+    *error = Errno("posix_openpt");
+    return false;
+  }
+  char name[256];
+  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    *error = Errno("pseudo-terminal setup");
+    close(master);
+    return false;
+  }
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (slave < 0) {
+    *error = Errno(std::string("open ") + name);
+    close(master);
+    return false;
+  }
+  if (!MakeRaw(slave, error) || !SetNonBlocking(master, error)) {
+    close(slave);
+    close(master);
+    return false;
+  }
+  port->fd = master;
+  port->held_fd = slave;
+  port->path = name;
+  return true;
+}
+
+bool OpenDevice(const std::string& path, Port* port, std::string* error) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    *error = Errno("open " + path);
+    return false;
+  }
+  if (!MakeRaw(fd, error)) {
+    close(fd);
+    return false;
+  }
+  tcflush(fd, TCIOFLUSH);
+  port->fd = fd;
+  port->held_fd = -1;
+  port->path = path;
+  return true;
+}
+
+void ClosePort(Port* port) {
+  if (port->held_fd >= 0) close(port->held_fd);
+  if (port->fd >= 0) close(port->fd);
+  port->fd = -1;
+  port->held_fd = -1;
+}
+
+bool MakeLink(const std::string& link, const std::string& target, std::string* error) {
+  struct stat st;
+  if (lstat(link.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      *error = link + " exists and is not a symlink; not replacing it";
+      return false;
+    }
+    if (unlink(link.c_str()) != 0) {
+      *error = Errno("unlink " + link);
+      return false;
+    }
+  }
+  if (symlink(target.c_str(), link.c_str()) != 0) {
+    *error = Errno("symlink " + link);
+    return false;
+  }
+  return true;
+}
+
+void RemoveLink(const std::string& link, const std::string& target) {
+  char points_to[4096];
+  const ssize_t n = readlink(link.c_str(), points_to, sizeof points_to - 1);
+  if (n < 0) return;
+  points_to[n] = '\0';
+  if (target == points_to) unlink(link.c_str());
+}
+
+ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_fd) {
+  const Micros start = MonotonicNow();
+  Micros hangup_until = 0;
+  bool write_blocked = false;
+  uint8_t buffer[4096];
+
+  for (;;) {
+    Micros now = MonotonicNow();
+    engine->Advance(now);
+
+    write_blocked = false;
+    for (;;) {
+      const size_t n = engine->DueOutput(now, buffer, sizeof buffer);
+      if (n == 0) break;
+      const ssize_t w = write(port->fd, buffer, n);
+      if (w > 0) {
+        engine->OutputWritten(static_cast<size_t>(w), MonotonicNow());
+        continue;
+      }
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0 && errno == EAGAIN) {
+        write_blocked = true;
+        break;
+      }
+      // Nobody can receive it (a device that went away): the bytes are lost
+      // on the line, as they would be on a cable with no one at the end.
+      engine->OutputWritten(n, MonotonicNow());
+    }
+
+    now = MonotonicNow();
+    if (options.timeout > 0 && now - start >= options.timeout) return ExitReason::kTimeout;
+    Micros wake = engine->NextEvent();
+    if (!write_blocked) wake = std::min(wake, engine->NextOutputTime());
+    if (options.timeout > 0) wake = std::min(wake, start + options.timeout);
+    if (options.exit_after_downloads > 0 &&
+        engine->record().counts.sequences_terminated >=
+            static_cast<uint64_t>(options.exit_after_downloads) &&
+        engine->OutputEmpty()) {
+      const Micros quiet_until = engine->last_input() + options.linger;
+      if (now >= quiet_until) return ExitReason::kDownload;
+      wake = std::min(wake, quiet_until);
+    }
+
+    const bool watch_port = now >= hangup_until;
+    if (!watch_port) wake = std::min(wake, hangup_until);
+    const Micros wait = std::max<Micros>(0, std::min(wake - now, kMaxWait));
+
+    pollfd fds[2];
+    fds[0] = {stop_fd, POLLIN, 0};
+    fds[1] = {port->fd, static_cast<short>(POLLIN | (write_blocked ? POLLOUT : 0)), 0};
+    // Round the wait up to whole milliseconds so a wake-up is never early.
+    const int timeout_ms = static_cast<int>((wait + kMicrosPerMs - 1) / kMicrosPerMs);
+    const int ready = poll(fds, watch_port ? 2 : 1, timeout_ms);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return ExitReason::kSignal;
+    }
+    if (fds[0].revents & POLLIN) return ExitReason::kSignal;
+    if (!watch_port) continue;
+
+    const short events = fds[1].revents;
+    bool got_bytes = false;
+    bool read_failed = false;
+    if (events & (POLLIN | POLLHUP | POLLERR)) {
+      for (;;) {
+        const ssize_t r = read(port->fd, buffer, sizeof buffer);
+        if (r > 0) {
+          got_bytes = true;
+          engine->Input(buffer, static_cast<size_t>(r), MonotonicNow());
+          continue;
+        }
+        if (r < 0 && errno == EINTR) continue;
+        // A raw tty with VMIN 0 reads 0 bytes when nothing is waiting, so 0
+        // alone is no hang-up; poll flags a real one.
+        read_failed = r < 0 && errno != EAGAIN;
+        break;
+      }
+    }
+    const bool hung_up = read_failed || ((events & (POLLHUP | POLLERR)) != 0 && !got_bytes);
+    if (hung_up) hangup_until = MonotonicNow() + kHangupBackoff;
+  }
+}
+
+}  // namespace sim
