@@ -15,11 +15,18 @@ std::atomic<SerialBackend*> g_backend{nullptr};
 
 // Serialises every port operation, so that CloseCom on the dialog thread can
 // never close the device under a read or write of the worker. Held only for
-// one operation (a wait for input is bounded by its caller), never across pauses.
+// one backend call (a wait for input is bounded by its caller), never across
+// the pauses of WriteCom.
 std::mutex& PortMutex() {
   static std::mutex m;
   return m;
 }
+
+// CloseCom calls waiting for the port. While one waits, WaitComInput leaves
+// the device alone: a worker polling in a tight wait-then-read loop would
+// otherwise hold the mutex nearly all the time and could keep the closer
+// out for as long as it keeps polling.
+std::atomic<int> g_closeWaiting{0};
 
 SerialBackend& Backend() {
   SerialBackend* b = g_backend.load(std::memory_order_acquire);
@@ -38,13 +45,17 @@ bool startdom(int32_t port) {
   return Backend().Open(port);
 }
 
-bool is_open() { return Backend().IsOpen(); }
+bool is_open() {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  return Backend().IsOpen();
+}
 
 void WriteCom(const char* text) {
   if (!is_open()) {
     DbgTrace("WriteCom (!is_open)");
     return;
   }
+  if (text == nullptr) text = "";
   DbgTrace("WriteCom V1.4(%s)", text);
   uint32_t written = 0;
   for (const char* p = text; *p; ++p) {
@@ -52,6 +63,7 @@ void WriteCom(const char* text) {
     MyWriteFile(reinterpret_cast<const uint8_t*>(p), 1, &written);
     PauseMs(10);
   }
+  // The console ends a line on line feeds only; three of them, never a CR.
   static const uint8_t kLineEnd[3] = {0x0A, 0x0A, 0x0A};
   MyWriteFile(kLineEnd, 3, &written);
   PauseMs(500);
@@ -104,18 +116,25 @@ void PurgeCom() {
 
 void CloseCom() {
   DbgTrace("CloseCom called");
-  std::lock_guard<std::mutex> lock(PortMutex());
-  Backend().Close();
+  g_closeWaiting.fetch_add(1);
+  {
+    std::lock_guard<std::mutex> lock(PortMutex());
+    Backend().Close();
+  }
+  g_closeWaiting.fetch_sub(1);
 }
 
 bool WaitComInput(uint32_t ms) {
-  {
+  if (g_closeWaiting.load() == 0) {
     std::lock_guard<std::mutex> lock(PortMutex());
     if (Backend().IsOpen()) return Backend().WaitInput(ms);
   }
-  // Closed port: nothing can arrive; just let the time pass.
+  // Closed or closing: nothing will arrive; just let the time pass.
   PauseMs(ms);
   return false;
 }
 
-std::string ComOpenFailureHint() { return Backend().OpenFailureHint(); }
+std::string ComOpenFailureHint() {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  return Backend().OpenFailureHint();
+}

@@ -1,20 +1,280 @@
-// Placeholder until the termios backend lands.
+// The serial port on Linux: a termios device opened non-blocking and locked
+// for this process alone.
+//
+// COM<n> maps to /dev/ttyS<n-1>; a non-empty `device` in the settings names
+// the device instead (a USB adapter, a pseudo-terminal of the simulator).
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/trace.h"
+#include "config/settings.h"
 #include "serial/serial_port.h"
 
 namespace {
-class NullBackend : public SerialBackend {
+
+// A write must be finished by then, whatever its length, as on Windows.
+const int kWriteTimeoutMs = 500;
+
+int64_t SteadyMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Milliseconds left until `deadline` (SteadyMs), 0 once it has passed.
+int MsUntil(int64_t deadline) {
+  int64_t left = deadline - SteadyMs();
+  if (left < 0) return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// Where opening failed, for the hint shown to the user.
+enum class OpenStep { kNone, kOpen, kLock };
+
+class PosixSerialPort : public SerialBackend {
  public:
-  bool Open(int32_t) override { return false; }
-  bool IsOpen() override { return false; }
-  bool Read(uint8_t*, uint32_t, uint32_t*) override { return false; }
-  bool Write(const uint8_t*, uint32_t, uint32_t*) override { return false; }
-  void Purge() override {}
-  bool WaitInput(uint32_t) override { return false; }
-  void Close() override {}
+  bool Open(int32_t port) override;
+  bool IsOpen() override { return fd_.load() >= 0; }
+  bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override;
+  bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override;
+  void Purge() override;
+  bool WaitInput(uint32_t ms) override;
+  void Close() override;
+  std::string OpenFailureHint() override;
+
+ private:
+  bool Configure(int fd);
+  // The device, blocked until every byte is queued or the deadline passes.
+  bool WriteAll(int fd, const uint8_t* buf, uint32_t count, uint32_t* written);
+
+  std::atomic<int> fd_{-1};
+  char path_[260] = "";
+  OpenStep failedStep_ = OpenStep::kNone;
+  int failedErrno_ = 0;
 };
+
+void DevicePath(int32_t port, char* out, size_t size) {
+  if (my_cfg.device[0] != '\0') {
+    snprintf(out, size, "%s", my_cfg.device);
+  } else {
+    snprintf(out, size, "/dev/ttyS%d", static_cast<int>(port) - 1);
+  }
+}
+
+bool PosixSerialPort::Open(int32_t port) {
+  failedStep_ = OpenStep::kNone;
+  failedErrno_ = 0;
+  DbgTrace("startdom--V1.4");
+  DevicePath(port, path_, sizeof path_);
+  DbgTrace("strComPort=%s", path_);
+
+  // O_NONBLOCK: neither the open (modem lines) nor any read may wait.
+  int fd = open(path_, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    failedStep_ = OpenStep::kOpen;
+    failedErrno_ = errno;
+    DbgTrace("open(%s): %s\n", path_, strerror(failedErrno_));
+    DbgTrace("hComm == INVALID_HANDLE_VALUE");
+    return false;
+  }
+  // Exclusive use: the advisory lock keeps out other programs that lock
+  // (a second tarnwick, terminal programs), TIOCEXCL every other opener
+  // without privileges.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    failedStep_ = OpenStep::kLock;
+    failedErrno_ = errno;
+    DbgTrace("flock(%s): %s\n", path_, strerror(failedErrno_));
+    DbgTrace("hComm == INVALID_HANDLE_VALUE");
+    close(fd);
+    return false;
+  }
+  ioctl(fd, TIOCEXCL);
+  fd_.store(fd);
+
+  DbgTrace("startdom--2");
+  tcflush(fd, TCIOFLUSH);
+  return Configure(fd);
+}
+
+bool PosixSerialPort::Configure(int fd) {
+  DbgTrace("CBR_115200=%d", 115200);
+  termios tio;
+  if (tcgetattr(fd, &tio) != 0) {
+    DbgTrace("tcgetattr(%s): %s\n", path_, strerror(errno));
+    DbgTrace("Couldn't set the dcb for the serial port: SetCommState");
+    return false;
+  }
+  // Raw 8N1: no echo, no line editing, no CR/LF translation, no flow control,
+  // every byte value passed through.
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  cfsetispeed(&tio, B115200);
+  cfsetospeed(&tio, B115200);
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    DbgTrace("tcsetattr(%s): %s\n", path_, strerror(errno));
+    DbgTrace("Couldn't set the dcb for the serial port: SetCommState");
+    return false;
+  }
+  // The expander's console wants DTR and RTS up. Pseudo-terminals and some
+  // adapters have no modem lines; that is no reason to refuse the port.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+    DbgTrace("TIOCMBIS(%s): %s\n", path_, strerror(errno));
+  }
+  DbgTrace("startdom v2.3--OK");
+  return true;
+}
+
+bool PosixSerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
+  *read = 0;
+  dwcomtestpoint = 101;
+  dwcomtestpoint = 102;
+  dwcomtestpoint = 103;
+  int fd = fd_.load();
+  ssize_t n;
+  do {
+    n = ::read(fd, buf, count);
+  } while (n < 0 && errno == EINTR);
+  bool result = true;
+  if (n > 0) {
+    *read = static_cast<uint32_t>(n);
+  } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+    dwcomtestpoint = 104;
+    DbgTrace("read(%s): %s\n", path_, strerror(errno));
+    DbgTrace("Error in communicatons--read 1\n");
+    result = false;
+  }
+  dwcomtestpoint = 109;
+  dwcomtestpoint = 110;
+  return result;
+}
+
+bool PosixSerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* written) {
+  *written = 0;
+  dwcomtestpoint = 210;
+  dwcomtestpoint = 211;
+  bool result = WriteAll(fd_.load(), buf, count, written);
+  dwcomtestpoint = 216;
+  dwcomtestpoint = 217;
+  return result;
+}
+
+bool PosixSerialPort::WriteAll(int fd, const uint8_t* buf, uint32_t count,
+                               uint32_t* written) {
+  const int64_t deadline = SteadyMs() + kWriteTimeoutMs;
+  bool waited = false;
+  while (*written < count) {
+    ssize_t n = ::write(fd, buf + *written, count - *written);
+    if (n > 0) {
+      *written += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      int err = errno;
+      DbgTrace("write(%s): %s\n", path_, strerror(err));
+      if (!waited) {
+        dwcomtestpoint = 213;
+        DbgTrace("Error in communicatons--write 1\n");
+      } else {
+        dwcomtestpoint = 215;
+        DbgTrace("Error in communicatons--write 2\n");
+      }
+      return false;
+    }
+    // The output queue is full: wait for room, up to the write's deadline.
+    if (!waited) {
+      waited = true;
+      dwcomtestpoint = 213;
+      dwcomtestpoint = 214;
+    }
+    if (MsUntil(deadline) == 0) {
+      dwcomtestpoint = 215;
+      DbgTrace("write(%s): %u of %u bytes within %d ms\n", path_, *written, count,
+               kWriteTimeoutMs);
+      DbgTrace("Error in communicatons--write 2\n");
+      return false;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    poll(&p, 1, MsUntil(deadline));
+  }
+  return true;
+}
+
+void PosixSerialPort::Purge() {
+  int fd = fd_.load();
+  if (fd >= 0) tcflush(fd, TCIOFLUSH);
+}
+
+bool PosixSerialPort::WaitInput(uint32_t ms) {
+  int fd = fd_.load();
+  const int64_t deadline = SteadyMs() + ms;
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  do {
+    r = poll(&p, 1, MsUntil(deadline));
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0) return false;
+  if (!(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return (p.revents & POLLIN) != 0;
+  int queued = 0;
+  if (ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) return true;
+  // Hung up (the other end of a pseudo-terminal closed, an adapter unplugged):
+  // poll reports that at once on every call, readable or not, so sleep out
+  // the bound rather than let the caller's loop spin.
+  poll(nullptr, 0, MsUntil(deadline));
+  return false;
+}
+
+void PosixSerialPort::Close() {
+  int fd = fd_.exchange(-1);
+  if (fd < 0) return;
+  // Dropping queued output first keeps close() from waiting for it to drain.
+  tcflush(fd, TCIOFLUSH);
+  ioctl(fd, TIOCNXCL);
+  close(fd);
+}
+
+std::string PosixSerialPort::OpenFailureHint() {
+  char text[520];
+  text[0] = '\0';
+  if (failedStep_ == OpenStep::kNone) return std::string();
+  if (failedErrno_ == EACCES || failedErrno_ == EPERM) {
+    snprintf(text, sizeof text,
+             "You have no permission to use %s. Add your user to the dialout group "
+             "(sudo usermod -aG dialout $USER), then log in again.",
+             path_);
+  } else if (failedErrno_ == EBUSY || failedErrno_ == EWOULDBLOCK) {
+    snprintf(text, sizeof text, "%s is in use by another program.", path_);
+  } else if (failedErrno_ == ENOENT || failedErrno_ == ENXIO || failedErrno_ == ENODEV) {
+    snprintf(text, sizeof text,
+             "There is no serial device %s. Name the right one with the device key "
+             "of fwdl.ini (for example device=/dev/ttyUSB0).",
+             path_);
+  } else {
+    snprintf(text, sizeof text, "%s cannot be opened: %s.", path_, strerror(failedErrno_));
+  }
+  return std::string(text);
+}
+
 }  // namespace
 
 SerialBackend& PlatformSerialBackend() {
-  static NullBackend b;
-  return b;
+  static PosixSerialPort port;
+  return port;
 }

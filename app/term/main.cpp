@@ -1,6 +1,72 @@
+// tarnwick on Linux: the start-up steps, the dialog in the terminal, and the
+// shutdown steps. No arguments; the settings file fwdl.ini beside the
+// executable says which serial device to use.
+#include <unistd.h>
+
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
+
+#include "app/dialog_api.h"
+#include "app/startup.h"
+#include "app/term/message_box.h"
+#include "app/term/term_app.h"
+#include "app/term/term_view.h"
+
+namespace {
+
+// Both live until the process ends: a download worker that is still
+// running when the dialog ends keeps writing into the view (its updates are
+// dropped, but the object must exist).
+TermView* g_view = nullptr;
+TermApp* g_app = nullptr;
+
+// Without a terminal the boxes become lines on standard error.
+int PlainMessageBox(const char* text, const char* caption, unsigned type) {
+  fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+  return MessageBoxModel::DefaultAnswer(type);
+}
+
+int TermMessageBox(const char* text, const char* caption, unsigned type) {
+  return g_view->RequestMessageBox(text, caption, type);
+}
+
+}  // namespace
 
 int main() {
-  fprintf(stderr, "tarnwick: terminal front end not built yet\n");
-  return 1;
+  setlocale(LC_ALL, "");
+  const bool onTerminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+  g_view = new TermView();
+  if (onTerminal && g_view->ok()) {
+    g_app = new TermApp(g_view);
+    SetAppMessageBox(TermMessageBox);
+  } else {
+    SetAppMessageBox(PlainMessageBox);
+  }
+
+  StartupLoadSettings();
+  if (!StartupOpenDevice()) {
+    if (g_app) g_app->Stop();
+    return 0;
+  }
+  if (!g_app) {
+    fprintf(stderr,
+            "tarnwick: the dialog needs a terminal: run tarnwick with its input and output on a "
+            "terminal\n");
+    ShutdownSaveAndClose();
+    return 1;
+  }
+  if (!g_app->Start()) {
+    const char* term = getenv("TERM");
+    fprintf(stderr,
+            "tarnwick: the terminal type \"%s\" cannot show the dialog; set TERM to your "
+            "terminal's type (for example xterm-256color, screen or vt100)\n",
+            term ? term : "");
+    ShutdownSaveAndClose();
+    return 1;
+  }
+  g_app->RunDialog();
+  g_app->Stop();
+  ShutdownSaveAndClose();
+  return 0;
 }

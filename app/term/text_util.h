@@ -1,0 +1,29 @@
+// Text measuring and wrapping for the terminal dialog. Texts are UTF-8 when
+// the terminal's locale is, else plain bytes; every character takes one
+// column (the dialog's own texts are ASCII, paths rarely hold wide characters).
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// True for the bytes that continue a UTF-8 character.
+inline bool IsUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Columns `text` takes on the screen.
+int TextColumns(const std::string& text);
+
+// The first `columns` columns of `text`, never splitting a character.
+std::string ClipColumns(const std::string& text, int columns);
+
+// The last `columns` columns of `text`, marked with "..." when cut: for paths,
+// whose end says more than their start.
+std::string ClipColumnsLeft(const std::string& text, int columns);
+
+// A text made safe to draw: control characters become '?', and so does each
+// non-ASCII character when the terminal is not UTF-8.
+std::string DisplayText(const std::string& text, bool utf8);
+
+// Breaks `text` into lines of at most `width` columns: at each "\n", and
+// otherwise at the last blank that fits (a word longer than the width is
+// split). At most `maxLines` lines; an empty text gives no line.
+std::vector<std::string> WrapText(const std::string& text, int width, int maxLines);

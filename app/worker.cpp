@@ -1,0 +1,80 @@
+// The download worker: one thread per accepted Start, running the whole
+// download procedure with the file controls locked.
+#include "app/worker.h"
+
+#include "app/dialog_api.h"
+#include "app/resource.h"
+#include "app/trace.h"
+#include "config/settings.h"
+#include "console/device.h"
+#include "console/version.h"
+#include "download/download.h"
+#include "platform/thread.h"
+
+std::atomic<uint32_t> g_bThreadRunning{0};
+
+namespace {
+
+void EnableStop(bool enable) {
+  if (DialogView* dlg = g_hDlg.load()) dlg->EnableItem(IDC_STOP_DL, enable);
+}
+
+}  // namespace
+
+void StartTestThread(uint16_t cmdid) {
+  // Only the dialog thread starts workers; the exchange also keeps a second
+  // caller out should that ever change.
+  if (g_bThreadRunning.exchange(1) != 0) return;
+  DbgTrace("StartTestThread called");
+  if (!StartDetachedThread(&HandleCmds, cmdid)) {
+    // Nothing runs, so nothing would ever clear the flag: clear it here so a
+    // later Start can try again. The controls were never locked.
+    g_bThreadRunning = 0;
+    DbgTrace("StartTestThread: unable to create the worker thread\n");
+    SetStatusText("Unable to start the download, please try again!");
+  }
+}
+
+uint32_t HandleCmds(uint32_t cmdid) {
+  DbgTrace("HandleCmds started");
+  EnableDlgControls(false);
+  EnableStop(true);
+  DbgTrace("cmdid=%d", static_cast<int>(cmdid));
+
+  if (cmdid == IDC_START) {
+    bool bret = fmdl_download(my_cfg.file);
+    if (bret) {
+      DbgTrace("bret true: finished successfully");
+      SetStatusText("Firmware download finished successfully.");
+      if (NeedToSetFactoryDefVer()) {
+        SetStatusText("Setting firmware defaults, please wait...");
+        SetFirmwareDefaults();
+      }
+      SetStatusText(
+          "Firmware download finished successfully.\nPlease power cycle the system for the "
+          "new firmware to take effect.");
+    } else {
+      DbgTrace("after start_fmdl_download=false");
+      SetStatusText(
+          "Firmware download failed, please power cycle the system, then click the start "
+          "button to retry the download!");
+    }
+    g_bStopDl = 0;
+  }
+
+  EnableDlgControls(true);
+  EnableStop(false);
+  g_bThreadRunning = 0;
+  DbgTrace("HandleCmds ended");
+  return 1;
+}
+
+bool NeedToSetFactoryDefVer() {
+  // Each field on its own, not a version order: 2.01 still needs defaults.
+  if (g_start_ver.major >= 1 && g_start_ver.minor >= 2) {
+    DbgTrace("NeedToSetFactoryDefVer=0");
+    return false;
+  }
+  DbgTrace("NeedToSetFactoryDefVer=1");
+  return true;
+}

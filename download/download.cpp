@@ -1,0 +1,229 @@
+// The whole download of one image file: console check, parse, then either
+// one download sequence over every image, or firmware first, a reboot and a
+// confirmed version change, then the bootloader.
+#include "download/download.h"
+
+#include "app/dialog_api.h"
+#include "app/trace.h"
+#include "console/device.h"
+#include "console/version.h"
+#include "platform/clock.h"
+#include "platform/tempfile.h"
+#include "protocol/single_image.h"
+#include "protocol/transfer.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// Seconds to wait for the console prompt, at the start and after a reboot.
+constexpr uint32_t kConsoleWaitSeconds = 75;
+// Seconds the console has to answer a version query.
+constexpr uint32_t kVersionWaitSeconds = 4;
+// Further version queries after a reboot when a query gets no usable reply.
+constexpr int kExtraVersionQueries = 3;
+constexpr uint32_t kPauseBetweenImagesMs = 160;
+
+// A stop request, or the port closed under the download (Quit), ends the
+// procedure as failed whatever the last step returned.
+bool Abandoned(const char* where) {
+  if (IsDlStopped()) {
+    DbgTrace("%s: stop requested\n", where);
+    return true;
+  }
+  if (!is_open()) {
+    DbgTrace("%s: port closed\n", where);
+    return true;
+  }
+  return false;
+}
+
+bool SameVersion(const FW_VERSION& a, const FW_VERSION& b) {
+  return a.major == b.major && a.minor == b.minor && a.build == b.build &&
+         a.revision == b.revision;
+}
+
+bool FileVersionIs(const FW_VERSION& v) {
+  return g_FwHdrInfo.major == v.major && g_FwHdrInfo.minor == v.minor &&
+         g_FwHdrInfo.build == v.build && g_FwHdrInfo.revision == v.revision;
+}
+
+const FW_IMAGE* FindPart(uint8_t part) {
+  for (uint32_t i = 0; i < g_dwNumofImages; ++i) {
+    if (g_FwImages[i].part == part) return &g_FwImages[i];
+  }
+  return nullptr;
+}
+
+// Ends a download sequence after a failed image: leaves download mode,
+// removes the image's temporary file (if one was made) and clears the
+// bootloader flag. Always false.
+bool AbortSequence(const char* tmpfile) {
+  exitdownloadmode();
+  if (tmpfile != nullptr && tmpfile[0] != '\0') DeleteFilePath(tmpfile);
+  g_bBootLoaderInProgress = 0;
+  return false;
+}
+
+// The version after a reboot. A query without a usable reply is asked anew,
+// up to kExtraVersionQueries more times; false if none gave a usable reply
+// or a stop came meanwhile. A reply that holds no version text at all (the
+// query leaves the version all zero) confirms nothing either: taking it as a
+// changed version would send the bootloader on a guess.
+bool QueryVersionAfterReboot(FW_VERSION* vernum) {
+  for (int query = 0;; ++query) {
+    int32_t result = CheckFirmwareVer(vernum, kVersionWaitSeconds);
+    bool noVersionText = result == 0 && vernum->major == 0 && vernum->minor == 0 &&
+                         vernum->build == 0 && vernum->revision == 0;
+    if (result != -1 && !noVersionText) return true;
+    if (query >= kExtraVersionQueries) {
+      DbgTrace("CheckFirmwareVer: no reply after reboot\n");
+      return false;
+    }
+    if (Abandoned("CheckFirmwareVer")) return false;
+    DbgTrace("CheckFirmwareVer: no reply, asking again(#%d)\n", query + 1);
+  }
+}
+
+// Firmware images, reboot, version check, bootloader. The loop sends the
+// firmware again for as long as the version after the reboot is unchanged.
+bool DownloadWithRebooting() {
+  DbgTrace("fmdl_download: with rebooting");
+  const uint32_t firmwareCount = g_dwNumofImages - 1;
+  for (uint32_t attempt = 1;; ++attempt) {
+    g_dwBytesSent = 0;
+    if (attempt == 1) {
+      SetStatusText("Downloading firmware image, please wait...");
+    } else {
+      SetStatusText("Downloading firmware image(retry #%d), please wait...",
+                    static_cast<int>(attempt - 1));
+    }
+    if (!fmdl_downloadimages(&g_FwImages[0], firmwareCount)) return false;
+    // After a stop the expander is left as it is, not rebooted.
+    if (Abandoned("fmdl_download")) return false;
+
+    SetStatusText("Now rebooting %s, this will take a while, please wait...", g_szDeviceName);
+    RebootExpander();
+    bool up = IsSysUpAndRunning(kConsoleWaitSeconds);
+    SetStatusText("%s", "");
+    if (!up) {
+      DbgTrace("fmdl_download: no answer after reboot\n");
+      return false;
+    }
+    if (Abandoned("fmdl_download")) return false;
+
+    FW_VERSION vernum = {0, 0, 0, 0};
+    if (!QueryVersionAfterReboot(&vernum)) return false;
+    // The new firmware counts as running only when the version changed from
+    // the one that ran before; the file's own version is not consulted.
+    if (SameVersion(vernum, g_start_ver)) {
+      DbgTrace("CheckFirmwareVer: still previous version");
+      SetStatusText("Retrying firmware download, please wait...");
+      continue;
+    }
+    DbgTrace("CheckFirmwareVer=%d.%d.%d.%d", static_cast<int>(vernum.major),
+             static_cast<int>(vernum.minor), static_cast<int>(vernum.build),
+             static_cast<int>(vernum.revision));
+    if (Abandoned("fmdl_download")) return false;
+
+    SetStatusText("Downloading bootloader image, do not power cycle the %s, please wait...",
+                  g_szDeviceName);
+    g_bBootLoaderInProgress = 1;
+    bool ok = fmdl_downloadimages(&g_FwImages[g_dwNumofImages - 1], 1);
+    g_bBootLoaderInProgress = 0;
+    if (!ok) DbgTrace("fmdl_download: bootloader image download failed\n");
+    return ok;
+  }
+}
+
+}  // namespace
+
+bool fmdl_download(const char* path) {
+  SetStatusText("Checking %s status, please wait...", g_szDeviceName);
+  bool up = IsSysUpAndRunning(kConsoleWaitSeconds);
+  SetStatusText("%s", "");
+  if (!up) return false;
+  if (Abandoned("fmdl_download")) return false;
+
+  // Refreshes the version that runs before anything is written; the factory
+  // defaults decision after the download reads it.
+  CheckFirmwareVer(&g_start_ver, kVersionWaitSeconds);
+  ParseFwFile(path);
+  DbgTrace("fw header info=v.%d.%d.%d.%d", g_FwHdrInfo.major, g_FwHdrInfo.minor,
+           g_FwHdrInfo.build, g_FwHdrInfo.revision);
+  DbgTrace("g_start_ver=v.%d.%d.%d.%d", static_cast<int>(g_start_ver.major),
+           static_cast<int>(g_start_ver.minor), static_cast<int>(g_start_ver.build),
+           static_cast<int>(g_start_ver.revision));
+  if (FileVersionIs(g_start_ver)) {
+    DbgTrace("Same firmware version detected on %s, no need to download image!",
+             g_szDeviceName);
+  }
+
+  const FW_IMAGE* firmware = FindPart(kPartFirmware);
+  if (firmware != nullptr) DbgTrace("bFirmwareImg = TRUE");
+  const FW_IMAGE* bootloader = FindPart(kPartBootloader);
+  if (bootloader != nullptr) DbgTrace("bBootLoader = TRUE");
+
+  bool result;
+  if (g_dwNumofImages > 1 && firmware != nullptr && bootloader != nullptr) {
+    result = DownloadWithRebooting();
+  } else {
+    DbgTrace("fmdl_download: normal path");
+    result = fmdl_downloadimages(&g_FwImages[0], g_dwNumofImages);
+  }
+  // A stop request or a closed port never ends in success, even when it came
+  // after the last packet was accepted.
+  if (result && Abandoned("fmdl_download")) result = false;
+
+  FreeFwFileBuffer();
+  return result;
+}
+
+bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
+  g_dwStartRetryCount = 0;
+  g_dwNormalRetryCount = 0;
+  g_dwSubpacketTimeoutCount = 0;
+  ShowRetryStats("");
+
+  if (numimages == 0) {
+    DbgTrace("numimages == 0");
+    return false;
+  }
+  // Download mode is not entered at all once a stop was requested: nothing
+  // would be sent in it, and no terminating header would take it out again.
+  if (Abandoned("fmdl_downloadimages")) return false;
+
+  char tmppath[260];
+  if (!GetTempDir(tmppath, sizeof tmppath)) {
+    DbgTrace("fmdl_downloadimages: no temporary folder\n");
+    return false;
+  }
+
+  enterdownloadmode();
+  for (uint32_t i = 0; i < numimages; ++i) {
+    const FW_IMAGE& image = first[i];
+    char tmpfile[260] = "";
+    if (!CreateTempFileName(tmppath, "fwdl", tmpfile, sizeof tmpfile)) {
+      DbgTrace("fmdl_downloadimages: unable to create a temporary file in %s\n", tmppath);
+      return AbortSequence(nullptr);
+    }
+    // A short temporary file would be sent as if it were the whole image.
+    if (!WriteFileBytes(tmpfile, image.data, image.length)) {
+      DbgTrace("fmdl_downloadimages: unable to write %d bytes to %s\n",
+               static_cast<int>(image.length), tmpfile);
+      return AbortSequence(tmpfile);
+    }
+    DbgTrace("tmpfile=%s", tmpfile);
+    g_bBootLoaderInProgress = (image.part == kPartBootloader) ? 1 : 0;
+    if (!fmdl_downloadEx(tmpfile)) {
+      DbgTrace("fmdl_downloadimages: image #%d (part=0x%x, offset=%d) failed\n",
+               static_cast<int>(i), image.part, static_cast<int>(image.offset));
+      return AbortSequence(tmpfile);
+    }
+    DeleteFilePath(tmpfile);
+    PauseMs(kPauseBetweenImagesMs);
+  }
+  exitdownloadmode();
+  DbgTrace("fmdl_download finished");
+  g_bBootLoaderInProgress = 0;
+  return true;
+}

@@ -1,0 +1,36 @@
+#include <windows.h>
+
+#include <new>
+
+#include "app/trace.h"
+#include "platform/thread.h"
+
+namespace {
+
+struct ThreadStart {
+  ThreadRoutine routine;
+  uint32_t param;
+};
+
+DWORD WINAPI Trampoline(LPVOID arg) {
+  ThreadStart start = *static_cast<ThreadStart*>(arg);
+  delete static_cast<ThreadStart*>(arg);
+  return start.routine(start.param);
+}
+
+}  // namespace
+
+bool PlatformStartDetachedThread(ThreadRoutine routine, uint32_t param) {
+  ThreadStart* start = new (std::nothrow) ThreadStart{routine, param};
+  if (start == nullptr) return false;
+  // Default security and stack size, running at once.
+  HANDLE h = CreateThread(nullptr, 0, Trampoline, start, 0, nullptr);
+  if (h == nullptr) {
+    DbgTrace("CreateThread failed: error %lu\n", GetLastError());
+    delete start;
+    return false;
+  }
+  // The handle is not kept: the thread ends by itself and is never joined.
+  CloseHandle(h);
+  return true;
+}

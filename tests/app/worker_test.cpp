@@ -1,0 +1,186 @@
+#include "app/worker.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/dialog_api.h"
+#include "config/settings.h"
+#include "console/version.h"
+#include "platform/tempfile.h"
+#include "platform/thread.h"
+#include "support/download_peer.h"
+#include "support/recording_view.h"
+#include "support/scripted_expander.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+const std::string kDone = "Firmware download finished successfully.";
+const std::string kDefaults = "Setting firmware defaults, please wait...";
+const std::string kPowerCycle =
+    "Firmware download finished successfully.\nPlease power cycle the system for the new "
+    "firmware to take effect.";
+const std::string kFailed =
+    "Firmware download failed, please power cycle the system, then click the start button to "
+    "retry the download!";
+constexpr char kDefaultsCmd[] =
+    "tavo1productdatawrite 0x6 0x80 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00";
+
+TEST(FactoryDefaultsRuleTest, EachFieldIsTestedOnItsOwn) {
+  TraceCapture trace;
+  struct Case {
+    FW_VERSION v;
+    bool need;
+  } cases[] = {
+      {{1, 2, 0, 0}, false}, {{1, 10, 0, 0}, false}, {{3, 5, 0, 0}, false},
+      {{0, 9, 0, 0}, true},  {{0, 0, 0, 0}, true},   {{1, 0, 0, 0}, true},
+      {{1, 1, 9, 9}, true},  {{2, 0, 0, 0}, true},   {{2, 1, 0, 0}, true},
+  };
+  for (const Case& c : cases) {
+    g_start_ver = c.v;
+    EXPECT_EQ(NeedToSetFactoryDefVer(), c.need) << c.v.major << "." << c.v.minor;
+    EXPECT_EQ(trace.lines().back(), c.need ? "NeedToSetFactoryDefVer=1" : "NeedToSetFactoryDefVer=0");
+  }
+}
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    snprintf(my_cfg.signature, sizeof my_cfg.signature, "VRQ");
+    my_cfg.dlretry = 3;
+    g_bStopDl = 0;
+    char dir[260];
+    ASSERT_TRUE(GetTempDir(dir, sizeof dir));
+    path_ = std::string(dir) + "flow_worker_test.bin";
+    std::string file = MakeImage(0x06, 700, 3) + MakeVersionRecord(1, 2, 0, 0);
+    FILE* f = fopen(path_.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(file.data(), 1, file.size(), f);
+    fclose(f);
+    snprintf(my_cfg.file, sizeof my_cfg.file, "%s", path_.c_str());
+    // The controls as the dialog leaves them when it starts a worker.
+    view().EnableItem(IDC_STOP_DL, false);
+    g_bThreadRunning = 1;
+  }
+  void TearDown() override {
+    remove(path_.c_str());
+    SetThreadStarter(nullptr);
+    g_bThreadRunning = 0;
+    g_bStopDl = 0;
+  }
+  RecordingView& view() { return view_.view(); }
+  void ExpectUnlocked() {
+    EXPECT_TRUE(view().enabled(IDC_BROWSE));
+    EXPECT_TRUE(view().enabled(IDC_FILENAME));
+    EXPECT_TRUE(view().enabled(IDC_START));
+    EXPECT_TRUE(view().enabled(ID_QUIT));
+    EXPECT_FALSE(view().enabled(IDC_STOP_DL));
+    EXPECT_EQ(g_bThreadRunning.load(), 0u);
+    EXPECT_EQ(g_bStopDl.load(), 0u);
+  }
+  std::vector<std::string> statusTail(size_t n) {
+    auto h = view().history(IDC_STATUS);
+    return std::vector<std::string>(h.end() - std::min(n, h.size()), h.end());
+  }
+
+  ScriptedPort port_;
+  DownloadPeer peer_{port_.exp()};
+  TraceCapture trace_;
+  ScopedView view_;
+  std::string path_;
+};
+
+TEST_F(WorkerTest, ControlsAreLockedWhileTheDownloadRuns) {
+  bool checked = false;
+  peer_.onEvent = [&](const std::string& event, int) {
+    if (event != "enter") return;
+    checked = true;
+    EXPECT_FALSE(view().enabled(IDC_BROWSE));
+    EXPECT_FALSE(view().enabled(IDC_FILENAME));
+    EXPECT_FALSE(view().enabled(IDC_START));
+    EXPECT_TRUE(view().enabled(IDC_STOP_DL));
+    EXPECT_TRUE(view().enabled(ID_QUIT));
+  };
+  EXPECT_EQ(HandleCmds(IDC_START), 1u);
+  EXPECT_TRUE(checked);
+  ExpectUnlocked();
+  EXPECT_TRUE(trace_.Has("HandleCmds started"));
+  EXPECT_TRUE(trace_.Has("cmdid=1008"));
+  EXPECT_EQ(trace_.lines().back(), "HandleCmds ended");
+}
+
+TEST_F(WorkerTest, OldFirmwareGetsFactoryDefaultsAfterSuccess) {
+  peer_.versions = {"2.01.0000.00"};  // minor below 2: defaults needed
+  EXPECT_EQ(HandleCmds(IDC_START), 1u);
+  EXPECT_EQ(statusTail(3), (std::vector<std::string>{kDone, kDefaults, kPowerCycle}));
+  EXPECT_EQ(peer_.console().CountLine(kDefaultsCmd), 1);
+  EXPECT_TRUE(trace_.Has("bret true: finished successfully"));
+  ExpectUnlocked();
+}
+
+TEST_F(WorkerTest, RecentFirmwareNeedsNoDefaults) {
+  peer_.versions = {"1.02.0000.00"};
+  EXPECT_EQ(HandleCmds(IDC_START), 1u);
+  EXPECT_EQ(statusTail(2), (std::vector<std::string>{kDone, kPowerCycle}));
+  EXPECT_EQ(peer_.console().CountLine(kDefaultsCmd), 0);
+  ExpectUnlocked();
+}
+
+TEST_F(WorkerTest, FailureLeavesTheFailureTextAndClearsTheStop) {
+  peer_.onEvent = [](const std::string& event, int) {
+    if (event == "packet") g_bStopDl = 1;
+  };
+  EXPECT_EQ(HandleCmds(IDC_START), 1u);
+  EXPECT_EQ(view().text(IDC_STATUS), kFailed);
+  EXPECT_TRUE(trace_.Has("after start_fmdl_download=false"));
+  EXPECT_EQ(peer_.console().CountLine(kDefaultsCmd), 0);
+  ExpectUnlocked();
+}
+
+// Thread creation as a test controls it.
+std::vector<uint32_t> g_started;
+bool FailingStarter(ThreadRoutine, uint32_t) { return false; }
+bool RecordingStarter(ThreadRoutine routine, uint32_t param) {
+  g_started.push_back(param);
+  return routine == &HandleCmds;
+}
+
+TEST_F(WorkerTest, ThreadThatCannotStartLeavesStartUsable) {
+  g_bThreadRunning = 0;
+  g_started.clear();
+  SetThreadStarter(&FailingStarter);
+  StartTestThread(IDC_START);
+  EXPECT_EQ(g_bThreadRunning.load(), 0u);
+  EXPECT_EQ(view().text(IDC_STATUS), "Unable to start the download, please try again!");
+  EXPECT_TRUE(trace_.Has("StartTestThread: unable to create the worker thread\n"));
+  EXPECT_TRUE(view().enabled(IDC_START));
+
+  // The next Start is accepted.
+  SetThreadStarter(&RecordingStarter);
+  StartTestThread(IDC_START);
+  EXPECT_EQ(g_started, (std::vector<uint32_t>{IDC_START}));
+  EXPECT_EQ(g_bThreadRunning.load(), 1u);
+  // A second Start while that worker runs starts nothing.
+  StartTestThread(IDC_START);
+  EXPECT_EQ(g_started.size(), 1u);
+}
+
+TEST_F(WorkerTest, WorkerRunsOnItsOwnThreadAndEnds) {
+  g_bThreadRunning = 0;
+  peer_.silentFromBoot = 0;  // fails after the console wait, in virtual time
+  StartTestThread(IDC_START);
+  for (int i = 0; i < 5000 && !trace_.Has("HandleCmds ended"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_TRUE(trace_.Has("HandleCmds ended"));
+  EXPECT_TRUE(trace_.Has("cmdid=1008"));
+  EXPECT_EQ(view().text(IDC_STATUS), kFailed);
+  ExpectUnlocked();
+}
+
+}  // namespace

@@ -1,0 +1,306 @@
+#include "download/download.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/dialog_api.h"
+#include "config/settings.h"
+#include "console/version.h"
+#include "platform/tempfile.h"
+#include "support/download_peer.h"
+#include "support/recording_view.h"
+#include "support/scripted_expander.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+const std::string kChecking = "Checking SAS Expander status, please wait...";
+const std::string kFirmware = "Downloading firmware image, please wait...";
+const std::string kRebooting = "Now rebooting SAS Expander, this will take a while, please wait...";
+const std::string kBootloader =
+    "Downloading bootloader image, do not power cycle the SAS Expander, please wait...";
+const std::string kRetrying = "Retrying firmware download, please wait...";
+
+bool FileExists(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f) fclose(f);
+  return f != nullptr;
+}
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    snprintf(my_cfg.signature, sizeof my_cfg.signature, "VRQ");
+    my_cfg.dlstartdelay = 45;
+    my_cfg.dlnormaldelay = 15;
+    my_cfg.dlretry = 3;
+    g_bStopDl = 0;
+    g_bBootLoaderInProgress = 0;
+    g_start_ver = {7, 7, 7, 7};
+    char dir[260];
+    ASSERT_TRUE(GetTempDir(dir, sizeof dir));
+    static int serial = 0;
+    path_ = std::string(dir) + "flow_download_test_" + std::to_string(++serial) + ".bin";
+  }
+
+  void TearDown() override {
+    remove(path_.c_str());
+    g_bStopDl = 0;
+    EXPECT_EQ(g_bBootLoaderInProgress.load(), 0u);
+    // No temporary image file outlives its download.
+    for (const std::string& line : trace_.lines()) {
+      if (line.rfind("tmpfile=", 0) == 0) {
+        std::string tmp = line.substr(8);
+        EXPECT_FALSE(FileExists(tmp)) << tmp;
+        EXPECT_NE(tmp.find("fwd"), std::string::npos) << tmp;
+      }
+    }
+  }
+
+  // Writes an image file of images with `parts` (in file order) and a
+  // version record, remembering each image's bytes by part.
+  void WriteImageFile(const std::vector<uint8_t>& parts,
+                      const std::string& record = MakeVersionRecord(0, 2, 0, 1)) {
+    std::string file;
+    uint32_t body = 600;
+    for (uint8_t part : parts) {
+      std::string img = MakeImage(part, body, static_cast<uint8_t>(part + body));
+      image_[part] = img;
+      file += img;
+      body -= 170;
+    }
+    file += record;
+    FILE* f = fopen(path_.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fwrite(file.data(), 1, file.size(), f), file.size());
+    fclose(f);
+  }
+
+  bool Run() { return fmdl_download(path_.c_str()); }
+
+  std::vector<std::string> statuses() { return view_.view().history(IDC_STATUS); }
+  int CountStatus(const std::string& text) {
+    int n = 0;
+    for (const auto& s : statuses()) n += (s == text);
+    return n;
+  }
+  // The parts of the received images, in order, checking each one's bytes.
+  std::vector<uint8_t> Received() {
+    std::vector<uint8_t> parts;
+    for (const auto& img : peer_.images()) {
+      uint8_t part = static_cast<uint8_t>(img.bytes.size() > 10 ? img.bytes[10] : 0);
+      EXPECT_EQ(img.bytes, image_[part]) << "part " << int(part);
+      EXPECT_TRUE(img.contiguous);
+      EXPECT_EQ(img.bootloaderFlag, part == 0xFF);
+      parts.push_back(part);
+    }
+    return parts;
+  }
+
+  ScriptedPort port_;
+  DownloadPeer peer_{port_.exp()};
+  TraceCapture trace_;
+  ScopedView view_;
+  std::string path_;
+  std::map<uint8_t, std::string> image_;
+};
+
+struct NormalCase {
+  const char* name;
+  std::vector<uint8_t> inFile;
+  std::vector<uint8_t> sent;
+};
+
+class NormalPathTest : public DownloadTest, public ::testing::WithParamInterface<NormalCase> {};
+
+TEST_P(NormalPathTest, AllImagesInOneSequence) {
+  WriteImageFile(GetParam().inFile);
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(Received(), GetParam().sent);
+  EXPECT_EQ(peer_.enters(), 1);
+  EXPECT_EQ(peer_.terminators(), 1);
+  EXPECT_EQ(peer_.rebootCommands(), 0);
+  EXPECT_TRUE(trace_.Has("fmdl_download: normal path"));
+  EXPECT_EQ(statuses(), (std::vector<std::string>{kChecking, ""}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, NormalPathTest,
+    ::testing::Values(NormalCase{"FirmwareOnly", {0x06}, {0x06}},
+                      NormalCase{"FirmwareAndOther", {0x06, 0x01}, {0x06, 0x01}},
+                      NormalCase{"BootloaderOnly", {0xFF}, {0xFF}},
+                      NormalCase{"BootloaderAndOtherNoFirmware", {0xFF, 0x01}, {0x01, 0xFF}}),
+    [](const ::testing::TestParamInfo<NormalCase>& info) { return info.param.name; });
+
+TEST_F(DownloadTest, RebootPathSendsBootloaderAfterTheVersionChanged) {
+  WriteImageFile({0x06, 0x01, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06, 0x01, 0xFF}));
+  EXPECT_EQ(peer_.enters(), 2);
+  EXPECT_EQ(peer_.terminators(), 2);
+  EXPECT_EQ(peer_.rebootCommands(), 3);
+  EXPECT_EQ(statuses(), (std::vector<std::string>{kChecking, "", kFirmware, kRebooting, "",
+                                                  kBootloader}));
+  EXPECT_TRUE(trace_.Has("fmdl_download: with rebooting"));
+  EXPECT_TRUE(trace_.Has("CheckFirmwareVer=0.2.0.1"));
+  // The running version was read afresh before the download.
+  EXPECT_EQ(g_start_ver.minor, 1u);
+  EXPECT_EQ(g_start_ver.revision, 5u);
+}
+
+TEST_F(DownloadTest, UnchangedVersionSendsTheFirmwareAgain) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.01.0000.05", "0.01.0000.05", "0.02.0000.01"};
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06, 0x06, 0x06, 0xFF}));
+  EXPECT_EQ(CountStatus(kRetrying), 2);
+  EXPECT_EQ(CountStatus(kFirmware), 1);
+  EXPECT_EQ(CountStatus("Downloading firmware image(retry #1), please wait..."), 1);
+  EXPECT_EQ(CountStatus("Downloading firmware image(retry #2), please wait..."), 1);
+  EXPECT_EQ(CountStatus(kBootloader), 1);
+  EXPECT_EQ(trace_.Count("CheckFirmwareVer: still previous version"), 2);
+  EXPECT_EQ(peer_.rebootCommands(), 9);
+}
+
+TEST_F(DownloadTest, SilentConsoleAtTheStartFailsWithoutTouchingTheFile) {
+  WriteImageFile({0x06});
+  peer_.silentFromBoot = 0;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(peer_.queries(), 0);
+  EXPECT_FALSE(trace_.Contains("fw header info"));
+  EXPECT_EQ(statuses(), (std::vector<std::string>{kChecking, ""}));
+}
+
+TEST_F(DownloadTest, FileWithoutImagesFailsBeforeDownloadMode) {
+  FILE* f = fopen(path_.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("this is not an image file at all", f);
+  fclose(f);
+  EXPECT_FALSE(Run());
+  EXPECT_TRUE(trace_.Has("numimages == 0"));
+  EXPECT_EQ(peer_.enters(), 0);
+}
+
+TEST_F(DownloadTest, ExpanderThatDoesNotComeBackFails) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.silentFromBoot = 1;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06}));
+  EXPECT_EQ(peer_.queries(), 1);  // only the one before the download
+  EXPECT_EQ(peer_.enters(), 1);
+}
+
+TEST_F(DownloadTest, NoVersionReplyAfterRebootIsAskedThreeMoreTimesThenFails) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
+  peer_.muteBoot = 1;
+  peer_.muteQueries = 1000;
+  EXPECT_FALSE(Run());
+  // Four queries of four lines each (the query and its three repeats).
+  EXPECT_EQ(peer_.queries(), 1 + 4 * 4);
+  EXPECT_EQ(trace_.Count("CheckFirmwareVer: no reply after reboot\n"), 1);
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06}));
+  EXPECT_EQ(peer_.enters(), 1);
+}
+
+TEST_F(DownloadTest, ReplyWithoutVersionAfterRebootNeverSendsTheBootloader) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "(version unavailable, console busy)"};
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(peer_.queries(), 1 + 4);
+  EXPECT_EQ(trace_.Count("CheckFirmwareVer: no reply after reboot\n"), 1);
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06}));
+}
+
+TEST_F(DownloadTest, VersionReplyToALaterQueryAfterRebootCounts) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
+  peer_.muteBoot = 1;
+  peer_.muteQueries = 5;  // the whole first query and one line of the second
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(trace_.Has("CheckFirmwareVer: no reply, asking again(#1)\n"));
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06, 0xFF}));
+}
+
+TEST_F(DownloadTest, FailedBootloaderAfterConfirmedChangeIsAFailure) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
+  peer_.statusFor = [](int index) { return index == 1 ? '5' : '0'; };
+  EXPECT_FALSE(Run());
+  EXPECT_TRUE(trace_.Has("fmdl_download: bootloader image download failed\n"));
+  EXPECT_EQ(peer_.recoveries(), my_cfg.dlretry);
+  // The sequence is still closed with a terminating header.
+  EXPECT_EQ(peer_.terminators(), 2);
+}
+
+TEST_F(DownloadTest, FailedFirmwareEndsTheSequenceWithoutReboot) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.statusFor = [](int) { return '7'; };
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(peer_.terminators(), 1);
+  EXPECT_EQ(peer_.rebootCommands(), 0);
+  EXPECT_TRUE(trace_.Contains("fmdl_downloadimages: image #0"));
+}
+
+// A stop request (Stop or a confirmed Quit) in any phase ends in failure,
+// also when it comes after the last packet was accepted. `close` also closes
+// the port under the download, as Quit does after its pause.
+struct StopCase {
+  const char* name;
+  const char* event;
+  int nth;  // which occurrence of the event (1-based)
+  bool close;
+  int enters;
+  int rebootCommands;
+};
+
+class StopTest : public DownloadTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopTest, StopNeverEndsInSuccess) {
+  const StopCase& c = GetParam();
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
+  int seen = 0;
+  peer_.onEvent = [&](const std::string& event, int index) {
+    if (event != c.event) return;
+    // Packet events count images, not packets: stop at the first packet of image nth-1.
+    if (event == "packet" ? index == c.nth - 1 && seen++ == 0 : ++seen == c.nth) {
+      g_bStopDl = 1;
+      if (c.close) port_.exp().Close();
+    }
+  };
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(peer_.enters(), c.enters);
+  EXPECT_EQ(peer_.rebootCommands(), c.rebootCommands);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, StopTest,
+    ::testing::Values(StopCase{"ConsoleCheck", "prompt", 1, false, 0, 0},
+                      StopCase{"VersionQuery", "query", 1, false, 0, 0},
+                      StopCase{"FirmwarePacket", "packet", 1, false, 1, 0},
+                      StopCase{"FirmwareTerminator", "terminator", 1, false, 1, 0},
+                      StopCase{"Reboot", "reboot", 1, false, 1, 3},
+                      StopCase{"VersionAfterReboot", "query", 2, false, 1, 3},
+                      StopCase{"BootloaderPacket", "packet", 2, false, 2, 3},
+                      StopCase{"LastTerminator", "terminator", 2, false, 2, 3},
+                      StopCase{"QuitDuringFirmware", "packet", 1, true, 1, 0},
+                      StopCase{"QuitDuringReboot", "reboot", 1, true, 1, 1},
+                      StopCase{"QuitDuringBootloader", "packet", 2, true, 2, 3}),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
+
+TEST_F(DownloadTest, PortClosedWithoutStopFails) {
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
+  peer_.onEvent = [this](const std::string& event, int index) {
+    if (event == "packet" && index == 1) port_.exp().Close();
+  };
+  EXPECT_FALSE(Run());
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// The Windows backend against a real port with an echoing peer on the far
+// end. Runs only when TARNWICK_TEST_COM names the port number; see
+// tests/e2e/helpers/serial_wine_check.sh, which provides such a port under
+// Wine through a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "serial/serial_port.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+class EchoPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* port = getenv("TARNWICK_TEST_COM");
+    if (port == nullptr || atoi(port) <= 0) GTEST_SKIP() << "TARNWICK_TEST_COM not set";
+    port_ = atoi(port);
+    ASSERT_TRUE(startdom(port_));
+    PurgeCom();
+  }
+  void TearDown() override { CloseCom(); }
+
+  void Write(const std::string& bytes) {
+    uint32_t n = 0;
+    ASSERT_TRUE(MyWriteFile(reinterpret_cast<const uint8_t*>(bytes.data()),
+                            static_cast<uint32_t>(bytes.size()), &n));
+    EXPECT_EQ(n, bytes.size());
+  }
+  // Reads until `want` bytes have come back or the peer stays silent for 2 s.
+  std::string ReadBack(size_t want) {
+    std::string got;
+    while (got.size() < want) {
+      uint8_t buf[512];
+      uint32_t n = 0;
+      if (!MyReadFile(buf, static_cast<uint32_t>(want - got.size()), &n)) break;
+      got.append(reinterpret_cast<char*>(buf), n);
+      if (n == 0 && !WaitComInput(2000)) break;
+    }
+    return got;
+  }
+
+  int port_ = 0;
+  TraceCapture trace_;
+};
+
+TEST_F(EchoPortTest, OpensAndConfigures) {
+  EXPECT_TRUE(trace_.Has("strComPort=COM" + std::to_string(port_)));
+  EXPECT_TRUE(is_open());
+  uint8_t buf[8];
+  uint32_t n = 99;
+  EXPECT_TRUE(MyReadFile(buf, sizeof buf, &n));
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(EchoPortTest, EveryByteValueComesBack) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  Write(all);
+  EXPECT_EQ(ReadBack(all.size()), all);
+}
+
+TEST_F(EchoPortTest, ShortReadLeavesTheRestQueued) {
+  Write("12345");
+  ASSERT_TRUE(WaitComInput(2000));
+  Sleep(100);  // let the whole echo arrive
+  uint8_t buf[2];
+  uint32_t n = 0;
+  ASSERT_TRUE(MyReadFile(buf, 2, &n));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), n), "12");
+  EXPECT_EQ(ReadBack(3), "345");
+}
+
+ULONGLONG ThreadCpuMs() {
+  FILETIME created, exited, kernel, user;
+  GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+  ULARGE_INTEGER k, u;
+  k.LowPart = kernel.dwLowDateTime;
+  k.HighPart = kernel.dwHighDateTime;
+  u.LowPart = user.dwLowDateTime;
+  u.HighPart = user.dwHighDateTime;
+  return (k.QuadPart + u.QuadPart) / 10000;
+}
+
+TEST_F(EchoPortTest, WaitComInputSleepsUntilInput) {
+  // Waits that end early or spin show up as CPU time of this thread.
+  const ULONGLONG cpu = ThreadCpuMs();
+  const ULONGLONG end = GetTickCount64() + 300;
+  while (GetTickCount64() < end) EXPECT_FALSE(WaitComInput(50));
+  EXPECT_LT(ThreadCpuMs() - cpu, 150u);
+
+  Write("k");
+  // Far longer bound than the echo needs: true can only mean the byte came.
+  EXPECT_TRUE(WaitComInput(20000));
+  EXPECT_EQ(ReadBack(1), "k");
+}
+
+TEST_F(EchoPortTest, CloseComTwiceThenOpenAgain) {
+  CloseCom();
+  CloseCom();
+  EXPECT_FALSE(is_open());
+  uint8_t buf[4];
+  uint32_t n = 0;
+  EXPECT_FALSE(MyReadFile(buf, sizeof buf, &n));
+  EXPECT_TRUE(trace_.Has("Error in communicatons--read 1\n"));
+  EXPECT_TRUE(startdom(port_));
+  Write("again");
+  EXPECT_EQ(ReadBack(5), "again");
+}
+
+}  // namespace

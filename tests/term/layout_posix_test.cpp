@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/term/layout.h"
+
+namespace {
+
+struct Size {
+  int rows, cols;
+};
+
+const Size kSizes[] = {{24, 80}, {kMinRows, kMinCols}, {25, 80}, {30, 100}, {43, 132}, {60, 200},
+                       {24, 200}, {80, 60}};
+
+TEST(LayoutTest, ControlsStayInsideTheBorderWithoutOverlap) {
+  for (const Size& sz : kSizes) {
+    DialogLayout l = LayoutDialog(sz.rows, sz.cols);
+    ASSERT_TRUE(l.fits) << sz.rows << "x" << sz.cols;
+    Rect inner{1, 1, sz.rows - 2, sz.cols - 2};
+    std::vector<Rect> all = l.All();
+    for (size_t i = 0; i < all.size(); ++i) {
+      EXPECT_TRUE(inner.Contains(all[i])) << sz.rows << "x" << sz.cols << " control " << i;
+      EXPECT_GT(all[i].w, 0);
+      for (size_t j = i + 1; j < all.size(); ++j)
+        EXPECT_FALSE(all[i].Overlaps(all[j])) << sz.rows << "x" << sz.cols << " " << i << "/" << j;
+    }
+    EXPECT_GE(l.status.h, 2);
+  }
+}
+
+TEST(LayoutTest, TemplateArrangementAt80x24) {
+  DialogLayout l = LayoutDialog(24, 80);
+  // Rows in template order: file, progress, elapsed and retry stats, status, buttons.
+  EXPECT_LT(l.fileBox.y, l.bar.y);
+  EXPECT_LT(l.bar.y, l.elapsed.y);
+  EXPECT_EQ(l.elapsed.y, l.retryStats.y);
+  EXPECT_LT(l.retryStats.x, l.status.Right());
+  EXPECT_GT(l.retryStats.x, l.elapsed.x);
+  EXPECT_LT(l.elapsed.y, l.status.y);
+  EXPECT_LT(l.status.Bottom(), l.start.y + 1);
+  EXPECT_EQ(l.start.y, l.quit.y);
+  EXPECT_LT(l.start.x, l.stop.x);
+  EXPECT_LT(l.stop.x, l.quit.x);
+  // File box and bar share their column; Browse and the percentage theirs.
+  EXPECT_EQ(l.fileBox.x, l.bar.x);
+  EXPECT_EQ(l.fileBox.w, l.bar.w);
+  EXPECT_EQ(l.browse.x, l.percent.x);
+  EXPECT_GE(l.percent.w, static_cast<int>(std::string("100% completed").size()));
+  EXPECT_GE(l.fileBox.w, 40);
+  EXPECT_GE(l.elapsed.w, static_cast<int>(std::string("99999 seconds elapsed").size()));
+  EXPECT_GE(l.retryStats.w, static_cast<int>(std::string("Retry Stats: (10, 10, 10)").size()));
+}
+
+TEST(LayoutTest, WiderScreensWidenTheFieldsNotTheLabels) {
+  DialogLayout narrow = LayoutDialog(24, 80);
+  DialogLayout wide = LayoutDialog(24, 160);
+  EXPECT_EQ(wide.fileBox.x, narrow.fileBox.x);
+  EXPECT_EQ(wide.fileBox.w, narrow.fileBox.w + 80);
+  EXPECT_EQ(wide.browse.Right(), narrow.browse.Right() + 80);
+}
+
+TEST(LayoutTest, BelowTheMinimumNothingIsPlaced) {
+  EXPECT_FALSE(LayoutDialog(kMinRows - 1, 80).fits);
+  EXPECT_FALSE(LayoutDialog(24, kMinCols - 1).fits);
+}
+
+TEST(LayoutTest, BoxesAreCentredAndFitTheScreen) {
+  for (const Size& sz : kSizes) {
+    Rect screen{0, 0, sz.rows, sz.cols};
+    int limit = MessageBoxTextLimit(sz.cols);
+    Rect box = LayoutMessageBox(sz.rows, sz.cols, limit, 4, 16);
+    EXPECT_TRUE(screen.Contains(box)) << sz.rows << "x" << sz.cols;
+    EXPECT_LE(std::abs((box.x) - (sz.cols - box.Right())), 1);
+    ChooserLayout c = LayoutChooser(sz.rows, sz.cols);
+    EXPECT_TRUE(screen.Contains(c.frame));
+    const Rect parts[] = {c.folder, c.list, c.name, c.filter, c.hint};
+    for (const Rect& r : parts) EXPECT_TRUE(c.frame.Contains(r));
+    EXPECT_LT(c.list.Bottom(), c.name.y + 1);
+    EXPECT_GE(c.list.h, 1);
+  }
+}
+
+TEST(LayoutTest, ButtonCaptionsShowFocusAndDisabledStateWithoutColour) {
+  EXPECT_EQ(ButtonCaption("Start", false, true), "[ Start ]");
+  EXPECT_EQ(ButtonCaption("Start", true, true), "[>Start<]");
+  EXPECT_EQ(ButtonCaption("Start", false, false), "( Start )");
+}
+
+}  // namespace
