@@ -11,14 +11,18 @@
 // start (bad arguments, port, version check).
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +40,40 @@ using Steady = std::chrono::steady_clock;
 double SecondsSince(Steady::time_point t0) {
   return std::chrono::duration<double>(Steady::now() - t0).count();
 }
+
+// A fixed-size histogram of durations in microseconds, 2 % wide buckets from
+// 0.1 us to about 10 s: quantiles without keeping every value, so the
+// benchmark's own memory does not grow with the number of packets.
+class Histogram {
+ public:
+  void Add(double us) {
+    double x = std::max(us, kLowUs);
+    size_t i = static_cast<size_t>(std::log(x / kLowUs) / std::log(kStep));
+    counts_[std::min(i, counts_.size() - 1)] += 1;
+    total_ += 1;
+  }
+  // The q-quantile (0..1), as the middle of its bucket; 0 for no values.
+  double Quantile(double q) const {
+    if (total_ == 0) return 0;
+    uint64_t rank = static_cast<uint64_t>(q * static_cast<double>(total_ - 1)) + 1;
+    uint64_t seen = 0;
+    for (size_t i = 0; i < counts_.size(); ++i) {
+      seen += counts_[i];
+      if (seen >= rank) return kLowUs * std::pow(kStep, static_cast<double>(i) + 0.5);
+    }
+    return 0;
+  }
+  void Clear() {
+    counts_.fill(0);
+    total_ = 0;
+  }
+
+ private:
+  static constexpr double kLowUs = 0.1;
+  static constexpr double kStep = 1.02;
+  std::array<uint64_t, 940> counts_{};
+  uint64_t total_ = 0;
+};
 
 // Passes every call to the platform backend and counts calls, bytes and the
 // wall time spent inside each kind of call.
@@ -55,17 +93,28 @@ class CountingBackend : public SerialBackend {
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override {
     auto t0 = Steady::now();
     bool ok = inner_.Read(buf, count, read);
-    c_.readS += SecondsSince(t0);
+    auto t1 = Steady::now();
+    c_.readS += Seconds(t1 - t0);
     c_.reads += 1;
     uint32_t n = ok && read ? *read : 0;
     c_.bytesRead += n;
-    if (n == 0) c_.emptyReads += 1;
+    if (n == 0) {
+      c_.emptyReads += 1;
+    } else {
+      if (writeEnd_) roundTrip_.Add(Micros(t1 - *writeEnd_));
+      writeEnd_.reset();
+      dataAt_ = t1;
+    }
     return ok;
   }
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override {
     auto t0 = Steady::now();
+    if (dataAt_) turnaround_.Add(Micros(t0 - *dataAt_));
+    dataAt_.reset();
     bool ok = inner_.Write(buf, count, written);
-    c_.writeS += SecondsSince(t0);
+    auto t1 = Steady::now();
+    writeEnd_ = t1;
+    c_.writeS += Seconds(t1 - t0);
     c_.writes += 1;
     c_.bytesWritten += ok && written ? *written : 0;
     return ok;
@@ -88,12 +137,28 @@ class CountingBackend : public SerialBackend {
   std::string OpenFailureHint() override { return inner_.OpenFailureHint(); }
 
   const Counts& counts() const { return c_; }
-  void Reset() { c_ = Counts{}; }
+  void Reset() {
+    c_ = Counts{};
+    turnaround_.Clear();
+    roundTrip_.Clear();
+    dataAt_.reset();
+    writeEnd_.reset();
+  }
+  // From the arrival of a reply to the next write: the program's own turn.
+  const Histogram& turnaround() const { return turnaround_; }
+  // From the end of a write to the arrival of the next reply: line and peer.
+  const Histogram& roundTrip() const { return roundTrip_; }
 
  private:
+  static double Seconds(Steady::duration d) { return std::chrono::duration<double>(d).count(); }
+  static double Micros(Steady::duration d) { return Seconds(d) * 1e6; }
+
   SerialBackend& inner_;
   Counts c_;
+  std::optional<Steady::time_point> dataAt_, writeEnd_;
+  Histogram turnaround_, roundTrip_;
 };
+
 
 // The trace is counted, not shown; a few texts that mark lost time are
 // counted by name. With --trace it is also kept in a file.
@@ -331,6 +396,7 @@ int main(int argc, char** argv) {
   r.Num("cpu_share", wallS > 0 ? cpuS / wallS : 0);
   r.Int("rss_before_kib", static_cast<uint64_t>(self0.maxRssKiB));
   r.Int("rss_peak_kib", static_cast<uint64_t>(self1.maxRssKiB));
+  r.Int("rss_growth_kib", static_cast<uint64_t>(self1.maxRssKiB - self0.maxRssKiB));
   r.Int("packets", m.packets);
   r.Int("subpackets", m.subpackets);
   r.Num("cpu_per_packet_us", cpuS / packets * 1e6);
@@ -357,6 +423,12 @@ int main(int argc, char** argv) {
   r.Num("port_read_s", c.readS);
   r.Num("port_purge_s", c.purgeS);
   r.Num("port_wait_s", c.waitS);
+  // Medians and tails: console lines and their long pauses are a few dozen
+  // of thousands of values and stay out of the middle.
+  r.Num("turnaround_median_us", port.turnaround().Quantile(0.5));
+  r.Num("turnaround_p90_us", port.turnaround().Quantile(0.9));
+  r.Num("roundtrip_median_us", port.roundTrip().Quantile(0.5));
+  r.Num("roundtrip_p90_us", port.roundTrip().Quantile(0.9));
   r.Int("trace_lines", g_trace.lines);
   r.Int("trace_bytes", g_trace.bytes);
   r.Int("recovery_packets", g_trace.recovery);

@@ -137,9 +137,10 @@ row() {
   awk -v label="$label" -v verdict="$(cat "$work/$label/verdict.txt")" -F= '
     { v[$1] = $2 }
     END {
-      printf "%-14s %8d %-6s %8.2f %8.2f %7.3f %10.0f %7.2f%% %8.1f  %s\n", label,
+      printf "%-14s %8d %-6s %8.2f %8.2f %7.3f %10.0f %7.2f%% %8.1f %8.0f  %s\n", label,
         v["file_bytes"], v["path"], v["wall_s"], v["ideal_s"], v["ratio"],
-        v["throughput_Bps"], 100 * v["cpu_share"], v["rss_peak_kib"] / 1024, verdict
+        v["throughput_Bps"], 100 * v["cpu_share"], v["rss_peak_kib"] / 1024,
+        v["roundtrip_median_us"], verdict
     }' "$r"
 }
 
@@ -157,16 +158,18 @@ for l in "${labels[@]}"; do
 done
 
 echo "At $BAUD baud (the simulator holds the line to 10 bits a byte):"
-printf '%-14s %8s %-6s %8s %8s %7s %10s %8s %8s  %s\n' image "bytes" path "wall s" \
-  "ideal s" ideal/m "payload/s" CPU "RSS MiB" "check"
+printf '%-14s %8s %-6s %8s %8s %7s %10s %8s %8s %8s  %s\n' image "bytes" path "wall s" \
+  "ideal s" ideal/m "payload/s" CPU "RSS MiB" "RTT us" "check"
 for l in "${labels[@]}"; do row "$l"; done
+echo "RTT: median time from the end of a write to the arrival of its reply; a full"
+echo "sub-packet and its \"*\" take 13 byte times (1128 us at 115200) on the line."
 echo
 
 nolimit=(fw256k fw256k)
 [ "$quick" -eq 1 ] && nolimit=(fw16k)
 echo "Without a line-rate limit (the program's own cost; fixed pauses still apply):"
-printf '%-14s %8s %10s %10s %12s %12s  %s\n' run packets "wall s" "pauses s" \
-  "wall/pkt us" "CPU/pkt us" check
+printf '%-14s %8s %10s %10s %12s %12s %10s %10s  %s\n' run packets "wall s" "pauses s" \
+  "wall/pkt us" "CPU/pkt us" "RTT us" "turn us" check
 i=0
 for l in "${nolimit[@]}"; do
   i=$((i + 1))
@@ -176,14 +179,17 @@ for l in "${nolimit[@]}"; do
     awk -v label="$l #$i" -v verdict="$(cat "$work/$l-free$i/verdict.txt")" -F= '
       { v[$1] = $2 }
       END {
-        printf "%-14s %8d %10.2f %10.2f %12.0f %12.1f  %s\n", label, v["packets"],
+        printf "%-14s %8d %10.2f %10.2f %12.0f %12.1f %10.1f %10.1f  %s\n", label, v["packets"],
           v["wall_s"], v["ideal_s"], v["beyond_ideal_per_packet_us"],
-          v["cpu_per_packet_us"], verdict
+          v["cpu_per_packet_us"], v["roundtrip_median_us"], v["turnaround_median_us"], verdict
       }' "$r"
   else
     printf '%-14s %s\n' "$l #$i" "$(cat "$work/$l-free$i/verdict.txt")"
   fi
 done
+echo "wall/pkt: wall time beyond the fixed pauses per data packet (30 sub-packet"
+echo "exchanges for a full one); turn: median time from a reply's arrival to the"
+echo "next write, the program's own part of every exchange."
 echo
 echo "Per-run details (key=value) are in $work/<run>/result.txt."
 if [ "$failures" -gt 0 ]; then
