@@ -51,7 +51,9 @@ class Histogram {
     size_t i = static_cast<size_t>(std::log(x / kLowUs) / std::log(kStep));
     counts_[std::min(i, counts_.size() - 1)] += 1;
     total_ += 1;
+    sumUs_ += us;
   }
+  double Mean() const { return total_ ? sumUs_ / static_cast<double>(total_) : 0; }
   // The q-quantile (0..1), as the middle of its bucket; 0 for no values.
   double Quantile(double q) const {
     if (total_ == 0) return 0;
@@ -66,6 +68,7 @@ class Histogram {
   void Clear() {
     counts_.fill(0);
     total_ = 0;
+    sumUs_ = 0;
   }
 
  private:
@@ -73,6 +76,7 @@ class Histogram {
   static constexpr double kStep = 1.02;
   std::array<uint64_t, 940> counts_{};
   uint64_t total_ = 0;
+  double sumUs_ = 0;
 };
 
 // Passes every call to the platform backend and counts calls, bytes and the
@@ -101,7 +105,7 @@ class CountingBackend : public SerialBackend {
     if (n == 0) {
       c_.emptyReads += 1;
     } else {
-      if (writeEnd_) roundTrip_.Add(Micros(t1 - *writeEnd_));
+      if (writeEnd_ && !lastWriteEndedLine_) roundTrip_.Add(Micros(t1 - *writeEnd_));
       writeEnd_.reset();
       dataAt_ = t1;
     }
@@ -109,11 +113,12 @@ class CountingBackend : public SerialBackend {
   }
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override {
     auto t0 = Steady::now();
-    if (dataAt_) turnaround_.Add(Micros(t0 - *dataAt_));
+    if (dataAt_ && t0 - *dataAt_ < kLongestTurn) turnaround_.Add(Micros(t0 - *dataAt_));
     dataAt_.reset();
     bool ok = inner_.Write(buf, count, written);
     auto t1 = Steady::now();
     writeEnd_ = t1;
+    lastWriteEndedLine_ = count > 0 && buf[count - 1] == '\n';
     c_.writeS += Seconds(t1 - t0);
     c_.writes += 1;
     c_.bytesWritten += ok && written ? *written : 0;
@@ -145,16 +150,21 @@ class CountingBackend : public SerialBackend {
     writeEnd_.reset();
   }
   // From the arrival of a reply to the next write: the program's own turn.
+  // Gaps of kLongestTurn and more hold a fixed pause and are left out.
   const Histogram& turnaround() const { return turnaround_; }
   // From the end of a write to the arrival of the next reply: line and peer.
+  // Console lines (ending in a line feed) wait out their pause and are left out.
   const Histogram& roundTrip() const { return roundTrip_; }
 
  private:
   static double Seconds(Steady::duration d) { return std::chrono::duration<double>(d).count(); }
   static double Micros(Steady::duration d) { return Seconds(d) * 1e6; }
 
+  static constexpr Steady::duration kLongestTurn = std::chrono::milliseconds(50);
+
   SerialBackend& inner_;
   Counts c_;
+  bool lastWriteEndedLine_ = false;
   std::optional<Steady::time_point> dataAt_, writeEnd_;
   Histogram turnaround_, roundTrip_;
 };
@@ -423,12 +433,14 @@ int main(int argc, char** argv) {
   r.Num("port_read_s", c.readS);
   r.Num("port_purge_s", c.purgeS);
   r.Num("port_wait_s", c.waitS);
-  // Medians and tails: console lines and their long pauses are a few dozen
-  // of thousands of values and stay out of the middle.
+  r.Num("turnaround_mean_us", port.turnaround().Mean());
   r.Num("turnaround_median_us", port.turnaround().Quantile(0.5));
   r.Num("turnaround_p90_us", port.turnaround().Quantile(0.9));
+  r.Num("turnaround_p99_us", port.turnaround().Quantile(0.99));
+  r.Num("roundtrip_mean_us", port.roundTrip().Mean());
   r.Num("roundtrip_median_us", port.roundTrip().Quantile(0.5));
   r.Num("roundtrip_p90_us", port.roundTrip().Quantile(0.9));
+  r.Num("roundtrip_p99_us", port.roundTrip().Quantile(0.99));
   r.Int("trace_lines", g_trace.lines);
   r.Int("trace_bytes", g_trace.bytes);
   r.Int("recovery_packets", g_trace.recovery);

@@ -140,13 +140,13 @@ row() {
       printf "%-14s %8d %-6s %8.2f %8.2f %7.3f %10.0f %7.2f%% %8.1f %8.0f  %s\n", label,
         v["file_bytes"], v["path"], v["wall_s"], v["ideal_s"], v["ratio"],
         v["throughput_Bps"], 100 * v["cpu_share"], v["rss_peak_kib"] / 1024,
-        v["roundtrip_median_us"], verdict
+        v["roundtrip_mean_us"], verdict
     }' "$r"
 }
 
 echo "tarnwick download benchmark against expander-sim"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'),"\
-  "$(uname -sr), $(date -u +%Y-%m-%dT%H:%MZ)"
+  "$(uname -sr), $(date -u +%Y-%m-%dT%H:%MZ), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 
 labels=(fw16k fw64k fw256k fwboot)
@@ -161,8 +161,8 @@ echo "At $BAUD baud (the simulator holds the line to 10 bits a byte):"
 printf '%-14s %8s %-6s %8s %8s %7s %10s %8s %8s %8s  %s\n' image "bytes" path "wall s" \
   "ideal s" ideal/m "payload/s" CPU "RSS MiB" "RTT us" "check"
 for l in "${labels[@]}"; do row "$l"; done
-echo "RTT: median time from the end of a write to the arrival of its reply; a full"
-echo "sub-packet and its \"*\" take 13 byte times (1128 us at 115200) on the line."
+echo "RTT: mean time from the end of a sub-packet's write to the arrival of its reply;"
+echo "a full sub-packet and its \"*\" take 13 byte times (1128 us at 115200) on the line."
 echo
 
 nolimit=(fw256k fw256k)
@@ -181,15 +181,15 @@ for l in "${nolimit[@]}"; do
       END {
         printf "%-14s %8d %10.2f %10.2f %12.0f %12.1f %10.1f %10.1f  %s\n", label, v["packets"],
           v["wall_s"], v["ideal_s"], v["beyond_ideal_per_packet_us"],
-          v["cpu_per_packet_us"], v["roundtrip_median_us"], v["turnaround_median_us"], verdict
+          v["cpu_per_packet_us"], v["roundtrip_mean_us"], v["turnaround_mean_us"], verdict
       }' "$r"
   else
     printf '%-14s %s\n' "$l #$i" "$(cat "$work/$l-free$i/verdict.txt")"
   fi
 done
 echo "wall/pkt: wall time beyond the fixed pauses per data packet (30 sub-packet"
-echo "exchanges for a full one); turn: median time from a reply's arrival to the"
-echo "next write, the program's own part of every exchange."
+echo "exchanges for a full one); RTT as above; turn: mean time from a reply's arrival"
+echo "to the next write, the program's own part of every exchange."
 echo
 echo "Per-run details (key=value) are in $work/<run>/result.txt."
 if [ "$failures" -gt 0 ]; then
