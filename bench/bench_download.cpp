@@ -4,7 +4,7 @@
 // set against the ideal time of the same download (bench/ideal_model.h).
 //
 //   tarnwick-bench --device PATH --file IMAGE [--baud N] [--reboot-seconds S]
-//                  [--reply-bytes N] [--version-bytes N] [--trace FILE] [--json]
+//                  [--reply-bytes N] [--version-bytes N] [--trace FILE] [--json] [--bare]
 //
 // Prints key=value lines (or one JSON object with --json) on stdout. Exit
 // code 0 when the download succeeded, 1 when it failed, 2 when it could not
@@ -197,16 +197,20 @@ struct Options {
   double rebootSeconds = 0;
   bench::ConsoleReplies replies;
   bool json = false;
+  bool bare = false;  // no counting backend: the port_* keys stay 0
 };
 
 void Usage() {
   fprintf(stderr,
           "usage: tarnwick-bench --device PATH --file IMAGE [--baud N] [--reboot-seconds S]\n"
           "                      [--reply-bytes N] [--version-bytes N] [--trace FILE] [--json]\n"
+          "                      [--bare]\n"
           "  --baud N            line rate the peer emulates (0: none) for the ideal time\n"
           "  --reboot-seconds S  how long the peer stays down after a reboot command\n"
           "  --reply-bytes N     bytes the peer answers to each console line\n"
-          "  --version-bytes N   bytes of the peer's version answer beyond that\n");
+          "  --version-bytes N   bytes of the peer's version answer beyond that\n"
+          "  --trace FILE        keep the trace in FILE\n"
+          "  --bare              talk to the port directly, without counting calls and bytes\n");
 }
 
 bool ParseArgs(int argc, char** argv, Options* o) {
@@ -220,6 +224,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
     const char* v = nullptr;
     if (a == "--json") {
       o->json = true;
+    } else if (a == "--bare") {
+      o->bare = true;
     } else if (a == "--device" && value(&v)) {
       o->device = v;
     } else if (a == "--file" && value(&v)) {
@@ -332,7 +338,7 @@ int main(int argc, char** argv) {
   snprintf(my_cfg.file, sizeof my_cfg.file, "%s", opt.file.c_str());
 
   CountingBackend port(PlatformSerialBackend());
-  SetSerialBackend(&port);
+  if (!opt.bare) SetSerialBackend(&port);
   if (!startdom(static_cast<int32_t>(my_cfg.comport))) {
     fprintf(stderr, "tarnwick-bench: cannot open %s %s\n", opt.device.c_str(),
             ComOpenFailureHint().c_str());
