@@ -115,6 +115,9 @@ bool QueryWriteSubpacketStatus() {
   dwTestPoint = 9;
   ReplyLog log;
   const int64_t limit = my_cfg.dlnormaldelay;
+  // Right after a piece is written its "*" cannot be there yet: sleep until it
+  // is rather than open with a read that finds nothing.
+  WaitComInput(TurnBound(start, limit));
   for (;;) {
     if (NowSeconds() - start > limit) {
       DbgTrace("QueryWriteSubpacketStatus timeout\n");
@@ -143,6 +146,8 @@ bool QueryWriteComStatus(uint32_t seconds) {
   bool bLeadFound = false;
   uint8_t tmp = 0xFF;
   ReplyLog log;
+  // The status reply follows the last "*" on the line; wait for it first.
+  WaitComInput(TurnBound(start, seconds));
   for (;;) {
     int64_t elapsed = NowSeconds() - start;
     dwTestPoint = 701;

@@ -90,9 +90,11 @@ void Expander::Input(const uint8_t* bytes, size_t n, Micros read_time) {
   if (n == 0) return;
   ++read_id_;
   last_input_ = read_time;
+  // A byte is taken once its whole frame has crossed the line: one byte time
+  // after the line was free for it.
   const Micros byte_time = ByteTime();
   for (size_t i = 0; i < n; ++i) {
-    const Micros deliver = byte_time > 0 ? std::max(read_time, last_delivery_ + byte_time) : read_time;
+    const Micros deliver = byte_time > 0 ? std::max(read_time, last_delivery_) + byte_time : read_time;
     last_delivery_ = deliver;
     input_.push_back({bytes[i], read_time, read_id_, deliver});
   }
@@ -477,8 +479,9 @@ void Expander::Reply(const std::string& bytes, Micros now, bool tracked) {
   }
   const Micros byte_time = ByteTime();
   const Micros gap = std::max(byte_time, config_.faults.split_gap);
+  // A byte reaches the host one byte time after the line is free for it.
   for (size_t i = 0; i < all.size(); ++i) {
-    Micros at = std::max(now, out_tail_ + byte_time);
+    Micros at = std::max(now, out_tail_) + byte_time;
     if (i > 0) at = std::max(at, out_tail_ + gap);
     out_tail_ = at;
     output_.push_back({static_cast<uint8_t>(all[i]), at});
