@@ -12,7 +12,7 @@
 # Needs both presets built (the Linux one provides expander-sim and fwimage).
 # A screenshot of the dialog at the end of each run goes to
 # build/e2e-evidence/. Exits non-zero on failure. Pass scenario names to run
-# only those.
+# only those; TARNWICK_SIM_EXTRA adds simulator options (e.g. --verbose).
 set -uo pipefail
 source "$(dirname "$0")/wine_lib.sh"
 
@@ -82,7 +82,7 @@ run_download() {
 
   rm -f "$COM1_LINK"
   "$SIM" --link "$COM1_LINK" --out "$WORK/$name-images" --report "$WORK/$name-report.json" \
-    --reboot-seconds 3 "${sim_args[@]}" >"$WORK/$name-sim.out" 2>"$WORK/$name-sim.err" &
+    --reboot-seconds 3 "${sim_args[@]}" ${TARNWICK_SIM_EXTRA:-} >"$WORK/$name-sim.out" 2>"$WORK/$name-sim.err" &
   SIM_PID=$!
   local i
   for i in $(seq 1 50); do
@@ -144,7 +144,8 @@ run_download() {
     fail "$name: report ($expect): $verdict"
   fi
   mkdir -p "$EVIDENCE/download-traces"
-  cp "$WORK/$name.trace" "$WORK/$name-report.json" "$EVIDENCE/download-traces/" 2>/dev/null
+  cp "$WORK/$name.trace" "$WORK/$name-report.json" "$WORK/$name-sim.err" \
+    "$EVIDENCE/download-traces/" 2>/dev/null
 }
 
 wanted() {
