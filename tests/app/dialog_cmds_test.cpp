@@ -308,11 +308,14 @@ TEST_F(DialogCmdsTest, QuitConfirmedStopsWaitsEndsClosesAndBroadcasts) {
   dwcomtestpoint = 0;
 }
 
-TEST_F(DialogCmdsTest, QuitAnsweredNoLeavesEverythingRunning) {
-  view_.AnswerNextBox(kIdNo);
+// A No to Quit or to the close box: the dialog and a running download go on.
+TEST_F(DialogCmdsTest, QuestionAnsweredNoChangesNothing) {
   int64_t before = NowMs();
+  view_.AnswerNextBox(kIdNo);
   EXPECT_FALSE(DlgOnCommand(ID_QUIT));
-  EXPECT_EQ(view_.boxes().size(), 1u);
+  view_.AnswerNextBox(kIdNo);
+  EXPECT_TRUE(DlgOnClose());
+  EXPECT_EQ(view_.boxes().size(), 2u);
   EXPECT_EQ(g_bStopDl.load(), 0u);
   EXPECT_EQ(NowMs(), before);
   EXPECT_EQ(view_.endResult(), -1);
@@ -331,13 +334,6 @@ TEST_F(DialogCmdsTest, CloseBoxConfirmedEndsWithoutStopWaitOrPortClose) {
   EXPECT_EQ(g_bStopDl.load(), 0u);
   EXPECT_EQ(NowMs(), before);
   EXPECT_TRUE(is_open());
-}
-
-TEST_F(DialogCmdsTest, CloseBoxAnsweredNoIsHandledAndChangesNothing) {
-  view_.AnswerNextBox(kIdNo);
-  EXPECT_TRUE(DlgOnClose());
-  EXPECT_EQ(view_.endResult(), -1);
-  EXPECT_EQ(view_.quitBroadcasts(), 0);
 }
 
 // While the bootloader image is written, Quit, the close box and Stop are

@@ -67,23 +67,30 @@ class StartupTest : public ::testing::Test {
   ScriptedPort port_;
 };
 
-TEST_F(StartupTest, SilentConsoleGivesDeviceNotFoundAndClosesThePort) {
-  EXPECT_FALSE(StartupOpenDevice());
-  EXPECT_EQ(port_.exp().lastPort(), 3);
-  EXPECT_EQ(OnlyBox(),
-            "Device not found!\n\nCheck if the SAS Expander device is properly attached to "
-            "COM 3 and powered up.");
-  EXPECT_FALSE(is_open());
-  EXPECT_EQ(g_start_ver.major, 9u);  // untouched
-}
-
-TEST_F(StartupTest, OldFirmwareGivesVersionMismatchAndClosesThePort) {
-  AnswerVersionQuery(port_.exp(), "donz 0x06 0x88\r\nFirmware version: 0.01.0000.04\r\n>");
-  EXPECT_FALSE(StartupOpenDevice());
-  EXPECT_EQ(OnlyBox(),
-            "Version mismatch!\n\nThis utility can only be used for firmware v0.01.0000.05 or "
-            "later.");
-  EXPECT_FALSE(is_open());
+// A console that stays silent, or runs firmware older than 0.01.0000.05:
+// one box, and the port is closed again.
+TEST_F(StartupTest, RefusedDeviceShowsItsBoxAndClosesThePort) {
+  struct Case {
+    const char* answer;  // nullptr: silent
+    const char* box;
+  };
+  const Case cases[] = {
+      {nullptr,
+       "Device not found!\n\nCheck if the SAS Expander device is properly attached to COM 3 and "
+       "powered up."},
+      {"donz 0x06 0x88\r\nFirmware version: 0.01.0000.04\r\n>",
+       "Version mismatch!\n\nThis utility can only be used for firmware v0.01.0000.05 or later."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.box);
+    if (c.answer) AnswerVersionQuery(port_.exp(), c.answer);
+    g_boxTexts.clear();
+    g_boxCaptions.clear();
+    EXPECT_FALSE(StartupOpenDevice());
+    EXPECT_EQ(port_.exp().lastPort(), 3);
+    EXPECT_EQ(OnlyBox(), c.box);
+    EXPECT_FALSE(is_open());
+  }
 }
 
 TEST_F(StartupTest, UsableFirmwareKeepsThePortOpen) {

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Downloads with tarnwick.exe under Wine and Xvfb against expander-sim on
+# COM1, driven from the keyboard as a person would: Start (Alt+S), wait for
+# the worker to end, Quit (Alt+Q) and confirm. The simulator's report judges
+# each run (check_download_report.py):
+#   normal       a firmware-only file
+#   reboot       firmware and bootloader: the path with rebooting
+#   stale        the first reboot keeps the old version: firmware sent again
+#   neverreturn  the expander never comes back from the reboot: failure
+#   reject       one packet rejected and sent again
+#   stop         Stop (Alt+T) pressed while the image is being sent: failure
+# Needs both presets built (the Linux one provides expander-sim and fwimage).
+# A screenshot of the dialog at the end of each run goes to
+# build/e2e-evidence/. Exits non-zero on failure. Pass scenario names to run
+# only those; TARNWICK_SIM_EXTRA adds simulator options (e.g. --verbose).
+set -uo pipefail
+source "$(dirname "$0")/wine_lib.sh"
+
+SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
+FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
+SIM_PID=""
+
+stop_sim() {
+  SIM_STATUS=""
+  if [ -n "$SIM_PID" ]; then
+    kill -TERM "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID"
+    SIM_STATUS=$?
+    SIM_PID=""
+  fi
+}
+trap 'stop_sim; e2e_cleanup' EXIT
+
+check_tools || exit 2
+for t in "$SIM" "$FWIMAGE"; do
+  [ -x "$t" ] || { log "missing $t: build the linux preset first"; exit 2; }
+done
+start_xvfb || exit 2
+log "== preparing a Wine prefix (first start takes a while)"
+start_wine_prefix
+
+# Waits up to $3 seconds for the trace of run $1 to hold the text $2.
+wait_trace() {
+  local name="$1" text="$2" secs="$3" i
+  for i in $(seq 1 $((secs * 5))); do
+    grep -qF "OutputDebugStringA \"$text\"" "$WORK/$name.trace" 2>/dev/null && return 0
+    kill -0 "$WINE_PID" 2>/dev/null || return 1
+    sleep 0.2
+  done
+  return 1
+}
+
+# Presses Stop in dialog $2 a moment after run $1 has begun sending an image.
+press_stop() {
+  local name="$1" dlg="$2"
+  wait_trace "$name" "my_cfg.dlretry=10 times" 60 || return 1
+  sleep 1
+  press "$dlg" alt+t
+  wait_trace "$name" "IDC_STOP_DL clicked" 10
+}
+
+# run_download NAME EXPECT OUTCOME SECONDS -- FWIMAGE_ARGS... -- SIM_ARGS...
+#   EXPECT: what the report must show (see check_download_report.py);
+#   OUTCOME: success or failure, as the worker reports it; stop: press Stop
+#     once the image is under way, then expect failure;
+#   SECONDS: how long the download may take.
+run_download() {
+  local name="$1" expect="$2" outcome="$3" secs="$4"
+  shift 5
+  local image_args=() sim_args=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do image_args+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  sim_args=("$@")
+
+  log "== $name"
+  local image="$APPDIR/$name.bin"
+  if ! "$FWIMAGE" make "$image" "${image_args[@]}" >"$WORK/$name.fwimage" 2>&1; then
+    fail "$name: fwimage make: $(cat "$WORK/$name.fwimage")"
+    return
+  fi
+  printf '[settings]\r\nfile=C:\\tarnwick\\%s.bin\r\ncomport=1\r\n' "$name" >"$APPDIR/fwdl.ini"
+
+  rm -f "$COM1_LINK"
+  "$SIM" --link "$COM1_LINK" --out "$WORK/$name-images" --report "$WORK/$name-report.json" \
+    --reboot-seconds 3 "${sim_args[@]}" ${TARNWICK_SIM_EXTRA:-} >"$WORK/$name-sim.out" 2>"$WORK/$name-sim.err" &
+  SIM_PID=$!
+  local i
+  for i in $(seq 1 50); do
+    [ -L "$COM1_LINK" ] && break
+    sleep 0.1
+  done
+  [ -L "$COM1_LINK" ] || { fail "$name: expander-sim did not start: $(cat "$WORK/$name-sim.err")"; stop_sim; return; }
+
+  start_program "$name"
+  local dlg
+  if ! dlg="$(wait_window 'Firmware Download Utility' 90)"; then
+    fail "$name: main dialog not shown"
+    wait_program 5
+    stop_sim
+    return
+  fi
+  sleep 1
+  press "$dlg" alt+s
+  if ! wait_trace "$name" "HandleCmds started" 15; then
+    fail "$name: Start did not start the worker"
+  elif [ "$outcome" = stop ] && ! press_stop "$name" "$dlg"; then
+    fail "$name: the image was never under way"
+  elif ! wait_trace "$name" "HandleCmds ended" "$secs"; then
+    fail "$name: the download did not end within $secs s"
+  else
+    pass "$name: worker ended"
+    if [ "$outcome" = success ]; then
+      expect_trace "$name" "bret true: finished successfully"
+    else
+      expect_trace "$name" "after start_fmdl_download=false"
+    fi
+  fi
+  sleep 1
+  screenshot "download-$name"
+
+  press "$dlg" alt+q
+  local box
+  if box="$(wait_window '^Warning$' 15)"; then
+    press "$box" Return
+    if wait_program 30; then
+      [ "$EXIT_CODE" = 0 ] && pass "$name: exit code 0" || fail "$name: exit code $EXIT_CODE"
+    else
+      fail "$name: still running after Quit was confirmed"
+    fi
+  else
+    fail "$name: no Quit question"
+    wait_program 1
+  fi
+  expect_setting "$name" "file=C:\\tarnwick\\$name.bin"
+
+  stop_sim
+  [ "$SIM_STATUS" = 0 ] && pass "$name: expander-sim saw no violation" \
+    || fail "$name: expander-sim exit status $SIM_STATUS"
+  local verdict
+  if verdict="$(python3 "$E2E_DIR/check_download_report.py" "$WORK/$name-report.json" \
+      "$image" "$FWIMAGE" "$expect" 2>&1)"; then
+    pass "$name: report ($expect)"
+  else
+    fail "$name: report ($expect): $verdict"
+  fi
+  mkdir -p "$EVIDENCE/download-traces"
+  cp "$WORK/$name.trace" "$WORK/$name-report.json" "$WORK/$name-sim.err" \
+    "$EVIDENCE/download-traces/" 2>/dev/null
+}
+
+wanted() {
+  [ ${#SCENARIOS[@]} -eq 0 ] && return 0
+  local s
+  for s in "${SCENARIOS[@]}"; do [ "$s" = "$1" ] && return 0; done
+  return 1
+}
+SCENARIOS=("$@")
+
+FW=(--image fw:24K:random=1 --version 1.2.3.4)
+FW_BOOT=(--image fw:24K:random=1 --version 1.2.3.4 --version-at between --image boot:4K:random=2)
+
+wanted normal && run_download normal normal success 240 -- "${FW[@]}" --
+wanted reboot && run_download reboot reboot success 300 -- "${FW_BOOT[@]}" --
+wanted stale && run_download stale stale success 400 -- "${FW_BOOT[@]}" -- --stale-reboots 1
+# The console wait after a reboot gives up after 75 s and ten more prompts.
+wanted neverreturn && run_download neverreturn neverreturn failure 400 -- "${FW_BOOT[@]}" -- --never-return
+wanted reject && run_download reject reject success 240 -- "${FW[@]}" -- --reject 3
+wanted stop && run_download stop stop stop 120 -- --image fw:512K:random=3 --version 1.2.3.4 --
+
+if [ "$FAILURES" -ne 0 ]; then
+  log "$FAILURES check(s) failed; traces and reports in $EVIDENCE/download-traces"
+  exit 1
+fi
+log "all download checks passed; screenshots in $EVIDENCE"
