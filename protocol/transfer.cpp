@@ -117,7 +117,7 @@ bool QueryWriteSubpacketStatus() {
   const int64_t limit = my_cfg.dlnormaldelay;
   // Right after a piece is written its "*" cannot be there yet: sleep until it
   // is rather than open with a read that finds nothing.
-  WaitComInput(TurnBound(start, limit));
+  if (!IsDlStopped()) WaitComInput(TurnBound(start, limit));
   for (;;) {
     if (NowSeconds() - start > limit) {
       DbgTrace("QueryWriteSubpacketStatus timeout\n");
@@ -147,7 +147,7 @@ bool QueryWriteComStatus(uint32_t seconds) {
   uint8_t tmp = 0xFF;
   ReplyLog log;
   // The status reply follows the last "*" on the line; wait for it first.
-  WaitComInput(TurnBound(start, seconds));
+  if (!IsDlStopped()) WaitComInput(TurnBound(start, seconds));
   for (;;) {
     int64_t elapsed = NowSeconds() - start;
     dwTestPoint = 701;
@@ -212,6 +212,10 @@ bool SendSubpackets(const char* line, uint32_t n) {
       DbgTrace("QueryWriteSubpacketStatus()==FALSE\n");
       return false;
     }
+    // A stop ends the "*" wait at once, without the acknowledgement. The rest
+    // of the line is not pushed after it: the expander takes a piece only
+    // once it has answered the one before, and the packet counts as failed.
+    if (IsDlStopped()) return false;
     pos += piece;
     n -= piece;
   }
