@@ -52,13 +52,13 @@ TEST(LineEditorTest, KeepsToTheLimitAndDropsControlCharacters) {
 
 TEST(LineEditorTest, ScrollWindowFollowsTheCursor) {
   LineEditor e;
-  e.SetText("/home/user/firmware/image.bin");  // 29 characters, cursor at the end
+  e.SetText("/data/user/firmware/image.bin");  // 29 characters, cursor at the end
   int col = -1;
   // The end and a free column for the cursor.
   EXPECT_EQ(e.View(10, &col), "image.bin");
   EXPECT_EQ(col, 9);
   e.Home();
-  EXPECT_EQ(e.View(10, &col), "/home/user");
+  EXPECT_EQ(e.View(10, &col), "/data/user");
   EXPECT_EQ(col, 0);
   for (int i = 0; i < 12; ++i) e.Right();
   EXPECT_EQ(e.View(10, &col), "me/user/fi");
@@ -69,7 +69,7 @@ TEST(LineEditorTest, ScrollWindowFollowsTheCursor) {
   EXPECT_EQ(e.View(10, &col), "me/user/fi");
   EXPECT_EQ(col, 7);
   // Once the text is short again, no column stays blank on the right.
-  e.SetText("/home/user/firmware/image.bin");
+  e.SetText("/data/user/firmware/image.bin");
   e.View(10, &col);
   e.Home();
   e.DeleteToEnd();
@@ -100,7 +100,7 @@ TEST(TextUtilTest, WrapsAtLineEndsAndBlanks) {
 
 TEST(TextUtilTest, ClipsByColumnsFromEitherEnd) {
   EXPECT_EQ(ClipColumns("a\xc3\xa9zz", 2), "a\xc3\xa9");
-  EXPECT_EQ(ClipColumnsLeft("/home/user/fw", 8), "...er/fw");
+  EXPECT_EQ(ClipColumnsLeft("/data/user/fw", 8), "...er/fw");
   EXPECT_EQ(ClipColumnsLeft("/fw", 8), "/fw");
   EXPECT_EQ(DisplayText("a\x01\xc3\xa9", false), "a??");
   EXPECT_EQ(DisplayText("a\x01\xc3\xa9", true), "a?\xc3\xa9");
