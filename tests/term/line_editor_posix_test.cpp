@@ -61,12 +61,12 @@ TEST(LineEditorTest, ScrollWindowFollowsTheCursor) {
   EXPECT_EQ(e.View(10, &col), "/data/user");
   EXPECT_EQ(col, 0);
   for (int i = 0; i < 12; ++i) e.Right();
-  EXPECT_EQ(e.View(10, &col), "me/user/fi");
+  EXPECT_EQ(e.View(10, &col), "ta/user/fi");
   EXPECT_EQ(col, 9);
   // Moving back inside the window does not scroll it.
   e.Left();
   e.Left();
-  EXPECT_EQ(e.View(10, &col), "me/user/fi");
+  EXPECT_EQ(e.View(10, &col), "ta/user/fi");
   EXPECT_EQ(col, 7);
   // Once the text is short again, no column stays blank on the right.
   e.SetText("/data/user/firmware/image.bin");
