@@ -101,6 +101,22 @@ void Expander::Input(const uint8_t* bytes, size_t n, Micros read_time) {
   Advance(read_time);
 }
 
+// In download mode a byte's meaning does not depend on when it is looked at:
+// every check works on the time it was read and every reply is timed from the
+// moment its request's last byte crossed the line. So packet characters are
+// taken as soon as they are read, and the serving loop wakes once per reply
+// instead of once per character. Anything else (a byte that ends the mode, a
+// console byte after the terminating header) waits for its own delivery time.
+void Expander::TakeDownloadBytes() {
+  while (mode_ == Mode::kDownload && !input_.empty()) {
+    const uint8_t b = input_.front().byte;
+    if (b != kLineEnd && !IsBase64Char(b)) return;
+    const InByte in = input_.front();
+    input_.pop_front();
+    HandleByte(in);
+  }
+}
+
 void Expander::Advance(Micros now) {
   for (;;) {
     const Micros next_in = input_.empty() ? kNever : input_.front().deliver_at;
@@ -119,6 +135,7 @@ void Expander::Advance(Micros now) {
     assembler_.Advance(now, &lines);
     HandleLines(&lines, now);
   }
+  TakeDownloadBytes();
 }
 
 Micros Expander::NextEvent() const {

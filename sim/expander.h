@@ -137,6 +137,8 @@ class Expander {
     Micros not_before;
   };
 
+  // Hands every queued packet character to the download state machine now.
+  void TakeDownloadBytes();
   void HandleByte(const InByte& in);
   void ConsoleByte(const InByte& in);
   void DownloadByte(const InByte& in);

@@ -22,6 +22,27 @@ constexpr Micros kMaxWait = 1 * kMicrosPerSecond;
 // While no host holds the line open (a device that hung up), poll it no
 // more often than this instead of spinning on the hang-up.
 constexpr Micros kHangupBackoff = 50 * kMicrosPerMs;
+// At a line rate a timed wake-up of the kernel comes tens of microseconds late
+// on a virtual machine, and every reply would leave that much after its time.
+// So the loop asks to be woken a little early, by its own running estimate of
+// that lateness, and waits out the rest on the clock: no byte ever leaves
+// before it is due. The head start never exceeds this.
+constexpr Micros kMaxHeadStart = 200;
+
+// Keeps the estimate of how late a timed wake-up comes (a running mean) and
+// turns it into the head start to ask for.
+class WakeLateness {
+ public:
+  Micros HeadStart() const { return std::min(kMaxHeadStart, mean_ + mean_ / 2); }
+  // A wake-up asked for at `asked` came at `came`.
+  void Observe(Micros asked, Micros came) {
+    const Micros late = std::max<Micros>(0, std::min(came - asked, 4 * kMaxHeadStart));
+    mean_ += (late - mean_) / 8;
+  }
+
+ private:
+  Micros mean_ = 0;
+};
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -151,6 +172,8 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
   Micros hangup_until = 0;
   bool write_blocked = false;
   uint8_t buffer[4096];
+  WakeLateness lateness;
+  const bool timed_exactly = options.engine.baud > 0;
 
   for (;;) {
     Micros now = MonotonicNow();
@@ -191,7 +214,8 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
 
     const bool watch_port = now >= hangup_until;
     if (!watch_port) wake = std::min(wake, hangup_until);
-    const Micros wait = std::max<Micros>(0, std::min(wake - now, kMaxWait));
+    const Micros head_start = timed_exactly ? lateness.HeadStart() : 0;
+    const Micros wait = std::max<Micros>(0, std::min(wake - now - head_start, kMaxWait));
 
     pollfd fds[2];
     fds[0] = {stop_fd, POLLIN, 0};
@@ -206,6 +230,14 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
       return ExitReason::kSignal;
     }
     if (fds[0].revents & POLLIN) return ExitReason::kSignal;
+    if (ready == 0 && timed_exactly && wait > 0 && wake - now <= kMaxWait) {
+      // Woken by the timer: learn how late it came, then wait out what is
+      // left of the head start (a short stretch, checked against the clock).
+      lateness.Observe(now + wait, MonotonicNow());
+      while (MonotonicNow() < wake) {
+      }
+      continue;
+    }
     if (!watch_port) continue;
 
     const short events = fds[1].revents;

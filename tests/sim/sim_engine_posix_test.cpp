@@ -468,7 +468,11 @@ TEST_F(SimEngine, BaudRatePacesBothDirections) {
   const std::vector<uint8_t> image = Image(0x06, 20);
   const Micros sent = t_;
   Read(Base64(DataPacket(0, image.data(), image.size())).substr(0, 12));
-  // Twelve characters take twelve byte times to arrive, the "*" one more.
+  // Packet characters are taken when read, so the serving loop's only wake-up
+  // is the reply's; twelve characters take twelve byte times to arrive, the
+  // "*" one more.
+  EXPECT_EQ(sim::kNever, engine_->NextEvent());
+  EXPECT_EQ(sent + 13 * 87, engine_->NextOutputTime());
   Wait(13 * 87 - 1);
   EXPECT_TRUE(out_.empty());
   Wait(1);
