@@ -38,7 +38,7 @@ TEST(DeviceSimTest, RebootsVersionsAndDefaultsAsTheConsoleSawThem) {
   TraceCapture trace;
   SimProcess sim;
   ASSERT_TRUE(sim.Start({"--version", "1.02.0000.10", "--new-version", "2.03.0004.05",
-                         "--reboot-seconds", "2"}));
+                         "--reboot-seconds", "3"}));
   std::vector<bool> up;
   std::vector<std::string> versions;
   bool sent = false;

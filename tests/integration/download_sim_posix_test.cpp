@@ -73,7 +73,7 @@ TEST_P(DownloadSimTest, EveryImageArrivesWholeAndNoTemporaryFileStays) {
   TraceCapture trace;
   SimProcess sim;
   ASSERT_TRUE(sim.Start({"--version", "1.02.0000.10", "--new-version", "1.02.0000.11",
-                         "--reboot-seconds", "2"}));
+                         "--reboot-seconds", "3"}));
   const std::string file = sim.dir() + "/firmware.bin";
   const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file + "' " +
                            c.images + " --version 1.02.0000.11 >/dev/null";

@@ -134,7 +134,7 @@ class SimProcess {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (!dir_.empty()) {
+    if (!dir_.empty() && getenv("TARNWICK_KEEP_SIM_DIR") == nullptr) {
       const std::string rm = "rm -rf '" + dir_ + "'";
       if (std::system(rm.c_str()) != 0) {
         // Left behind in the temporary folder; harmless.
