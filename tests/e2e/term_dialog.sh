@@ -304,6 +304,45 @@ case_no_terminal() {
   grep -qF "needs a terminal" "$APP/err" || { log "no notice:"; cat "$APP/err"; return 1; }
 }
 
+# Start-up without a usable console, on the terminal: the box, Enter, exit
+# code 0, and the settings file written back with the keys it lacked.
+setup_app_bare() {
+  APP="$WORK/app-$1"
+  rm -rf "$APP"
+  mkdir -p "$APP"
+  cp "$BIN" "$APP/tarnwick"
+  printf '[settings]\ndevice=%s\n' "$2" >"$APP/fwdl.ini"
+}
+
+expect_ini_written_back() {
+  if ! grep -qx "file=" "$APP/fwdl.ini" || ! grep -qx "comport=1" "$APP/fwdl.ini"; then
+    log "fwdl.ini lacks file= or comport=1:"
+    cat "$APP/fwdl.ini"
+    return 1
+  fi
+}
+
+# A console that never answers: "Device not found!".
+case_silent_peer() {
+  start_peer silent || return 1
+  setup_app_bare silent "$WORK/console"
+  start_tarnwick xterm-256color C.UTF-8 || return 1
+  wait_for "Device not found!" || return 1
+  wait_for "properly attached to COM 1" || return 1
+  keys Enter && expect_exit 0 || return 1
+  expect_ini_written_back
+}
+
+# A device that does not exist: the port box names the settings file.
+case_missing_port() {
+  setup_app_bare missing "$WORK/no-such-device"
+  start_tarnwick xterm-256color C.UTF-8 120 30 || return 1
+  wait_for "Unable to open COM 1!" || return 1
+  wait_for "$APP/fwdl.ini" || return 1
+  keys Enter && expect_exit 0 || return 1
+  expect_ini_written_back
+}
+
 # ---- whole downloads against expander-sim -------------------------------------
 
 # An image file: fwimage make options after the output name.
@@ -385,7 +424,8 @@ case_stop_firmware() {
 
 # ---- runner --------------------------------------------------------------------
 
-CASES=(case_terminals case_dialog case_version_mismatch case_no_terminal)
+CASES=(case_terminals case_dialog case_version_mismatch case_no_terminal case_silent_peer
+  case_missing_port)
 DOWNLOAD_CASES=(case_download case_bootloader_quit_refused case_stop_firmware)
 
 main() {

@@ -1,0 +1,118 @@
+// The whole download of an image file against expander-sim on a real
+// pseudo-terminal and the real clock, on both paths: one sequence over every
+// image, and firmware, reboot, version check, bootloader.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/dialog_api.h"
+#include "download/download.h"
+#include "integration/sim_process.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+using simproc::HostLine;
+using simproc::ReadAll;
+using simproc::Report;
+using simproc::SimProcess;
+
+// Points the temporary folder at a fresh directory for the test's lifetime.
+class TempDirScope {
+ public:
+  explicit TempDirScope(const std::string& dir) : dir_(dir) {
+    const char* old = getenv("TMPDIR");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    mkdir(dir.c_str(), 0700);
+    setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~TempDirScope() {
+    if (had_) {
+      setenv("TMPDIR", old_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  // Names of the files in the folder that begin with "fwd".
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (dirent* e = readdir(d)) {
+        if (std::string(e->d_name).rfind("fwd", 0) == 0) names.push_back(e->d_name);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+
+ private:
+  std::string dir_;
+  std::string old_;
+  bool had_ = false;
+};
+
+struct PathCase {
+  const char* name;
+  const char* images;  // fwimage options
+  std::vector<size_t> lengths;  // each image with its header, in file order from offset 0
+  std::vector<int> parts;
+  int sequences;
+  int reboots;
+};
+
+class DownloadSimTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(DownloadSimTest, EveryImageArrivesWholeAndNoTemporaryFileStays) {
+  const PathCase& c = GetParam();
+  TraceCapture trace;
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--version", "1.02.0000.10", "--new-version", "1.02.0000.11",
+                         "--reboot-seconds", "3"}));
+  const std::string file = sim.dir() + "/firmware.bin";
+  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file + "' " +
+                           c.images + " --version 1.02.0000.11 >/dev/null";
+  ASSERT_EQ(0, std::system(make.c_str()));
+  const std::string bytes = ReadAll(file);
+
+  TempDirScope temp(sim.dir() + "/tmp");
+  g_bStopDl = 0;
+  bool ok = false;
+  {
+    HostLine host;
+    ASSERT_TRUE(host.Open(sim.path()));
+    ok = fmdl_download(file.c_str());
+  }
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(temp.Leftovers().empty()) << temp.Leftovers()[0];
+
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  EXPECT_TRUE(report.violations.empty()) << report.raw;
+  EXPECT_EQ(c.reboots, report.reboots) << report.raw;
+  EXPECT_EQ(c.sequences, report.Count("sequences_terminated"));
+  ASSERT_EQ(c.lengths.size(), report.images.size()) << report.raw;
+  size_t at = 0;
+  for (size_t i = 0; i < c.lengths.size(); ++i) {
+    SCOPED_TRACE("image " + std::to_string(i + 1));
+    EXPECT_EQ(c.parts[i], report.images[i].part);
+    EXPECT_TRUE(report.images[i].terminated);
+    ASSERT_FALSE(report.images[i].file.empty());
+    EXPECT_TRUE(ReadAll(report.images[i].file) == bytes.substr(at, c.lengths[i]));
+    at += c.lengths[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, DownloadSimTest,
+    ::testing::Values(
+        PathCase{"Normal", "--image fw:3000 --image 01:1000", {3028, 1028}, {0x06, 0x01}, 1, 0},
+        PathCase{"WithRebooting", "--image fw:2K --image boot:1K", {2076, 1052}, {0x06, 0xFF}, 2, 1}),
+    [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
