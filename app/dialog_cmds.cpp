@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "app/format_cut.h"
 #include "app/trace.h"
 #include "app/worker.h"
 #include "config/settings.h"
@@ -13,17 +14,6 @@
 #include "serial/serial_port.h"
 
 namespace {
-
-// printf-style into `buf`; what does not fit is cut off.
-#if defined(__GNUC__)
-__attribute__((format(printf, 3, 4)))
-#endif
-void FormatCut(char* buf, size_t size, const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  vsnprintf(buf, size, fmt, args);
-  va_end(args);
-}
 
 const char kBootloaderBusy[] = "Unable to quit, bootloader image download is in progress!";
 const char kQuitQuestion[] = "Are you sure you want to quit?";

@@ -5,23 +5,13 @@
 #include <string>
 
 #include "app/dialog_api.h"
+#include "app/format_cut.h"
 #include "app/trace.h"
 #include "config/settings.h"
 #include "console/version.h"
 #include "serial/serial_port.h"
 
 namespace {
-
-// printf-style into `buf`; what does not fit is cut off.
-#if defined(__GNUC__)
-__attribute__((format(printf, 3, 4)))
-#endif
-void FormatCut(char* buf, size_t size, const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  vsnprintf(buf, size, fmt, args);
-  va_end(args);
-}
 
 const char kErrorCaption[] = "Error";
 
