@@ -13,33 +13,7 @@ constexpr size_t kMaxSequence = 32;
 
 bool IsFinalByte(unsigned char c) { return c >= 0x40 && c <= 0x7E; }
 
-// The key of a complete CSI sequence ("ESC [" params final); the code is
-// false for sequences that are no key of ours (mouse, reports, F-keys).
-bool CsiKey(const std::string& params, char final, Key* key) {
-  // Modifiers ("1;5C" for Ctrl+Right) do not change the key here.
-  int first = atoi(params.c_str());
-  switch (final) {
-    case 'A': *key = Key::Of(KeyCode::kUp); return true;
-    case 'B': *key = Key::Of(KeyCode::kDown); return true;
-    case 'C': *key = Key::Of(KeyCode::kRight); return true;
-    case 'D': *key = Key::Of(KeyCode::kLeft); return true;
-    case 'H': *key = Key::Of(KeyCode::kHome); return true;
-    case 'F': *key = Key::Of(KeyCode::kEnd); return true;
-    case 'Z': *key = Key::Of(KeyCode::kBackTab); return true;
-    case '~':
-      switch (first) {
-        case 1: case 7: *key = Key::Of(KeyCode::kHome); return true;
-        case 4: case 8: *key = Key::Of(KeyCode::kEnd); return true;
-        case 3: *key = Key::Of(KeyCode::kDelete); return true;
-        case 5: *key = Key::Of(KeyCode::kPageUp); return true;
-        case 6: *key = Key::Of(KeyCode::kPageDown); return true;
-        default: return false;
-      }
-    default:
-      return false;
-  }
-}
-
+// The key of a complete SS3 sequence ("ESC O" final).
 bool Ss3Key(char final, Key* key) {
   switch (final) {
     case 'A': *key = Key::Of(KeyCode::kUp); return true;
@@ -50,6 +24,29 @@ bool Ss3Key(char final, Key* key) {
     case 'F': *key = Key::Of(KeyCode::kEnd); return true;
     case 'M': *key = Key::Of(KeyCode::kEnter); return true;
     default: return false;
+  }
+}
+
+// The key of a complete CSI sequence ("ESC [" params final); the code is
+// false for sequences that are no key of ours (mouse, reports, F-keys).
+bool CsiKey(const std::string& params, char final, Key* key) {
+  // Modifiers ("1;5C" for Ctrl+Right) do not change the key here.
+  int first = atoi(params.c_str());
+  switch (final) {
+    case 'Z': *key = Key::Of(KeyCode::kBackTab); return true;
+    case 'M': return false;  // keypad Enter comes only as SS3
+    case '~':
+      switch (first) {
+        case 1: case 7: *key = Key::Of(KeyCode::kHome); return true;
+        case 4: case 8: *key = Key::Of(KeyCode::kEnd); return true;
+        case 3: *key = Key::Of(KeyCode::kDelete); return true;
+        case 5: *key = Key::Of(KeyCode::kPageUp); return true;
+        case 6: *key = Key::Of(KeyCode::kPageDown); return true;
+        default: return false;
+      }
+    default:
+      // Arrows, Home and End end the same way after "ESC [" as after "ESC O".
+      return Ss3Key(final, key);
   }
 }
 

@@ -174,6 +174,12 @@ class SimProcess {
   int Stop() {
     if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
+    return Wait();
+  }
+
+  // Waits for the simulator to end by itself; its exit status as for Stop().
+  int Wait() {
+    if (pid_ <= 0) return -1;
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;

@@ -10,25 +10,14 @@
 #include "sim/expander.h"
 #include "sim/report.h"
 #include "sim/sha256.h"
+#include "host_encoding.h"
 
 namespace {
 
 using sim::Micros;
 constexpr Micros kMs = sim::kMicrosPerMs;
 
-std::string Base64(const std::vector<uint8_t>& in) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    const uint32_t n = (uint32_t(in[i]) << 16) | (i + 1 < in.size() ? uint32_t(in[i + 1]) << 8 : 0) |
-                       (i + 2 < in.size() ? in[i + 2] : 0);
-    out += kAlphabet[n >> 18];
-    out += kAlphabet[(n >> 12) & 63];
-    out += i + 1 < in.size() ? kAlphabet[(n >> 6) & 63] : '=';
-    out += i + 2 < in.size() ? kAlphabet[n & 63] : '=';
-  }
-  return out;
-}
+std::string Base64(const std::vector<uint8_t>& in) { return HostBase64(in); }
 
 std::vector<uint8_t> DataPacket(uint32_t offset, const uint8_t* payload, size_t n) {
   std::vector<uint8_t> p(8 + n);

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "integration/sim_process.h"
+#include "host_encoding.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -19,12 +22,7 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using simproc::ReadAll;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -36,38 +34,14 @@ class SimProcess {
  public:
   ~SimProcess() {
     if (fd_ >= 0) close(fd_);
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
   }
 
   // Starts the simulator with a report and an output folder in a fresh
   // temporary directory, and opens its pseudo-terminal raw.
   void Start(std::vector<std::string> args) {
-    char pattern[] = "/tmp/sim-pty-test.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-    args.insert(args.begin(), {TARNWICK_SIM_PATH, "--report", dir_ + "/report.json", "--out", dir_ + "/out"});
-    int out[2];
-    ASSERT_EQ(0, pipe(out));
-    pid_ = fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
-    ASSERT_EQ(0u, path_.rfind("/dev/pts/", 0)) << path_;
+    ASSERT_TRUE(proc_.Start(std::move(args))) << proc_.path();
+    path_ = proc_.path();
+    dir_ = proc_.dir();
     Open();
   }
 
@@ -128,19 +102,13 @@ class SimProcess {
   }
 
   // Waits for the simulator to end (SIGTERM first if `stop`); its exit status.
-  int Finish(bool stop) {
-    if (stop) kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int Finish(bool stop) { return stop ? proc_.Stop() : proc_.Wait(); }
 
-  std::string Report() const { return ReadFile(dir_ + "/report.json"); }
+  std::string Report() const { return ReadAll(dir_ + "/report.json"); }
   const std::string& dir() const { return dir_; }
 
  private:
-  pid_t pid_ = -1;
+  simproc::SimProcess proc_;
   int fd_ = -1;
   std::string path_;
   std::string dir_;
@@ -148,19 +116,7 @@ class SimProcess {
 
 // Base64 lines of packets for a small image: header (part 0x06, body length
 // at byte 16) and a patterned body, in blocks of 256.
-std::string Base64(const std::vector<uint8_t>& in) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    const uint32_t n = (uint32_t(in[i]) << 16) | (i + 1 < in.size() ? uint32_t(in[i + 1]) << 8 : 0) |
-                       (i + 2 < in.size() ? in[i + 2] : 0);
-    out += kAlphabet[n >> 18];
-    out += kAlphabet[(n >> 12) & 63];
-    out += i + 1 < in.size() ? kAlphabet[(n >> 6) & 63] : '=';
-    out += i + 2 < in.size() ? kAlphabet[n & 63] : '=';
-  }
-  return out + '\x7f';
-}
+std::string Base64(const std::vector<uint8_t>& in) { return HostBase64(in) + '\x7f'; }
 
 std::vector<uint8_t> TestImage() {
   std::vector<uint8_t> im(28 + 300);
@@ -218,7 +174,7 @@ TEST(SimPty, DownloadArrivesByteForByteAcrossAReopen) {
   EXPECT_EQ("**@0", sim.SendLine(kTerminatorLine));
   EXPECT_EQ(0, sim.Finish(false));  // leaves by itself once the line is quiet
 
-  const std::string saved = ReadFile(sim.dir() + "/out/image-1-part-06.bin");
+  const std::string saved = ReadAll(sim.dir() + "/out/image-1-part-06.bin");
   EXPECT_EQ(std::string(image.begin(), image.end()), saved);
   const std::string report = sim.Report();
   EXPECT_NE(std::string::npos, report.find("\"exit_reason\": \"download\""));
