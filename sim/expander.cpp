@@ -18,6 +18,12 @@ constexpr uint8_t kFirmwarePart = 0x06;
 
 const char kPrompt[] = "\r\nexp> ";
 const char kBanner[] = "\r\nexpander console ready\r\nexp> ";
+// The busy-version fault's answer: long enough to be read as a whole answer,
+// with no four-number text in it.
+const char kBusyText[] = "\r\nconsole busy, command not accepted, try again\r\nexp> ";
+// The late-boot-text fault: a boot ROM that reports its own version after the
+// console's first prompt.
+const char kLateBootText[] = "\r\nboot rom v0.00.0003.01 checks done\r\nexp> ";
 
 // Stray bytes for the noise fault: controls and bytes above 0x7F, never a
 // digit, '@', '*', '>' or NUL, which a host is entitled to read as meaning.
@@ -213,6 +219,14 @@ void Expander::HandleLine(const ConsoleLine& line, Micros now) {
   Note(std::string(rec.ignored ? "ignored " : "") + "command (" + CommandName(rec.command) + "): \"" +
        shown + "\"");
   if (!rec.ignored) Execute(rec.command, now);
+  // The late-boot-text fault: the first line after a boot that is more than
+  // spaces (a host's "\n\r" ahead of its version query) draws the boot ROM's
+  // own lines after the prompt.
+  if (late_text_due_ && !rec.ignored && line.text.find_first_not_of(' ') != std::string::npos) {
+    late_text_due_ = false;
+    Note("late boot text (fault)");
+    Reply(kLateBootText, now, false);
+  }
 }
 
 void Expander::Execute(Command command, Micros now) {
@@ -223,6 +237,11 @@ void Expander::Execute(Command command, Micros now) {
       Reply(kPrompt, now, false);
       break;
     case Command::kVersionQuery:
+      if (Contains(config_.faults.busy_version, ++version_queries_)) {
+        Note("busy answer to the version query (fault)");
+        Reply(kBusyText, now, false);
+        break;
+      }
       Reply("\r\nFirmware version: " + FormatVersion(record_.running_version) + kPrompt, now, false);
       break;
     case Command::kReboot:
@@ -294,6 +313,7 @@ void Expander::FinishBoot(Micros when) {
   assembler_.Reset();
   Note("console up, running " + FormatVersion(record_.running_version));
   if (!config_.quiet_boot) Reply(kBanner, when, false);
+  late_text_due_ = config_.faults.late_boot_text;
 }
 
 // ---- download mode -------------------------------------------------------
@@ -455,6 +475,17 @@ void Expander::ProcessPacketLine(Micros now, bool answer) {
     return;
   }
   const Faults& faults = config_.faults;
+  // The image's part: byte 10 of its first block, else the image being received.
+  const int part = packet.offset == 0 && packet.payload.size() > 10 ? packet.payload[10]
+                   : session_.images().empty()                       ? -1
+                                                                     : session_.images().back().part;
+  if (Contains(faults.reject_part, part)) {
+    ++record_.counts.rejected;
+    Note("rejecting a packet of part " + std::to_string(part) + " (fault)");
+    SendStatus('2', verdict.ordinal, now);
+    session_.Fail(true, packet.offset);
+    return;
+  }
   if (verdict.first_attempt) {
     if (Contains(faults.no_status, verdict.ordinal)) {
       ++record_.counts.statuses_withheld;

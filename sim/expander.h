@@ -29,6 +29,9 @@ struct Faults {
   int stale_reboots = 0;                          // the first N reboots that would change the version do not
   bool noise = false;                             // stray bytes (controls, above 0x7F) around every reply
   Micros split_gap = 0;                           // gap between the bytes of a reply
+  std::vector<uint32_t> busy_version;             // K-th version query: a busy text, no version
+  bool late_boot_text = false;                    // boot-ROM text after the prompt of every boot
+  std::vector<int> reject_part;                   // every data packet of an image of this part: "@2"
 };
 
 struct EngineConfig {
@@ -166,6 +169,8 @@ class Expander {
   Micros boot_end_ = kNever;
   bool rebooting_ = false;
   int stale_left_ = 0;
+  uint32_t version_queries_ = 0;
+  bool late_text_due_ = false;      // the next byte from the host draws the late boot text
   bool firmware_pending_ = false;
   Version pending_version_;
   bool pending_has_version_ = false;

@@ -139,6 +139,19 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
     } else if (arg == "--noise") {
       if (!flag()) return false;
       o.engine.faults.noise = true;
+    } else if (arg == "--busy-version") {
+      if (!need(&v) || !ToUnsigned(v, 0xFFFFFFFFu, &n) || n == 0) return bad(v);
+      o.engine.faults.busy_version.push_back(static_cast<uint32_t>(n));
+    } else if (arg == "--late-boot-text") {
+      if (!flag()) return false;
+      o.engine.faults.late_boot_text = true;
+    } else if (arg == "--reject-part") {
+      if (!need(&v)) return false;
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long part = std::strtoul(v.c_str(), &end, 0);
+      if (v.empty() || errno != 0 || *end != '\0' || part > 0xFF) return bad(v);
+      o.engine.faults.reject_part.push_back(static_cast<int>(part));
     } else if (arg == "--split-replies") {
       if (!need(&v) || !ToMicros(v, kMicrosPerMs, &o.engine.faults.split_gap)) return bad(v);
     } else {
@@ -185,6 +198,10 @@ std::string UsageText() {
       "  --stale-reboots N      the first N reboots after a firmware image keep the old version\n"
       "  --noise                stray bytes (controls, bytes above 0x7F) around every reply\n"
       "  --split-replies MS     MS milliseconds between the bytes of every reply\n"
+      "  --busy-version K       answer the K-th version query with a busy text without a version\n"
+      "  --late-boot-text       after every boot, the first line that is more than spaces draws,\n"
+      "                         after its prompt, a boot-ROM line with a version of its own\n"
+      "  --reject-part P        answer every data packet of images of part P (0x06, 0xFF, ...) \"@2\"\n"
       "Options that take K or N may be repeated.\n"
       "Exit status: 0 clean, 1 violations seen, 2 usage or setup error,\n"
       "3 --timeout came before the downloads --exit-after-download waited for.\n";
