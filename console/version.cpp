@@ -91,7 +91,9 @@ int32_t CheckFirmwareVer(FW_VERSION* ver, uint32_t timeout) {
   WriteCom("\n\r");
   PauseMs(100);
   PauseMs(200);
-  WriteCom(kVersionQuery);
+  // Text that came before the query (boot messages, a late prompt, the reply
+  // to "\n\r") must never be read as its answer.
+  WriteComForReply(kVersionQuery);
 
   // The deadline stays where it is across repeated queries: once it has
   // passed, every turn without an answer repeats the query at once.
@@ -107,7 +109,7 @@ int32_t CheckFirmwareVer(FW_VERSION* ver, uint32_t timeout) {
       PurgeCom();
       PauseMs(100);
       WriteCom("\n\r ");
-      WriteCom(kVersionQuery);
+      WriteComForReply(kVersionQuery);
       ++queries;
     }
     if (MyReadFile(reinterpret_cast<uint8_t*>(buffer), kMaxRead, &iBytesRead) &&

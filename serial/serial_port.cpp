@@ -50,7 +50,23 @@ bool is_open() {
   return Backend().IsOpen();
 }
 
-void WriteCom(const char* text) {
+namespace {
+
+// Reads and drops what has arrived, at most kMaxDropReads reads so that a
+// console that never stops talking cannot hold the writer here.
+void DropArrivedInput() {
+  constexpr int kMaxDropReads = 64;
+  uint8_t buf[512];
+  uint32_t dropped = 0;
+  for (int i = 0; i < kMaxDropReads; ++i) {
+    uint32_t n = 0;
+    if (!MyReadFile(buf, sizeof buf, &n) || n == 0) break;
+    dropped += n;
+  }
+  if (dropped > 0) DbgTrace("WriteCom: %d earlier bytes dropped\n", static_cast<int>(dropped));
+}
+
+void WriteLine(const char* text, bool dropEarlierInput) {
   if (!is_open()) {
     DbgTrace("WriteCom (!is_open)");
     return;
@@ -63,11 +79,18 @@ void WriteCom(const char* text) {
     MyWriteFile(reinterpret_cast<const uint8_t*>(p), 1, &written);
     PauseMs(10);
   }
+  if (dropEarlierInput) DropArrivedInput();
   // The console ends a line on line feeds only; three of them, never a CR.
   static const uint8_t kLineEnd[3] = {0x0A, 0x0A, 0x0A};
   MyWriteFile(kLineEnd, 3, &written);
   PauseMs(500);
 }
+
+}  // namespace
+
+void WriteCom(const char* text) { WriteLine(text, false); }
+
+void WriteComForReply(const char* text) { WriteLine(text, true); }
 
 bool MyReadFile(uint8_t* buf, uint32_t count, uint32_t* read) {
   std::lock_guard<std::mutex> lock(PortMutex());

@@ -49,6 +49,11 @@ bool is_open();
 // 0x0A 0x0A 0x0A in one write, then a 500 ms pause. Nothing (and no pause)
 // when the port is closed.
 void WriteCom(const char* text);
+// WriteCom for a line whose answer is read next: whatever input arrived
+// before the line feeds go out (a late prompt, boot messages, echoes) is read
+// and dropped first, so the next read can only hold text sent after the line
+// was complete. Writes exactly what WriteCom writes.
+void WriteComForReply(const char* text);
 // Reads what has arrived, 0..count bytes, without waiting. The buffer is not
 // NUL-terminated. False on a port error (then *read is 0).
 bool MyReadFile(uint8_t* buf, uint32_t count, uint32_t* read);
