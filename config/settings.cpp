@@ -102,6 +102,8 @@ void LoadSettings(FWDL_CFG* cfg) {
   cfg->dlstartdelay = static_cast<int32_t>(ReadNumber(path, "dlstartdelay", 45));
   cfg->dlnormaldelay = static_cast<int32_t>(ReadNumber(path, "dlnormaldelay", 15));
   cfg->dlretry = static_cast<int32_t>(ReadNumber(path, "dlretry", 10));
+  cfg->fwattempts = static_cast<int32_t>(ReadNumber(path, "fwattempts", 3));
+  if (cfg->fwattempts < 1) cfg->fwattempts = 1;
 
   ReadText(path, "writecmd", kDefaultWriteCmd, cfg->writevpd);
   TrimSpaces(cfg->writevpd);
@@ -113,6 +115,7 @@ void LoadSettings(FWDL_CFG* cfg) {
   DbgTrace("cfg->dlstartdelay=%d seconds", cfg->dlstartdelay);
   DbgTrace("cfg->dlnormaldelay=%d seconds", cfg->dlnormaldelay);
   DbgTrace("cfg->dlretry=%d times", cfg->dlretry);
+  DbgTrace("cfg->fwattempts=%d times", cfg->fwattempts);
 
   ReadText(path, "device", "", cfg->device);
   TrimSpaces(cfg->device);

@@ -14,6 +14,7 @@ struct FWDL_CFG {
   int32_t dlstartdelay;    // seconds: status wait of a packet at offset 0; default 45
   int32_t dlnormaldelay;   // seconds: every other status wait and each "*"; default 15
   int32_t dlretry;         // attempts per packet; default 10
+  int32_t fwattempts;      // firmware downloads before a reboot must show the new version; default 3, at least 1
   char device[260];        // key `device` (Linux): device path that replaces COM<n>; "" = none
 };
 

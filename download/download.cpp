@@ -3,8 +3,11 @@
 // confirmed version change, then the bootloader.
 #include "download/download.h"
 
+#include <atomic>
+
 #include "app/dialog_api.h"
 #include "app/trace.h"
+#include "config/settings.h"
 #include "console/device.h"
 #include "console/version.h"
 #include "platform/clock.h"
@@ -15,11 +18,14 @@
 
 namespace {
 
+std::atomic<DownloadFailure> g_lastFailure{DownloadFailure::kNone};
+std::atomic<uint32_t> g_lastAttempts{0};
+
 // Seconds to wait for the console prompt, at the start and after a reboot.
 constexpr uint32_t kConsoleWaitSeconds = 75;
 // Seconds the console has to answer a version query.
 constexpr uint32_t kVersionWaitSeconds = 4;
-// Further version queries after a reboot when a query gets no usable reply.
+// Further version queries when a query gets no usable reply.
 constexpr int kExtraVersionQueries = 3;
 constexpr uint32_t kPauseBetweenImagesMs = 160;
 
@@ -64,19 +70,25 @@ bool AbortSequence(const char* tmpfile) {
   return false;
 }
 
-// The version after a reboot. A query without a usable reply is asked anew,
-// up to kExtraVersionQueries more times; false if none gave a usable reply
-// or a stop came meanwhile. A reply that holds no version text at all (the
-// query leaves the version all zero) confirms nothing either: taking it as a
-// changed version would send the bootloader on a guess.
-bool QueryVersionAfterReboot(FW_VERSION* vernum) {
+// The running version, before the download or after a reboot. A query
+// without a usable reply is asked anew, up to kExtraVersionQueries more
+// times; false if none gave one or a stop came meanwhile. A reply that holds
+// no version text at all (the query leaves its record all zero) is no version:
+// taken as the version before, it would make any later version look like a
+// change; taken as the version after a reboot, it would send the bootloader on
+// a guess. `out` is written only with a version actually read.
+bool QueryRunningVersion(FW_VERSION* out, const char* when) {
   for (int query = 0;; ++query) {
-    int32_t result = CheckFirmwareVer(vernum, kVersionWaitSeconds);
-    bool noVersionText = result == 0 && vernum->major == 0 && vernum->minor == 0 &&
-                         vernum->build == 0 && vernum->revision == 0;
-    if (result != -1 && !noVersionText) return true;
+    FW_VERSION ver = *out;
+    int32_t result = CheckFirmwareVer(&ver, kVersionWaitSeconds);
+    bool noVersionText = result == 0 && ver.major == 0 && ver.minor == 0 && ver.build == 0 &&
+                         ver.revision == 0;
+    if (result != -1 && !noVersionText) {
+      *out = ver;
+      return true;
+    }
     if (query >= kExtraVersionQueries) {
-      DbgTrace("CheckFirmwareVer: no reply after reboot\n");
+      DbgTrace("CheckFirmwareVer: no reply %s\n", when);
       return false;
     }
     if (Abandoned("CheckFirmwareVer")) return false;
@@ -84,12 +96,15 @@ bool QueryVersionAfterReboot(FW_VERSION* vernum) {
   }
 }
 
-// Firmware images, reboot, version check, bootloader. The loop sends the
-// firmware again for as long as the version after the reboot is unchanged.
+// Firmware images, reboot, version check, bootloader. The firmware is sent
+// again while the version after the reboot is the one that ran before, at
+// most my_cfg.fwattempts times in all.
 bool DownloadWithRebooting() {
   DbgTrace("fmdl_download: with rebooting");
   const uint32_t firmwareCount = g_dwNumofImages - 1;
+  const uint32_t maxAttempts = my_cfg.fwattempts > 0 ? static_cast<uint32_t>(my_cfg.fwattempts) : 1;
   for (uint32_t attempt = 1;; ++attempt) {
+    g_lastAttempts = attempt;
     g_dwBytesSent = 0;
     if (attempt == 1) {
       SetStatusText("Downloading firmware image, please wait...");
@@ -112,11 +127,19 @@ bool DownloadWithRebooting() {
     if (Abandoned("fmdl_download")) return false;
 
     FW_VERSION vernum = {0, 0, 0, 0};
-    if (!QueryVersionAfterReboot(&vernum)) return false;
-    // The new firmware counts as running only when the version changed from
-    // the one that ran before; the file's own version is not consulted.
-    if (SameVersion(vernum, g_start_ver)) {
+    if (!QueryRunningVersion(&vernum, "after reboot")) return false;
+    // The new firmware runs when the version changed from the one that ran
+    // before, or when it is the file's own version: re-running a file whose
+    // firmware already runs (or retrying after a failed bootloader) must not
+    // write the firmware again and again.
+    bool changed = !SameVersion(vernum, g_start_ver);
+    if (!changed && !FileVersionIs(vernum)) {
       DbgTrace("CheckFirmwareVer: still previous version");
+      if (attempt >= maxAttempts) {
+        DbgTrace("fmdl_download: firmware not taken after %d attempts\n", static_cast<int>(attempt));
+        g_lastFailure = DownloadFailure::kNotConfirmed;
+        return false;
+      }
       SetStatusText("Retrying firmware download, please wait...");
       continue;
     }
@@ -130,23 +153,38 @@ bool DownloadWithRebooting() {
     g_bBootLoaderInProgress = 1;
     bool ok = fmdl_downloadimages(&g_FwImages[g_dwNumofImages - 1], 1);
     g_bBootLoaderInProgress = 0;
-    if (!ok) DbgTrace("fmdl_download: bootloader image download failed\n");
+    if (!ok) {
+      // The firmware is new but the bootloader is not written: the expander
+      // must not be power cycled, and the front end says so.
+      DbgTrace("fmdl_download: bootloader image download failed\n");
+      g_lastFailure = DownloadFailure::kBootloader;
+    }
     return ok;
   }
 }
 
 }  // namespace
 
+DownloadFailure LastDownloadFailure() { return g_lastFailure.load(); }
+
+uint32_t LastFirmwareAttempts() { return g_lastAttempts.load(); }
+
 bool fmdl_download(const char* path) {
+  g_lastFailure = DownloadFailure::kFailed;
+  g_lastAttempts = 0;
   SetStatusText("Checking %s status, please wait...", g_szDeviceName);
   bool up = IsSysUpAndRunning(kConsoleWaitSeconds);
   SetStatusText("%s", "");
   if (!up) return false;
   if (Abandoned("fmdl_download")) return false;
 
-  // Refreshes the version that runs before anything is written; the factory
-  // defaults decision after the download reads it.
-  CheckFirmwareVer(&g_start_ver, kVersionWaitSeconds);
+  // The version that runs before anything is written: the confirmation after
+  // a reboot and the factory-defaults decision afterwards both read it, so a
+  // download that cannot read it writes nothing.
+  if (!QueryRunningVersion(&g_start_ver, "before download")) {
+    if (!IsDlStopped()) g_lastFailure = DownloadFailure::kNoVersion;
+    return false;
+  }
   ParseFwFile(path);
   DbgTrace("fw header info=v.%d.%d.%d.%d", g_FwHdrInfo.major, g_FwHdrInfo.minor,
            g_FwHdrInfo.build, g_FwHdrInfo.revision);
@@ -173,6 +211,7 @@ bool fmdl_download(const char* path) {
   // A stop request or a closed port never ends in success, even when it came
   // after the last packet was accepted.
   if (result && Abandoned("fmdl_download")) result = false;
+  if (result) g_lastFailure = DownloadFailure::kNone;
 
   FreeFwFileBuffer();
   return result;

@@ -4,6 +4,19 @@
 
 #include "image/fw_image.h"
 
+// Why the last fmdl_download returned false, for the front end's result text.
+enum class DownloadFailure {
+  kNone,            // the last download succeeded (or none ran)
+  kFailed,          // any other failure: console silent, image failed, stop request
+  kNoVersion,       // the running version could not be read before anything was written
+  kNotConfirmed,    // every firmware attempt rebooted into the version that ran before
+  kBootloader,      // the new firmware runs, but its bootloader image failed
+};
+// Set by fmdl_download on the worker thread before it returns.
+DownloadFailure LastDownloadFailure();
+// The firmware attempts the last download made on the path with rebooting.
+uint32_t LastFirmwareAttempts();
+
 // True when the file was downloaded (and, on the path with rebooting, the
 // bootloader too once the new firmware was confirmed).
 bool fmdl_download(const char* path);

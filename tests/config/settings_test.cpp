@@ -103,7 +103,7 @@ TEST_F(SettingsTest, MissingFileGivesEveryDefaultAndIsNotCreatedByLoading) {
                                 "cfg->comport=1", "cfg->linewaittime=1 ms",
                                 "cfg->charwaittime=1 ms", "cfg->writevpd=" + cmd,
                                 "cfg->dlstartdelay=45 seconds", "cfg->dlnormaldelay=15 seconds",
-                                "cfg->dlretry=10 times"}));
+                                "cfg->dlretry=10 times", "cfg->fwattempts=3 times"}));
   EXPECT_FALSE(fs::exists(path_));
 }
 

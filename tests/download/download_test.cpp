@@ -38,6 +38,7 @@ class DownloadTest : public ::testing::Test {
     my_cfg.dlstartdelay = 45;
     my_cfg.dlnormaldelay = 15;
     my_cfg.dlretry = 3;
+    my_cfg.fwattempts = 3;
     g_bStopDl = 0;
     g_bBootLoaderInProgress = 0;
     g_start_ver = {7, 7, 7, 7};
@@ -167,6 +168,46 @@ TEST_F(DownloadTest, UnchangedVersionSendsTheFirmwareAgain) {
   EXPECT_EQ(peer_.rebootCommands(), 9);
 }
 
+// What the version after a reboot decides on the path with rebooting, and a
+// version before the download that cannot be read. The file's version record
+// is 0.2.0.1.
+struct OutcomeCase {
+  const char* name;
+  std::vector<std::string> versions;  // per boot
+  bool ok;
+  std::vector<uint8_t> received;
+  DownloadFailure failure;
+};
+
+class OutcomeTest : public DownloadTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(OutcomeTest, VersionDecidesTheBootloader) {
+  const OutcomeCase& c = GetParam();
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = c.versions;
+  const FW_VERSION before = g_start_ver;
+  EXPECT_EQ(Run(), c.ok);
+  EXPECT_EQ(Received(), c.received);
+  EXPECT_EQ(LastDownloadFailure(), c.failure);
+  if (c.failure == DownloadFailure::kNoVersion) {
+    // Nothing was written and the version before was left as it was.
+    EXPECT_EQ(peer_.enters(), 0);
+    EXPECT_EQ(g_start_ver.major, before.major);
+    EXPECT_EQ(g_start_ver.minor, before.minor);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, OutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"FileVersionAlreadyRuns", {"0.02.0000.01"}, true, {0x06, 0xFF},
+                    DownloadFailure::kNone},
+        OutcomeCase{"NeverChangesWithinTheAttempts", {"0.01.0000.05"}, false, {0x06, 0x06, 0x06},
+                    DownloadFailure::kNotConfirmed},
+        OutcomeCase{"NoVersionBeforeTheDownload", {"(version unavailable, console busy)"}, false,
+                    {}, DownloadFailure::kNoVersion}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+
 TEST_F(DownloadTest, SilentConsoleAtTheStartFailsWithoutTouchingTheFile) {
   WriteImageFile({0x06});
   peer_.silentFromBoot = 0;
@@ -233,6 +274,7 @@ TEST_F(DownloadTest, FailedBootloaderAfterConfirmedChangeIsAFailure) {
   peer_.statusFor = [](int index) { return index == 1 ? '5' : '0'; };
   EXPECT_FALSE(Run());
   EXPECT_TRUE(trace_.Has("fmdl_download: bootloader image download failed\n"));
+  EXPECT_EQ(LastDownloadFailure(), DownloadFailure::kBootloader);
   EXPECT_EQ(peer_.recoveries(), my_cfg.dlretry);
   // The sequence is still closed with a terminating header.
   EXPECT_EQ(peer_.terminators(), 2);

@@ -115,4 +115,81 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"WithRebooting", "--image fw:2K --image boot:1K", {2076, 1052}, {0x06, 0xFF}, 2, 1}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
 
+// Faults of the console around the version check on the path with
+// rebooting. The file holds a firmware and a bootloader image and the version
+// record 1.02.0000.11; each case failed before the download learnt to tell a
+// version it read from one it guessed.
+struct SafetyCase {
+  const char* name;
+  std::vector<std::string> sim;  // options beyond --reboot-seconds 3
+  bool ok;
+  DownloadFailure failure;
+  std::vector<int> parts;        // images the expander received whole, in order
+  int reboots;
+};
+
+class DownloadSafetySimTest : public ::testing::TestWithParam<SafetyCase> {};
+
+TEST_P(DownloadSafetySimTest, OnlyAVersionReadAfterTheQueryConfirms) {
+  const SafetyCase& c = GetParam();
+  TraceCapture trace;
+  SimProcess sim;
+  std::vector<std::string> args = {"--reboot-seconds", "3"};
+  args.insert(args.end(), c.sim.begin(), c.sim.end());
+  ASSERT_TRUE(sim.Start(args));
+  const std::string file = sim.dir() + "/firmware.bin";
+  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file +
+                           "' --image fw:2K --image boot:1K --version 1.02.0000.11 >/dev/null";
+  ASSERT_EQ(0, std::system(make.c_str()));
+  TempDirScope temp(sim.dir() + "/tmp");
+  g_bStopDl = 0;
+  bool ok = false;
+  {
+    HostLine host;
+    ASSERT_TRUE(host.Open(sim.path()));
+    ok = fmdl_download(file.c_str());
+  }
+  EXPECT_EQ(c.ok, ok);
+  EXPECT_EQ(c.failure, LastDownloadFailure());
+  EXPECT_TRUE(temp.Leftovers().empty());
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  EXPECT_TRUE(report.violations.empty()) << report.raw;
+  EXPECT_EQ(c.reboots, report.reboots) << report.raw;
+  std::vector<int> whole;
+  for (const auto& image : report.images) {
+    if (image.terminated && image.size > 0 && !image.file.empty()) whole.push_back(image.part);
+  }
+  EXPECT_EQ(c.parts, whole) << report.raw;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DownloadSafetySimTest,
+    ::testing::Values(
+        // A busy answer before the download is asked again, and never taken
+        // for the version before: the first reboot kept the old firmware.
+        SafetyCase{"BusyAnswerBeforeIsAskedAgain",
+                   {"--version", "1.02.0000.10", "--busy-version", "1", "--stale-reboots", "1"},
+                   true, DownloadFailure::kNone, {0x06, 0x06, 0xFF}, 2},
+        SafetyCase{"NoVersionBeforeWritesNothing",
+                   {"--version", "1.02.0000.10", "--busy-version", "1", "--busy-version", "2",
+                    "--busy-version", "3", "--busy-version", "4"},
+                   false, DownloadFailure::kNoVersion, {}, 0},
+        // The file's own version already runs: one firmware pass, then the bootloader.
+        SafetyCase{"FileVersionAlreadyRuns", {"--version", "1.02.0000.11"}, true,
+                   DownloadFailure::kNone, {0x06, 0xFF}, 1},
+        // Firmware that never takes ends after the attempts, not never.
+        SafetyCase{"FirmwareNeverTakes",
+                   {"--version", "1.02.0000.10", "--stale-reboots", "100"},
+                   false, DownloadFailure::kNotConfirmed, {0x06, 0x06, 0x06}, 3},
+        // Boot text with a version of its own, after the prompt and before the
+        // query, is not the version: the first reboot kept the old firmware.
+        SafetyCase{"LateBootTextIsNotTheVersion",
+                   {"--version", "1.02.0000.10", "--late-boot-text", "--stale-reboots", "1"},
+                   true, DownloadFailure::kNone, {0x06, 0x06, 0xFF}, 2},
+        SafetyCase{"RejectedBootloaderIsItsOwnFailure",
+                   {"--version", "1.02.0000.10", "--reject-part", "0xFF"},
+                   false, DownloadFailure::kBootloader, {0x06}, 1}),
+    [](const ::testing::TestParamInfo<SafetyCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -213,6 +213,7 @@ class HostLine {
     my_cfg.dlstartdelay = wait_seconds;
     my_cfg.dlnormaldelay = wait_seconds;
     my_cfg.dlretry = 10;
+    my_cfg.fwattempts = 3;
     snprintf(my_cfg.signature, sizeof my_cfg.signature, "%s", "VRQ");
     SetSerialBackend(nullptr);
     CloseCom();
