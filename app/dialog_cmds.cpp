@@ -83,16 +83,23 @@ void OnStart(DialogView* dlg) {
   StartTestThread(IDC_START);
 }
 
-bool OnQuit(DialogView* dlg) {
-  if (RefuseWhileBootloader(dlg)) return false;
-  DbgTrace("ID_QUIT: v1.1");
-  TraceTestPoints();
-  if (!ConfirmQuit(dlg)) return false;
+// After a confirmed Quit or close box: a running download is stopped and
+// given time to see it (it then removes its temporary file and sends nothing
+// more), the dialog ends, the port closes and the program is told to quit.
+void EndConfirmed(DialogView* dlg) {
   g_bStopDl = 1;
   PauseMs(kQuitGraceMs);
   dlg->EndDialog(1);
   CloseCom();
   dlg->BroadcastQuit();
+}
+
+bool OnQuit(DialogView* dlg) {
+  if (RefuseWhileBootloader(dlg)) return false;
+  DbgTrace("ID_QUIT: v1.1");
+  TraceTestPoints();
+  if (!ConfirmQuit(dlg)) return false;
+  EndConfirmed(dlg);
   return true;
 }
 
@@ -146,9 +153,18 @@ bool DlgOnClose() {
   DialogView* dlg = g_hDlg.load();
   if (dlg == nullptr) return true;
   if (RefuseWhileBootloader(dlg)) return true;
-  // Neither stop request nor port close here: the port is closed at shutdown.
+  // Ends a running download exactly as Quit does: without the stop request
+  // the worker would go on writing firmware after the dialog has gone.
   if (!ConfirmQuit(dlg)) return true;
-  dlg->EndDialog(1);
-  dlg->BroadcastQuit();
+  EndConfirmed(dlg);
   return true;
+}
+
+void DlgOnLostUser() {
+  if (g_bThreadRunning.load() == 0 || g_bStopDl.load() != 0) return;
+  // A bootloader cut off half-way may leave an expander that no longer
+  // starts: it is let finish, as Quit would refuse to stop it.
+  if (g_bBootLoaderInProgress.load() != 0) return;
+  DbgTrace("DlgOnLostUser: stopping the download\n");
+  g_bStopDl = 1;
 }

@@ -11,5 +11,10 @@ void DlgOnInit(DialogView* dlg);
 // A command by control id (the low 16 bits of the Win32 command). Returns
 // true only for a confirmed Quit; every other command returns false.
 bool DlgOnCommand(int id);
-// The close box (Win32 WM_CLOSE, Ctrl+C on the terminal). Always handled.
+// The close box (Win32 WM_CLOSE, Ctrl+C on the terminal). Always handled;
+// once confirmed it ends a running download as Quit does.
 bool DlgOnClose();
+// The user is gone (the terminal hung up): a running download is stopped as
+// by a confirmed Quit, unless its bootloader is being written, which is let
+// finish. Callable repeatedly from the dialog thread; never blocks.
+void DlgOnLostUser();

@@ -7,8 +7,10 @@
 #include "app/dialog_api.h"
 #include "app/format_cut.h"
 #include "app/trace.h"
+#include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
+#include "platform/clock.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -17,6 +19,10 @@ const char kErrorCaption[] = "Error";
 
 // Seconds the start-up version query waits for the console's answer.
 constexpr uint32_t kVersionTimeoutSec = 4;
+// How long shutdown waits for a stopped download worker to end, and how
+// often it looks (ms).
+constexpr uint32_t kWorkerEndWaitMs = 5000;
+constexpr uint32_t kWorkerPollMs = 50;
 
 // The port box. The standard text is cut to 259 characters (a long settings
 // path loses its end); a backend hint, when there is one, follows after an
@@ -76,6 +82,14 @@ bool StartupOpenDevice() {
 }
 
 void ShutdownSaveAndClose() {
+  // A download stopped by Quit removes its temporary file and leaves the
+  // line alone once it sees the request; it gets a few seconds for that
+  // before the process exit ends it.
+  for (uint32_t waited = 0; g_bThreadRunning.load() != 0 && waited < kWorkerEndWaitMs;
+       waited += kWorkerPollMs) {
+    PauseMs(kWorkerPollMs);
+  }
+  if (g_bThreadRunning.load() != 0) DbgTrace("tarnwick: exiting while the download worker runs\n");
   DbgTrace("tarnwick: exiting, saving settings\n");
   SaveSettings(&my_cfg);
   CloseCom();

@@ -19,6 +19,38 @@ void EnableStop(bool enable) {
   if (DialogView* dlg = g_hDlg.load()) dlg->EnableItem(IDC_STOP_DL, enable);
 }
 
+// The status text of a failed download. Only a download that may have left
+// a half-written firmware asks for a power cycle; after a failed bootloader a
+// power cycle is exactly what must not happen.
+void ShowFailure(DownloadFailure why) {
+  switch (why) {
+    case DownloadFailure::kBootloader:
+      SetStatusText(
+          "Bootloader image download failed, the bootloader was not written. Do not power cycle "
+          "the %s! Click the start button to write it again.",
+          g_szDeviceName);
+      return;
+    case DownloadFailure::kNotConfirmed:
+      SetStatusText(
+          "Firmware download failed, the %s still runs its previous firmware after %d attempts. "
+          "Please check the image file, then click the start button to retry the download!",
+          g_szDeviceName, static_cast<int>(LastFirmwareAttempts()));
+      return;
+    case DownloadFailure::kNoVersion:
+      SetStatusText(
+          "Firmware download failed, the %s did not report its firmware version and nothing was "
+          "written. Click the start button to retry the download!",
+          g_szDeviceName);
+      return;
+    case DownloadFailure::kNone:
+    case DownloadFailure::kFailed:
+      break;
+  }
+  SetStatusText(
+      "Firmware download failed, please power cycle the system, then click the start "
+      "button to retry the download!");
+}
+
 }  // namespace
 
 void StartTestThread(uint16_t cmdid) {
@@ -55,16 +87,17 @@ uint32_t HandleCmds(uint32_t cmdid) {
           "new firmware to take effect.");
     } else {
       DbgTrace("after start_fmdl_download=false");
-      SetStatusText(
-          "Firmware download failed, please power cycle the system, then click the start "
-          "button to retry the download!");
+      ShowFailure(LastDownloadFailure());
     }
     g_bStopDl = 0;
   }
 
-  EnableDlgControls(true);
+  // The flag is cleared before Start is enabled again: a Start pressed the
+  // moment it is enabled must find no worker running, or it would show the
+  // downloading text and start nothing.
   EnableStop(false);
   g_bThreadRunning = 0;
+  EnableDlgControls(true);
   DbgTrace("HandleCmds ended");
   return 1;
 }

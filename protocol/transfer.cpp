@@ -114,7 +114,8 @@ bool QueryWriteSubpacketStatus() {
   int64_t start = NowSeconds();
   dwTestPoint = 9;
   ReplyLog log;
-  const int64_t limit = my_cfg.dlnormaldelay;
+  // A negative setting means no wait, as in the status wait.
+  const int64_t limit = StatusLimit(my_cfg.dlnormaldelay);
   // Right after a piece is written its "*" cannot be there yet: sleep until it
   // is rather than open with a read that finds nothing.
   if (!IsDlStopped()) WaitComInput(TurnBound(start, limit));

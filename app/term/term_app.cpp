@@ -202,7 +202,11 @@ void TermApp::RunDialog() {
   dirty_ = true;
   view_->SetServing(true);
   DlgOnInit(view_);
-  Loop([&] { return view_->ended() || (gone_ && g_bThreadRunning.load() == 0); },
+  Loop(
+      [&] {
+        if (gone_) DlgOnLostUser();
+        return view_->ended() || (gone_ && g_bThreadRunning.load() == 0);
+      },
        [&](const Key& key) {
          DialogAction action;
          view_->Edit([&](DialogState& s) { action = HandleDialogKey(&s, key); });

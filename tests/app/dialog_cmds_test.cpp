@@ -323,7 +323,9 @@ TEST_F(DialogCmdsTest, QuestionAnsweredNoChangesNothing) {
   EXPECT_EQ(view_.quitBroadcasts(), 0);
 }
 
-TEST_F(DialogCmdsTest, CloseBoxConfirmedEndsWithoutStopWaitOrPortClose) {
+// A confirmed close box ends a running download as Quit does: the stop
+// request, the pause for the transfer loop, then the port closes.
+TEST_F(DialogCmdsTest, CloseBoxConfirmedEndsAsQuitDoes) {
   view_.AnswerNextBox(kIdYes);
   int64_t before = NowMs();
   EXPECT_TRUE(DlgOnClose());
@@ -331,9 +333,9 @@ TEST_F(DialogCmdsTest, CloseBoxConfirmedEndsWithoutStopWaitOrPortClose) {
   EXPECT_EQ(view_.boxes()[0].text, "Are you sure you want to quit?");
   EXPECT_EQ(view_.endResult(), 1);
   EXPECT_EQ(view_.quitBroadcasts(), 1);
-  EXPECT_EQ(g_bStopDl.load(), 0u);
-  EXPECT_EQ(NowMs(), before);
-  EXPECT_TRUE(is_open());
+  EXPECT_EQ(g_bStopDl.load(), 1u);
+  EXPECT_EQ(NowMs(), before + 350);
+  EXPECT_FALSE(is_open());
 }
 
 // While the bootloader image is written, Quit, the close box and Stop are

@@ -142,6 +142,64 @@ TEST_F(WorkerTest, FailureLeavesTheFailureTextAndClearsTheStop) {
   ExpectUnlocked();
 }
 
+// A failure after which a power cycle would do harm, or that has a known
+// cause, gets its own text.
+TEST_F(WorkerTest, FailureTextSaysWhatHappened) {
+  std::string file =
+      MakeImage(0x06, 700, 3) + MakeImage(0xFF, 300, 4) + MakeVersionRecord(1, 2, 0, 0);
+  FILE* f = fopen(path_.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(file.data(), 1, file.size(), f);
+  fclose(f);
+  my_cfg.fwattempts = 2;
+  struct Case {
+    const char* name;
+    std::vector<std::string> versions;
+    char bootloaderStatus;
+    std::string text;
+  } cases[] = {
+      {"BootloaderFails", {"1.01.0000.07", "1.02.0000.00"}, '7',
+       "Bootloader image download failed, the bootloader was not written. Do not power cycle the "
+       "SAS Expander! Click the start button to write it again."},
+      {"FirmwareNeverTakes", {"1.01.0000.07"}, '0',
+       "Firmware download failed, the SAS Expander still runs its previous firmware after 2 "
+       "attempts. Please check the image file, then click the start button to retry the "
+       "download!"},
+      {"NoVersionBefore", {"(console busy, try again later)"}, '0',
+       "Firmware download failed, the SAS Expander did not report its firmware version and "
+       "nothing was written. Click the start button to retry the download!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPort port;
+    DownloadPeer peer(port.exp());
+    peer.versions = c.versions;
+    peer.statusFor = [&](int index) { return index >= 1 ? c.bootloaderStatus : '0'; };
+    g_bThreadRunning = 1;
+    EXPECT_EQ(HandleCmds(IDC_START), 1u);
+    EXPECT_EQ(view().text(IDC_STATUS), c.text);
+    ExpectUnlocked();
+  }
+}
+
+// Start must find no worker the moment it is enabled again.
+class StartWatch : public RecordingView {
+ public:
+  void EnableItem(int id, bool enable) override {
+    if (id == IDC_START && enable) runningWhenEnabled = g_bThreadRunning.load();
+    RecordingView::EnableItem(id, enable);
+  }
+  uint32_t runningWhenEnabled = 99;
+};
+
+TEST_F(WorkerTest, StartIsEnabledOnlyOnceNoWorkerRuns) {
+  StartWatch watch;
+  g_hDlg.store(&watch);
+  HandleCmds(IDC_START);
+  g_hDlg.store(&view());
+  EXPECT_EQ(watch.runningWhenEnabled, 0u);
+}
+
 // Thread creation as a test controls it.
 std::vector<uint32_t> g_started;
 bool FailingStarter(ThreadRoutine, uint32_t) { return false; }
