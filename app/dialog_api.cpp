@@ -24,6 +24,8 @@ void SetStatusText(const char* fmt, ...) {
   va_start(args, fmt);
   vsnprintf(text, sizeof text, fmt, args);
   va_end(args);
+  // The status line is what the user saw: the trace keeps it beside the detail.
+  if (text[0] != '\0') DbgTrace("status: %s\n", text);
   if (DialogView* dlg = g_hDlg.load()) dlg->SetItemText(IDC_STATUS, text);
 }
 

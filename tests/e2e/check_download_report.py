@@ -12,6 +12,8 @@ list the images in it. EXPECT names what the simulator must have seen:
   neverreturn  firmware, a reboot that never ended, no bootloader
   reject       the firmware image once although one packet was rejected
   stop         no image received in full (the user stopped the download)
+  bootfail     firmware, a reboot that changed the version, every bootloader
+               packet rejected: no bootloader image
 Every image received in full must equal its image in the file byte for byte,
 and the utility must have broken no rule of the protocol. Prints one line per
 failed check; exits 1 if any failed.
@@ -80,6 +82,10 @@ def main():
         check(len(changed) >= 1, "no reboot changed the version: %s" % reboots)
     if expect == "stop":
         check(not reboots, "unexpected reboots: %s" % reboots)
+    if expect == "bootfail":
+        check(parts == [FW], "images received: %s" % parts)
+        check(len(reboots) == 1 and len(changed) == 1, "reboots: %s" % reboots)
+        check(counts.get("rejected", 0) >= 1, "no bootloader packet was rejected")
     if expect == "neverreturn":
         check(parts == [FW], "images received: %s" % parts)
         check(reboots and reboots[0].get("after") is None, "reboots: %s" % reboots)

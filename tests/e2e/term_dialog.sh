@@ -422,11 +422,42 @@ case_stop_firmware() {
   judge 'not any(i["complete"] for i in r["images"])'
 }
 
+# A busy answer to the version query before the download is asked again; the
+# first reboot keeps the old firmware, so the firmware goes out twice.
+case_busy_version() {
+  make_image "$WORK/busy.bin" --image fw:16K --image boot:4K --version 1.2.0.11 || return 1
+  # Query 1 is the start-up check; query 2 the one before the download.
+  start_sim --reboot-seconds 2 --busy-version 2 --stale-reboots 1 || return 1
+  setup_app busy "$WORK/console"
+  start_tarnwick xterm-256color C.UTF-8 || return 1
+  wait_for "$DETECTED" || return 1
+  start_download "$WORK/busy.bin" || return 1
+  expect_success_text || return 1
+  quit_yes || return 1
+  judge 'clean and [i["part"] for i in r["images"] if i["complete"]] == [6, 6, 255]'
+}
+
+# Every bootloader packet is rejected after the new firmware was confirmed:
+# the status line says the bootloader was not written and not to power cycle.
+case_bootloader_fails() {
+  make_image "$WORK/bootfail.bin" --image fw:16K --image boot:4K --version 1.2.0.11 || return 1
+  start_sim --reboot-seconds 2 --reject-part 0xFF || return 1
+  setup_app bootfail "$WORK/console"
+  start_tarnwick xterm-256color C.UTF-8 || return 1
+  wait_for "$DETECTED" || return 1
+  start_download "$WORK/bootfail.bin" || return 1
+  wait_for "Bootloader image download failed, the bootloader was not written." || return 1
+  wait_for "power cycle the SAS Expander! Click the start button to write it again." || return 1
+  quit_yes || return 1
+  judge 'clean and [i["part"] for i in r["images"] if i["complete"]] == [6]'
+}
+
 # ---- runner --------------------------------------------------------------------
 
 CASES=(case_terminals case_dialog case_version_mismatch case_no_terminal case_silent_peer
   case_missing_port)
-DOWNLOAD_CASES=(case_download case_bootloader_quit_refused case_stop_firmware)
+DOWNLOAD_CASES=(case_download case_bootloader_quit_refused case_stop_firmware case_busy_version
+  case_bootloader_fails)
 
 main() {
   if [ ! -x "$BIN" ]; then

@@ -9,6 +9,10 @@
 #   neverreturn  the expander never comes back from the reboot: failure
 #   reject       one packet rejected and sent again
 #   stop         Stop (Alt+T) pressed while the image is being sent: failure
+#   busyversion  the version query before the download gets a busy answer: it
+#                is asked again, and the first reboot keeps the old version
+#   bootfail     every bootloader packet is rejected: the bootloader failure
+#                text, which says not to power cycle
 # Needs both presets built (the Linux one provides expander-sim and fwimage).
 # A screenshot of the dialog at the end of each run goes to
 # build/e2e-evidence/. Exits non-zero on failure. Pass scenario names to run
@@ -166,6 +170,15 @@ wanted stale && run_download stale stale success 400 -- "${FW_BOOT[@]}" -- --sta
 wanted neverreturn && run_download neverreturn neverreturn failure 400 -- "${FW_BOOT[@]}" -- --never-return
 wanted reject && run_download reject reject success 240 -- "${FW[@]}" -- --reject 3
 wanted stop && run_download stop stop stop 120 -- --image fw:512K:random=3 --version 1.2.3.4 --
+# Query 1 is the start-up check; query 2 the one before the download.
+if wanted busyversion; then
+  run_download busyversion stale success 400 -- "${FW_BOOT[@]}" -- --busy-version 2 --stale-reboots 1
+  expect_trace busyversion "CheckFirmwareVer: no reply, asking again(#1)\n"
+fi
+if wanted bootfail; then
+  run_download bootfail bootfail failure 300 -- "${FW_BOOT[@]}" -- --reject-part 0xFF
+  expect_trace bootfail "status: Bootloader image download failed, the bootloader was not written. Do not power cycle the SAS Expander! Click the start button to write it again.\n"
+fi
 
 if [ "$FAILURES" -ne 0 ]; then
   log "$FAILURES check(s) failed; traces and reports in $EVIDENCE/download-traces"
