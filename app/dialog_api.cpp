@@ -3,9 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/trace.h"
 #include "image/fw_image.h"
 #include "platform/clock.h"
+#include "platform/trace.h"
 
 std::atomic<DialogView*> g_hDlg{nullptr};
 std::atomic<uint32_t> g_bStopDl{0};

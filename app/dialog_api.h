@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/resource.h"
+#include "res/resource.h"
 
 // Message box styles and answers, with the values Windows gives them.
 enum : unsigned { kMbOk = 0x0, kMbYesNo = 0x4 };

@@ -6,9 +6,9 @@
 
 #include "app/dialog_api.h"
 #include "app/format_cut.h"
-#include "app/trace.h"
 #include "config/settings.h"
 #include "console/version.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 
 namespace {

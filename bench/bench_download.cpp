@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "app/trace.h"
 #include "bench/ideal_model.h"
 #include "config/settings.h"
 #include "console/version.h"
 #include "download/download.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 
 namespace {

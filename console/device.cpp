@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/dialog_api.h"
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "platform/clock.h"
 #include "serial/serial_port.h"
 

@@ -4,7 +4,7 @@
 #include "download/download.h"
 
 #include "app/dialog_api.h"
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "console/device.h"
 #include "console/version.h"
 #include "platform/clock.h"

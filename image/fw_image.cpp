@@ -4,11 +4,11 @@
 #include <new>
 
 #include "app/dialog_api.h"
-#include "app/trace.h"
 #include "config/settings.h"
-#include "image/file_io.h"
 #include "image/fw_scan.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/trace.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/trace.h"
 #include "platform/tempfile.h"
+#include "platform/trace.h"
 
 bool GetTempDir(char* out, size_t size) {
   if (size == 0) return false;

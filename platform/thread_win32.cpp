@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "app/trace.h"
 #include "platform/thread.h"
+#include "platform/trace.h"
 
 namespace {
 

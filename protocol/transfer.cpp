@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "app/dialog_api.h"
-#include "app/resource.h"
-#include "app/trace.h"
+#include "res/resource.h"
+#include "platform/trace.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "protocol/packet.h"

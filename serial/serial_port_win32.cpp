@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 
 // The open port; INVALID_HANDLE_VALUE while closed (also at start).

@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "app/trace.h"
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
 #include "image/fw_image.h"
+#include "platform/trace.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
 #include "support/trace_capture.h"
