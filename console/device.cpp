@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/dialog_api.h"
+#include "platform/report.h"
 #include "platform/trace.h"
 #include "platform/clock.h"
 #include "serial/serial_port.h"

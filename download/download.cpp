@@ -3,7 +3,7 @@
 // confirmed version change, then the bootloader.
 #include "download/download.h"
 
-#include "app/dialog_api.h"
+#include "platform/report.h"
 #include "platform/trace.h"
 #include "console/device.h"
 #include "console/version.h"

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/report.h"
+
 constexpr uint32_t kMaxImages = 16;
 constexpr uint32_t kFwFileHdrSize = 28;
 constexpr uint8_t kPartFirmware = 0x06;
@@ -32,7 +34,6 @@ struct FW_IMAGE {
 extern FW_IMAGE g_FwImages[kMaxImages];
 extern uint32_t g_dwNumofImages;
 extern FW_HDR_INFO g_FwHdrInfo;
-extern uint32_t g_dwTotalFileSize;
 // Set while a bootloader image is being written; Quit is refused meanwhile.
 extern std::atomic<uint32_t> g_bBootLoaderInProgress;
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/dialog_api.h"
+#include "platform/report.h"
 #include "image/fw_image.h"
 #include "platform/clock.h"
 #include "platform/trace.h"

@@ -19,8 +19,3 @@ bool QueryWriteSubpacketStatus();
 bool QueryWriteComStatus(uint32_t seconds);
 void sendrecoverypacket();
 void DumpPacket(const uint8_t* bytes, uint32_t n);
-
-// Where "Retry Stats: (%d, %d, %d)" is shown; an empty text clears it.
-using RetryStatsHook = void (*)(const char* text);
-void SetRetryStatsHook(RetryStatsHook hook);
-void ShowRetryStats(const char* text);

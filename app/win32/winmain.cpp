@@ -111,6 +111,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
   icc.dwSize = sizeof icc;
   icc.dwICC = ICC_WIN95_CLASSES;
   InitCommonControlsEx(&icc);
+  SetReport(&DialogReport());
   SetAppMessageBox(StartupMessageBox);
 
   StartupLoadSettings();

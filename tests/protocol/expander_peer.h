@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_api.h"
 #include "config/settings.h"
+#include "platform/report.h"
 #include "protocol/transfer.h"
+#include "support/recording_report.h"
 #include "support/scripted_expander.h"
 #include "support/trace_capture.h"
 
@@ -117,21 +118,17 @@ class ProtocolTest : public ::testing::Test {
     g_bExitingDlMode = 0;
     g_dwStartRetryCount = g_dwNormalRetryCount = g_dwSubpacketTimeoutCount = 0;
     g_dwBytesSent = 0;
-    stats().clear();
-    SetRetryStatsHook([](const char* text) { stats().push_back(text); });
   }
   ~ProtocolTest() override {
-    SetRetryStatsHook(nullptr);
     g_bStopDl = 0;
     g_bExitingDlMode = 0;
   }
-  static std::vector<std::string>& stats() {
-    static std::vector<std::string> texts;
-    return texts;
-  }
+  // The retry statistics texts shown so far.
+  std::vector<std::string> stats() const { return report.retryStats(); }
   ScriptedExpander& exp() { return port.exp(); }
   int64_t nowMs() { return port.clock().NowMs(); }
 
+  RecordingReport report;
   ScriptedPort port;
   ExpanderPeer peer;
   TraceCapture trace;
