@@ -9,9 +9,9 @@
 // g_bStopDl (a flag, so that a signal handler may set it too) and the core
 // polls it through IsDlStopped() between its steps.
 //
-// Front ends: the dialogs install DialogReport() (app/dialog_api.h); a front
-// end that shows nothing installs nothing, or a CoreReport that overrides only
-// what it wants to see. Tests install a recording one.
+// Each front end installs its own CoreReport with SetReport (the two dialogs
+// share one). A front end that shows nothing installs nothing, or one that
+// overrides only what it wants to see.
 #pragma once
 #include <atomic>
 #include <cstdint>
