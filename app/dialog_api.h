@@ -1,20 +1,18 @@
-// The dialog as the rest of the program sees it: the status line, the
-// progress display, the control locking and the stop request. Callable from
-// the dialog thread and the download worker.
+// The dialog as the front ends share it: the view each of them implements,
+// the dialog in use (g_hDlg), and the CoreReport that shows the core's updates
+// in it. The dialog API itself (SetStatusText, UpdateProgress,
+// EnableDlgControls, IsDlStopped, g_bStopDl) is the core's, in
+// platform/report.h; this header brings it along.
 //
 // The front end (Win32 dialog, terminal dialog, or a test's recording fake)
-// implements DialogView; the functions here do the formatting and arithmetic
-// once for all of them.
+// implements DialogView and installs DialogReport() with SetReport().
 #pragma once
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-#include "app/resource.h"
-
-// Message box styles and answers, with the values Windows gives them.
-enum : unsigned { kMbOk = 0x0, kMbYesNo = 0x4 };
-enum : int { kIdOk = 1, kIdYes = 6, kIdNo = 7 };
+#include "platform/report.h"
+#include "res/resource.h"
 
 class DialogView {
  public:
@@ -42,34 +40,16 @@ class DialogView {
 // The dialog through which every control is reached; set when the dialog
 // starts, never cleared. Null before the dialog exists: updates are dropped.
 extern std::atomic<DialogView*> g_hDlg;
-
-// Stop request: set by Quit or Stop, cleared by Start and when a download ends.
-extern std::atomic<uint32_t> g_bStopDl;
-// Bytes credited to the progress display so far.
-extern std::atomic<uint32_t> g_dwBytesSent;
-// Origin of the elapsed-seconds display (calendar seconds).
-extern std::atomic<int64_t> g_dlStartTime;
-// "SAS Expander".
-extern const char g_szDeviceName[260];
 // "1.02.0001.78".
 extern const char g_szUtilVersion[16];
 
-// printf-style text into the status line (control 1013), cut to 259 characters.
-void SetStatusText(const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-// Credits `bytes` to the progress display and redraws percentage, bar and
-// elapsed seconds; 0 bytes refreshes only the elapsed seconds.
-void UpdateProgress(uint32_t bytes);
-// Enables or disables Browse, the file box and Start, in that order.
-void EnableDlgControls(bool enable);
-// The stop request.
-uint32_t IsDlStopped();
+// The CoreReport of both dialogs: the status line (control 1013), percentage,
+// bar and elapsed seconds, the retry statistics (1015) and Browse, the file
+// box and Start, all on g_hDlg (dropped while it is null); message boxes
+// through the function given to SetAppMessageBox. Lives as long as the program.
+CoreReport& DialogReport();
 
 // A message box that no dialog owns (start-up failures, out of memory).
 // Front ends install theirs; without one the text only goes to the trace.
 using AppMessageBoxFn = int (*)(const char* text, const char* caption, unsigned type);
 void SetAppMessageBox(AppMessageBoxFn fn);
-int AppMessageBox(const char* text, const char* caption, unsigned type);

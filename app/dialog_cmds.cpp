@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/format_cut.h"
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"

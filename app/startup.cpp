@@ -6,11 +6,11 @@
 
 #include "app/dialog_api.h"
 #include "app/format_cut.h"
-#include "app/trace.h"
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
 #include "platform/clock.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include "app/worker.h"
 
 #include "app/dialog_api.h"
-#include "app/resource.h"
-#include "app/trace.h"
+#include "res/resource.h"
+#include "platform/trace.h"
 #include "config/settings.h"
 #include "console/device.h"
 #include "console/version.h"

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/trace.h"
 #include "config/profile.h"
 #include "platform/paths.h"
+#include "platform/trace.h"
 
 FWDL_CFG my_cfg;
 

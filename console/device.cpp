@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/dialog_api.h"
-#include "app/trace.h"
+#include "platform/report.h"
+#include "platform/trace.h"
 #include "platform/clock.h"
 #include "serial/serial_port.h"
 

@@ -8,7 +8,7 @@
 #include <regex>
 #include <string>
 
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "platform/clock.h"
 #include "serial/serial_port.h"
 

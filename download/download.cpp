@@ -5,13 +5,13 @@
 
 #include <atomic>
 
-#include "app/dialog_api.h"
-#include "app/trace.h"
 #include "config/settings.h"
 #include "console/device.h"
 #include "console/version.h"
 #include "platform/clock.h"
+#include "platform/report.h"
 #include "platform/tempfile.h"
+#include "platform/trace.h"
 #include "protocol/single_image.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"

@@ -3,12 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "app/dialog_api.h"
-#include "app/trace.h"
+#include "platform/report.h"
 #include "config/settings.h"
-#include "image/file_io.h"
 #include "image/fw_scan.h"
-#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -111,8 +110,7 @@ void ParseFwFile(const char* path) {
   // A buffer left by an earlier parse is no longer referenced by the table.
   FreeFwFileBuffer();
   g_bBootLoaderInProgress = 0;
-  g_dwBytesSent = 0;
-  g_dlStartTime = NowSeconds();
+  ResetProgress();
 
   uint64_t size64 = 0;
   if (!FileSize64(path, &size64)) size64 = 0;

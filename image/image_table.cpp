@@ -4,5 +4,4 @@
 FW_IMAGE g_FwImages[kMaxImages];
 uint32_t g_dwNumofImages = 0;
 FW_HDR_INFO g_FwHdrInfo = {0, 0, 0, 0, 0};
-uint32_t g_dwTotalFileSize = 0;
 std::atomic<uint32_t> g_bBootLoaderInProgress{0};

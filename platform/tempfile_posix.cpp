@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/trace.h"
 #include "platform/tempfile.h"
+#include "platform/trace.h"
 
 namespace {
 

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/trace.h"
+#include "platform/os_error.h"
 #include "platform/tempfile.h"
+#include "platform/trace.h"
 
 bool GetTempDir(char* out, size_t size) {
   if (size == 0) return false;
@@ -12,8 +13,9 @@ bool GetTempDir(char* out, size_t size) {
   char dir[MAX_PATH + 1] = {0};
   DWORD n = GetTempPathA(sizeof dir, dir);
   if (n == 0 || n >= sizeof dir || n >= size) {
-    DbgTrace("GetTempPathA failed (%lu, error %lu)\n", static_cast<unsigned long>(n),
-             static_cast<unsigned long>(GetLastError()));
+    DWORD err = GetLastError();
+    DbgTrace("GetTempPathA failed (%lu, error %lu: %s)\n", static_cast<unsigned long>(n),
+             static_cast<unsigned long>(err), OsErrorText(err).c_str());
     return false;
   }
   memcpy(out, dir, n + 1);
@@ -27,8 +29,9 @@ bool CreateTempFileName(const char* dir, const char* prefix, char* out, size_t s
   // it pick a free name and create the file empty.
   char name[MAX_PATH + 1] = {0};
   if (GetTempFileNameA(dir, prefix, 0, name) == 0) {
-    DbgTrace("GetTempFileNameA(%s) failed, error %lu\n", dir,
-             static_cast<unsigned long>(GetLastError()));
+    DWORD err = GetLastError();
+    DbgTrace("GetTempFileNameA(%s) failed, error %lu (%s)\n", dir, static_cast<unsigned long>(err),
+             OsErrorText(err).c_str());
     return false;
   }
   size_t len = strlen(name);

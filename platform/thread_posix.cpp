@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/trace.h"
 #include "platform/thread.h"
+#include "platform/trace.h"
 
 namespace {
 

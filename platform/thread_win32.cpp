@@ -2,8 +2,9 @@
 
 #include <new>
 
-#include "app/trace.h"
+#include "platform/os_error.h"
 #include "platform/thread.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ bool PlatformStartDetachedThread(ThreadRoutine routine, uint32_t param) {
   // Default security and stack size, running at once.
   HANDLE h = CreateThread(nullptr, 0, Trampoline, start, 0, nullptr);
   if (h == nullptr) {
-    DbgTrace("CreateThread failed: error %lu\n", GetLastError());
+    DWORD err = GetLastError();
+    DbgTrace("CreateThread failed: error %lu (%s)\n", err, OsErrorText(err).c_str());
     delete start;
     return false;
   }

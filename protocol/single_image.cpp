@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "app/dialog_api.h"
-#include "app/trace.h"
+#include "platform/report.h"
 #include "image/fw_image.h"
 #include "platform/clock.h"
+#include "platform/trace.h"
 #include "protocol/packet.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/dialog_api.h"
-#include "app/resource.h"
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "config/settings.h"
 #include "platform/clock.h"
+#include "platform/report.h"
 #include "protocol/packet.h"
 #include "serial/serial_port.h"
 
@@ -28,8 +27,6 @@ constexpr int64_t kTurnMs = 50;
 // Capacity of a line: base64 text plus 0x7F (the longest packet needs 353).
 constexpr uint32_t kLineBufChars = 512;
 constexpr uint32_t kMaxLineInput = (kLineBufChars - 1) / 4 * 3;
-
-std::atomic<RetryStatsHook> g_retryStatsHook{nullptr};
 
 // How long the next sleep of a reply wait may last, ms: until the first calendar
 // second at which more than `limit` seconds have passed since `startSec`, at
@@ -90,16 +87,6 @@ void ShowRetryStatsIfAny() {
 }
 
 }  // namespace
-
-void SetRetryStatsHook(RetryStatsHook hook) { g_retryStatsHook.store(hook); }
-
-void ShowRetryStats(const char* text) {
-  if (RetryStatsHook hook = g_retryStatsHook.load()) {
-    hook(text);
-    return;
-  }
-  if (DialogView* dlg = g_hDlg.load()) dlg->SetItemText(IDC_RETRY_STATS, text);
-}
 
 void DumpPacket(const uint8_t* bytes, uint32_t n) {
   uint32_t i = 0;

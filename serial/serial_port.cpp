@@ -6,8 +6,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/trace.h"
 #include "platform/clock.h"
+#include "platform/trace.h"
 
 namespace {
 

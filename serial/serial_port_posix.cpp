@@ -18,8 +18,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/trace.h"
 #include "config/settings.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 
 namespace {

@@ -4,7 +4,8 @@
 
 #include <cstdio>
 
-#include "app/trace.h"
+#include "platform/os_error.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 
 // The open port; INVALID_HANDLE_VALUE while closed (also at start).
@@ -17,6 +18,30 @@ const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RX
 // How long a read request may stay pending. With the read time-outs below a
 // read completes at once, so this only bounds a misbehaving driver.
 const DWORD kReadWaitMs = 3000;
+
+// What the user can do about a port that would not open, for the trace; the
+// port box itself names both remedies already. Null when there is no advice.
+const char* OpenRemedy(DWORD err) {
+  switch (err) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      // A COM port has one owner at a time; Windows reports a second opener
+      // as access denied.
+      return "in use by another program: close that program, or name another port with "
+             "the comport key of fwdl.ini";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "no such port on this computer: look up the port's number under Ports in the "
+             "Device Manager and set it with the comport key of fwdl.ini";
+    default:
+      return nullptr;
+  }
+}
+
+// Traces the failed call `what` with the system's text for `err`.
+void TraceError(const char* what, DWORD err) {
+  DbgTrace("%s: error %lu (%s)\n", what, err, OsErrorText(err).c_str());
+}
 
 // Clears the port's error state. *queued receives the number of bytes in the
 // input queue; false when the port refuses (closed).
@@ -60,7 +85,9 @@ bool Win32SerialPort::Open(int32_t port) {
   hComm = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                       FILE_FLAG_OVERLAPPED, nullptr);
   if (hComm == INVALID_HANDLE_VALUE) {
-    DbgTrace("CreateFileA(%s): error %lu\n", device, GetLastError());
+    DWORD err = GetLastError();
+    DbgTrace("CreateFileA(%s): error %lu (%s)\n", device, err, OsErrorText(err).c_str());
+    if (const char* remedy = OpenRemedy(err)) DbgTrace("%s %s\n", strComPort, remedy);
     DbgTrace("hComm == INVALID_HANDLE_VALUE");
     return false;
   }
@@ -121,7 +148,9 @@ bool Win32SerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
     result = true;
   } else {
     dwcomtestpoint = 104;
-    if (GetLastError() != ERROR_IO_PENDING) {
+    DWORD err = GetLastError();
+    if (err != ERROR_IO_PENDING) {
+      TraceError("ReadFile", err);
       DbgTrace("Error in communicatons--read 1\n");
     } else {
       dwcomtestpoint = 105;
@@ -169,7 +198,9 @@ bool Win32SerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* writte
     result = true;
   } else {
     dwcomtestpoint = 213;
-    if (GetLastError() != ERROR_IO_PENDING) {
+    DWORD err = GetLastError();
+    if (err != ERROR_IO_PENDING) {
+      TraceError("WriteFile", err);
       DbgTrace("Error in communicatons--write 1\n");
     } else {
       // No limit here: the port's 500 ms write time-out ends the request.

@@ -5,9 +5,9 @@
 #include <map>
 #include <string>
 
-#include "app/resource.h"
 #include "app/term/keys.h"
 #include "app/term/line_editor.h"
+#include "res/resource.h"
 
 // The controls that take the focus, in tab order.
 constexpr int kTabOrder[] = {IDC_FILENAME, IDC_BROWSE, IDC_START, IDC_STOP_DL, ID_QUIT};

@@ -37,6 +37,7 @@ int main() {
   setlocale(LC_ALL, "");
   const bool onTerminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
   g_view = new TermView();
+  SetReport(&DialogReport());
   if (onTerminal && g_view->ok()) {
     g_app = new TermApp(g_view);
     SetAppMessageBox(TermMessageBox);

@@ -4,10 +4,10 @@
 #include <commctrl.h>
 
 #include "app/dialog_api.h"
-#include "app/resource.h"
 #include "app/startup.h"
-#include "app/trace.h"
 #include "app/win32/shell.h"
+#include "platform/trace.h"
+#include "res/resource.h"
 
 HINSTANCE g_hInst = nullptr;
 HWND g_hMainWnd = nullptr;
@@ -111,6 +111,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
   icc.dwSize = sizeof icc;
   icc.dwICC = ICC_WIN95_CLASSES;
   InitCommonControlsEx(&icc);
+  SetReport(&DialogReport());
   SetAppMessageBox(StartupMessageBox);
 
   StartupLoadSettings();

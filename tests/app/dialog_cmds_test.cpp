@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "app/trace.h"
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
 #include "image/fw_image.h"
+#include "platform/trace.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
 #include "support/trace_capture.h"
@@ -57,11 +57,13 @@ class DialogCmdsTest : public ::testing::Test {
            ("tarnwick_dlg_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
+    SetReport(&DialogReport());
     DlgOnInit(&view_);
     trace_.Clear();
   }
 
   void TearDown() override {
+    SetReport(nullptr);
     g_hDlg.store(nullptr);
     g_bThreadRunning = 0;
     g_bBootLoaderInProgress = 0;

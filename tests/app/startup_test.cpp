@@ -51,11 +51,15 @@ class StartupTest : public ::testing::Test {
     g_start_ver = {9, 9, 9, 9};
     g_boxTexts.clear();
     g_boxCaptions.clear();
+    SetReport(&DialogReport());
     SetAppMessageBox(RecordBox);
     // Start from a closed port, as the program does.
     CloseCom();
   }
-  void TearDown() override { SetAppMessageBox(nullptr); }
+  void TearDown() override {
+    SetAppMessageBox(nullptr);
+    SetReport(nullptr);
+  }
 
   std::string OnlyBox() {
     EXPECT_EQ(g_boxTexts.size(), 1u);
@@ -129,12 +133,14 @@ TEST(StartupHintTest, BackendHintFollowsThePortBoxAfterAnEmptyLine) {
   SetSerialBackend(&exp);
   g_boxTexts.clear();
   g_boxCaptions.clear();
+  SetReport(&DialogReport());
   SetAppMessageBox(RecordBox);
   my_cfg.comport = 1;
 
   EXPECT_FALSE(StartupOpenDevice());
 
   SetAppMessageBox(nullptr);
+  SetReport(nullptr);
   SetSerialBackend(nullptr);
   ASSERT_EQ(g_boxTexts.size(), 1u);
   const std::string& text = g_boxTexts[0];

@@ -8,9 +8,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/dialog_api.h"
 #include "config/settings.h"
 #include "image/fw_builder.h"
+#include "support/recording_report.h"
 #include "support/temp_file.h"
 #include "support/trace_capture.h"
 #include "support/virtual_clock.h"
@@ -58,23 +58,14 @@ std::string VersionText() {
   return buf;
 }
 
-std::vector<std::string> g_boxes;
-int RecordBox(const char* text, const char* caption, unsigned) {
-  g_boxes.push_back(std::string(caption) + ": " + text);
-  return kIdOk;
-}
-
 class FwImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = my_cfg;
     snprintf(my_cfg.signature, sizeof my_cfg.signature, "VRQ");
-    g_boxes.clear();
-    SetAppMessageBox(&RecordBox);
   }
   void TearDown() override {
     FreeFwFileBuffer();
-    SetAppMessageBox(nullptr);
     my_cfg = saved_;
   }
   // Parses `bytes` from a temporary file; returns TableText().
@@ -87,6 +78,7 @@ class FwImageTest : public ::testing::Test {
   FWDL_CFG saved_;
   ScopedVirtualClock clock_;
   TraceCapture trace_;
+  RecordingReport report_;
 };
 
 // The builder's layout, pinned byte by byte: every other test relies on it.
@@ -249,7 +241,7 @@ TEST_F(FwImageTest, ImagePastTheEndRefusesTheFile) {
     Parse(c.bytes);
     EXPECT_EQ(g_dwNumofImages, 0u);
     EXPECT_TRUE(trace_.Contains(c.traced)) << "trace lacks: " << c.traced;
-    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_TRUE(report_.boxes().empty());
     FreeFwFileBuffer();
   }
 }
@@ -292,11 +284,11 @@ TEST_F(FwImageTest, HugeFileIsAnAllocationFailure) {
     SCOPED_TRACE(size);
     TempFile f;
     if (!MakeSparse(f.path(), size)) GTEST_SKIP() << "no sparse files here";
-    g_boxes.clear();
+    report_.Clear();
     ParseFwFile(f.path());
     EXPECT_EQ(g_dwTotalFileSize, static_cast<uint32_t>(size));
     EXPECT_EQ(g_dwNumofImages, 0u);
-    EXPECT_EQ(g_boxes, std::vector<std::string>{"Error: Unable to allocate memory to read file!"});
+    EXPECT_EQ(report_.boxes(), std::vector<std::string>{"Error: Unable to allocate memory to read file!"});
 
     trace_.Clear();
     uint32_t got = 1;
@@ -374,7 +366,7 @@ TEST_F(FwImageTest, MissingFileOperations) {
   ParseFwFile(gone.c_str());
   EXPECT_EQ(g_dwTotalFileSize, 0u);
   EXPECT_EQ(g_dwNumofImages, 0u);
-  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_TRUE(report_.boxes().empty());
 }
 
 TEST(FwBuilderTest, BodiesAreDeterministic) {

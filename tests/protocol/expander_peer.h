@@ -1,5 +1,5 @@
 // The download side of an expander for protocol tests: it collects the packet
-// lines written in sub-packets, decodes them with its own base64 decoder,
+// lines written in sub-packets, decodes them with the test side's base64 decoder,
 // acknowledges every sub-packet with "*" and answers every completed data line
 // with a status reply. Tests override the two decisions.
 #pragma once
@@ -10,33 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_api.h"
 #include "config/settings.h"
+#include "platform/report.h"
 #include "protocol/transfer.h"
+#include "support/base64.h"
+#include "support/recording_report.h"
 #include "support/scripted_expander.h"
 #include "support/trace_capture.h"
-
-inline std::vector<uint8_t> DecodeBase64(const std::string& text) {
-  std::vector<uint8_t> out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (char c : text) {
-    int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else continue;
-    acc = (acc << 6) | static_cast<uint32_t>(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<uint8_t>(acc >> bits));
-    }
-  }
-  return out;
-}
 
 struct WireLine {
   std::vector<std::string> pieces;  // one per write
@@ -94,7 +74,8 @@ class ExpanderPeer {
     partial_.pieces.push_back(w);
     if (ack(exp, partial_.pieces.size() - 1)) exp.Reply("*");
     if (w.empty() || w.back() != '\x7f') return;
-    partial_.bytes = DecodeBase64(partial_.text());
+    const std::string decoded = Base64Decode(partial_.text());
+    partial_.bytes.assign(decoded.begin(), decoded.end());
     lines.push_back(partial_);
     partial_ = WireLine();
     if (!lines.back().recovery()) {
@@ -117,21 +98,17 @@ class ProtocolTest : public ::testing::Test {
     g_bExitingDlMode = 0;
     g_dwStartRetryCount = g_dwNormalRetryCount = g_dwSubpacketTimeoutCount = 0;
     g_dwBytesSent = 0;
-    stats().clear();
-    SetRetryStatsHook([](const char* text) { stats().push_back(text); });
   }
   ~ProtocolTest() override {
-    SetRetryStatsHook(nullptr);
     g_bStopDl = 0;
     g_bExitingDlMode = 0;
   }
-  static std::vector<std::string>& stats() {
-    static std::vector<std::string> texts;
-    return texts;
-  }
+  // The retry statistics texts shown so far.
+  std::vector<std::string> stats() const { return report.retryStats(); }
   ScriptedExpander& exp() { return port.exp(); }
   int64_t nowMs() { return port.clock().NowMs(); }
 
+  RecordingReport report;
   ScriptedPort port;
   ExpanderPeer peer;
   TraceCapture trace;

@@ -209,7 +209,6 @@ TEST_F(TransferTest, FailingReadsDoNotSpin) {
 }
 
 TEST_F(TransferTest, RetryStatsDefaultDisplay) {
-  SetRetryStatsHook(nullptr);
   ScopedView view;
   EXPECT_TRUE(SendRawDataToComport(kPayload, 4, 0, 256));
   EXPECT_TRUE(view.view().history(IDC_RETRY_STATS).empty());

@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 #include "support/scripted_expander.h"
 #include "support/trace_capture.h"

@@ -18,8 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "app/trace.h"
 #include "config/settings.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 #include "support/trace_capture.h"
 

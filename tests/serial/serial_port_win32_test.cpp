@@ -111,4 +111,21 @@ TEST_F(EchoPortTest, CloseComTwiceThenOpenAgain) {
   EXPECT_EQ(ReadBack(5), "again");
 }
 
+// No port needed: a port that does not exist must say why in words, with
+// what to do about it, not only as a number.
+TEST(Win32PortOpenTest, MissingPortTracesSystemTextAndRemedy) {
+  TraceCapture trace;
+  EXPECT_FALSE(startdom(250));
+  std::string failure;
+  for (const std::string& line : trace.lines()) {
+    if (line.rfind("CreateFileA(\\\\.\\COM250): error ", 0) == 0) failure = line;
+  }
+  ASSERT_FALSE(failure.empty());
+  EXPECT_NE(failure.find(" ("), std::string::npos) << failure;
+  EXPECT_EQ(failure.substr(failure.size() - 2), ")\n") << failure;
+  EXPECT_EQ(failure.find("()"), std::string::npos) << failure;
+  EXPECT_TRUE(trace.Contains("COM250 no such port on this computer")) << failure;
+  EXPECT_TRUE(trace.Has("hComm == INVALID_HANDLE_VALUE"));
+}
+
 }  // namespace

@@ -36,5 +36,3 @@ class ConsolePeer {
   std::vector<std::string> lines_;
 };
 
-// Standard base64 decoding of `text` (padding allowed); what is not base64 is skipped.
-std::string Base64Decode(const std::string& text);

@@ -1,6 +1,7 @@
 #include "download_peer.h"
 
 #include "image/fw_image.h"
+#include "support/base64.h"
 
 namespace {
 constexpr char kReboot[] = "enclosure -a mod -s \"reboot=1\"";

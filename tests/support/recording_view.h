@@ -55,11 +55,18 @@ class RecordingView : public DialogView {
   int quits_ = 0;
 };
 
-// Installs a RecordingView as g_hDlg for the lifetime of the object.
+// Installs a RecordingView as g_hDlg, and the dialogs' report that draws on
+// it, for the lifetime of the object.
 class ScopedView {
  public:
-  ScopedView() { g_hDlg.store(&view_); }
-  ~ScopedView() { g_hDlg.store(nullptr); }
+  ScopedView() {
+    g_hDlg.store(&view_);
+    SetReport(&DialogReport());
+  }
+  ~ScopedView() {
+    SetReport(nullptr);
+    g_hDlg.store(nullptr);
+  }
   RecordingView& view() { return view_; }
 
  private:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/trace.h"
+#include "platform/trace.h"
 
 namespace {
 std::mutex g_mu;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/trace.h"
+#include "platform/trace.h"
 #include "tools/fwimage/fwimage.h"
 
 const char kFwimageUsage[] =

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "image/file_io.h"
+#include "platform/file_io.h"
 
 // POSIX has no share modes: "others may read" holds by default and the
 // exclusive write open of the temporary image files is advisory only, which is

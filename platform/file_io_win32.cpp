@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "image/file_io.h"
+#include "platform/file_io.h"
 
 namespace {
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }

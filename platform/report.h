@@ -1,0 +1,93 @@
+// How the core reports to whichever front end runs it: the status line, the
+// progress, the retry statistics, the locking of the file controls and the
+// few message boxes the core raises itself. The core knows no window and no
+// control; it calls the functions at the end of this file (the dialog API),
+// which do the formatting and arithmetic once and hand the result to the
+// CoreReport installed by the front end.
+//
+// One thing runs the other way: the stop request. The front end sets
+// g_bStopDl (a flag, so that a signal handler may set it too) and the core
+// polls it through IsDlStopped() between its steps.
+//
+// Each front end installs its own CoreReport with SetReport (the two dialogs
+// share one). A front end that shows nothing installs nothing, or one that
+// overrides only what it wants to see.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Message box styles and answers, with the values Windows gives them.
+enum : unsigned { kMbOk = 0x0, kMbYesNo = 0x4 };
+enum : int { kIdOk = 1, kIdYes = 6, kIdNo = 7 };
+
+// One update of the progress display.
+struct ProgressReport {
+  uint32_t bytesSent;   // credited so far (g_dwBytesSent)
+  uint32_t totalBytes;  // the whole file (g_dwTotalFileSize)
+  int percent;          // 0..100; -1 when this update brings no new percentage
+  int elapsedSeconds;   // since g_dlStartTime, calendar seconds
+};
+
+// What a front end implements. Every default does nothing, except MessageBox,
+// which only traces. Calls come from the download worker and from the
+// thread that runs the dialog, so an implementation that keeps state guards
+// it; it must not call back into the dialog API.
+class CoreReport {
+ public:
+  virtual ~CoreReport() = default;
+  // The status line; `text` is at most 259 characters and may be "" (clear).
+  virtual void ShowStatus(const char* text);
+  // The percentage, bar and elapsed seconds.
+  virtual void ShowProgress(const ProgressReport& progress);
+  // "Retry Stats: (%d, %d, %d)" of the current download sequence; "" clears it.
+  virtual void ShowRetryStats(const char* text);
+  // Unlocks (true) or locks (false) what would start another download: the
+  // file box, Browse and Start in the dialogs.
+  virtual void EnableControls(bool enable);
+  // A message box no dialog owns (start-up failures, out of memory): kMbOk or
+  // kMbYesNo; returns kIdOk, kIdYes or kIdNo. The default writes
+  // "<caption>: <text>" to the trace and answers kIdOk (kIdNo for Yes/No).
+  virtual int MessageBox(const char* text, const char* caption, unsigned type);
+};
+
+// Installs `report` (not owned, must outlive its use); nullptr restores the
+// default, which shows nothing. Call before the worker starts.
+void SetReport(CoreReport* report);
+// The report in use; never null.
+CoreReport& GetReport();
+
+// --- The dialog API: the core's side of the interface. ---
+
+// Stop request: set by the front end (Quit, Stop), cleared by Start and when a
+// download ends. Read with IsDlStopped().
+extern std::atomic<uint32_t> g_bStopDl;
+// Bytes credited to the progress display so far.
+extern std::atomic<uint32_t> g_dwBytesSent;
+// Origin of the elapsed-seconds display (calendar seconds).
+extern std::atomic<int64_t> g_dlStartTime;
+// The byte count shown as 100 %: the size of the parsed image file, set by
+// ParseFwFile. Written and read by the worker only.
+extern uint32_t g_dwTotalFileSize;
+// "SAS Expander", the device as the core's texts name it.
+extern const char g_szDeviceName[260];
+
+// printf-style text into the status line, cut to 259 characters.
+void SetStatusText(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+// Credits `bytes` to g_dwBytesSent and reports percentage and elapsed
+// seconds; 0 bytes (or an empty file) reports only the elapsed seconds.
+void UpdateProgress(uint32_t bytes);
+// Starts a new progress count: nothing credited, elapsed seconds from now.
+// Shows nothing by itself.
+void ResetProgress();
+// Unlocks (true) or locks (false) the controls that would start a download.
+void EnableDlgControls(bool enable);
+// The retry statistics text; "" clears it.
+void ShowRetryStats(const char* text);
+// The stop request: nonzero once the front end asked the download to stop.
+uint32_t IsDlStopped();
+// A message box through the installed report; returns its answer.
+int AppMessageBox(const char* text, const char* caption, unsigned type);
