@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "tarnwick_version.h"
+
 std::atomic<DialogView*> g_hDlg{nullptr};
-const char g_szUtilVersion[16] = "1.02.0001.78";
+const char g_szUtilVersion[16] = TARNWICK_UTIL_VERSION;
 
 namespace {
 

@@ -28,8 +28,14 @@ bool FullSettingsPath(std::string* full) {
     *full = g_strOverride;
     return !full->empty();
   }
+  char exeDir[4096];
+  if (!GetExeDir(exeDir, sizeof exeDir)) return false;
+  // Beside the executable when it may write there, else the user's folder; a
+  // program that has neither still reads the file beside it.
   char dir[4096];
-  if (!GetExeDir(dir, sizeof dir)) return false;
+  if (!ChooseAppFileDir(exeDir, AppFileKind::kSettings, dir, sizeof dir)) {
+    snprintf(dir, sizeof dir, "%s", exeDir);
+  }
   *full = std::string(dir) + kFileName;
   return true;
 }
@@ -82,6 +88,7 @@ void LoadSettings(FWDL_CFG* cfg) {
   char szPath[kMaxPathText];
   const char* path = UsableSettingsPath(szPath) ? szPath : nullptr;
 
+  if (path) DbgTrace("settings file: %s\n", path);
   ReadText(path, "file", "", cfg->file);
   TrimSpaces(cfg->file);
   ReadText(path, "signature", "VRQ", cfg->signature);

@@ -18,3 +18,23 @@ const char* PathFileNamePart(const char* path);
 // True if the file system reports attributes for `path`: a file or a
 // directory (the caller tells them apart by reading it).
 bool FileExists(const char* path);
+
+// The two kinds of file a program keeps of its own.
+enum class AppFileKind { kSettings, kLog };
+
+// The folder for the program's own files of `kind`, with a trailing
+// separator: beside the executable when that folder is writable (a copied or
+// unzipped program), otherwise the user's own folder, created if missing
+// (Linux: $XDG_CONFIG_HOME/tarnwick/, default ~/.config/tarnwick/, for
+// settings and $XDG_STATE_HOME/tarnwick/, default ~/.local/state/tarnwick/,
+// for the log; Windows: %APPDATA%\tarnwick\ for both). False when neither is
+// known or the result does not fit `size`.
+bool GetAppFileDir(AppFileKind kind, char* out, size_t size);
+// The same choice for an executable in `exeDir` (tests pass a folder of their own).
+bool ChooseAppFileDir(const char* exeDir, AppFileKind kind, char* out, size_t size);
+// True if the program may keep its files in `dir`: the folder lets this user
+// create files, is not marked read-only, and is not where installed programs
+// live (/usr, /bin, /sbin on Linux; Program Files on Windows).
+bool IsDirWritable(const char* dir);
+// The user's own folder for `kind` (see GetAppFileDir), created if missing.
+bool GetUserAppDir(AppFileKind kind, char* out, size_t size);

@@ -14,6 +14,7 @@
 #include "sim/options.h"
 #include "sim/port.h"
 #include "sim/report.h"
+#include "tarnwick_version.h"
 
 namespace {
 
@@ -51,6 +52,12 @@ const char* ReasonName(sim::ExitReason reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Alone, --version is the program's version; with a value it is the
+  // expander's firmware version.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("expander-sim %s\n", TARNWICK_VERSION);
+    return 0;
+  }
   sim::Options options;
   std::string error;
   if (!sim::ParseOptions(argc, argv, &options, &error)) {

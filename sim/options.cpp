@@ -203,6 +203,7 @@ std::string UsageText() {
       "                         after its prompt, a boot-ROM line with a version of its own\n"
       "  --reject-part P        answer every data packet of images of part P (0x06, 0xFF, ...) \"@2\"\n"
       "Options that take K or N may be repeated.\n"
+      "expander-sim --version alone prints the program's version.\n"
       "Exit status: 0 clean, 1 violations seen, 2 usage or setup error,\n"
       "3 --timeout came before the downloads --exit-after-download waited for.\n";
 }

@@ -100,7 +100,7 @@ TEST_F(SettingsTest, MissingFileGivesEveryDefaultAndIsNotCreatedByLoading) {
   EXPECT_EQ(cfg.writevpd, cmd + "\n");
   EXPECT_STREQ(cfg.device, "");
   EXPECT_EQ(trace_.lines(), (std::vector<std::string>{
-                                "cfg->comport=1", "cfg->linewaittime=1 ms",
+                                "settings file: " + path_.string() + "\n", "cfg->comport=1", "cfg->linewaittime=1 ms",
                                 "cfg->charwaittime=1 ms", "cfg->writevpd=" + cmd,
                                 "cfg->dlstartdelay=45 seconds", "cfg->dlnormaldelay=15 seconds",
                                 "cfg->dlretry=10 times", "cfg->fwattempts=3 times"}));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/trace.h"
+#include "tarnwick_version.h"
 #include "tools/fwimage/fwimage.h"
 
 const char kFwimageUsage[] =
@@ -12,7 +13,7 @@ const char kFwimageUsage[] =
     "  fwimage make OUT --image PART:SIZE[:pattern|:random=SEED] [--image ...]\n"
     "               [--version A.B.C.D] [--version-at before|between|after]\n"
     "               [--signature SIG] [--truncate N] [--verbose]\n"
-    "  fwimage --help\n"
+    "  fwimage --help | --version\n"
     "\n"
     "info  shows what tarnwick sees in FILE: each image in download order (index,\n"
     "      offset, length with its 28-byte header, part), the version record, the\n"
@@ -64,6 +65,11 @@ int main(int argc, char** argv) {
   const char* cmd = args[0];
   if (strcmp(cmd, "--help") == 0 || strcmp(cmd, "-h") == 0 || strcmp(cmd, "help") == 0) {
     fputs(kFwimageUsage, stdout);
+    return kExitOk;
+  }
+  // Alone, --version is the program's version; after "make" it is the image's.
+  if (strcmp(cmd, "--version") == 0) {
+    printf("fwimage %s\n", TARNWICK_VERSION);
     return kExitOk;
   }
   int n = static_cast<int>(args.size());
