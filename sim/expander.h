@@ -14,88 +14,10 @@
 
 #include "sim/console.h"
 #include "sim/download.h"
+#include "sim/records.h"
 #include "sim/types.h"
 
 namespace sim {
-
-// Deliberate misbehaviour, each off by default.
-struct Faults {
-  std::vector<std::pair<uint32_t, char>> reject;  // K-th data packet, first attempt: answer "@<digit>"
-  std::vector<uint64_t> withhold_star;            // N-th sub-packet of the run gets no "*"
-  std::vector<uint32_t> no_status;                // K-th data packet, first attempt: no status at all
-  std::vector<uint32_t> bare_status;              // K-th data packet: the digit without "@"; 0 = every one
-  Micros silent_time = 0;                         // console silent for this long after start
-  bool never_return = false;                      // the first reboot never ends
-  int stale_reboots = 0;                          // the first N reboots that would change the version do not
-  bool noise = false;                             // stray bytes (controls, above 0x7F) around every reply
-  Micros split_gap = 0;                           // gap between the bytes of a reply
-  std::vector<uint32_t> busy_version;             // K-th version query: a busy text, no version
-  bool late_boot_text = false;                    // boot-ROM text after the prompt of every boot
-  std::vector<int> reject_part;                   // every data packet of an image of this part: "@2"
-};
-
-struct EngineConfig {
-  Version version{1, 2, 0, 10};
-  bool has_new_version = false;       // false: from the received image, else bumped
-  Version new_version;
-  Micros reboot_time = 5 * kMicrosPerSecond;
-  bool quiet_boot = false;            // no banner and prompt when the console comes up
-  long baud = 0;                      // 0: no line-rate emulation
-  Micros pace_tolerance = 5 * kMicrosPerMs;
-  Micros idle_limit = 1500 * kMicrosPerMs;
-  std::string out_dir;                // where terminated images are saved; "" = not saved
-  Faults faults;
-};
-
-struct CommandRecord {
-  Micros time = 0;
-  std::string raw;      // as received, without the terminating line feeds
-  std::string text;     // carriage returns dropped, spaces folded
-  Command command = Command::kUnknown;
-  bool ignored = false; // arrived while the console was down
-};
-
-struct ViolationRecord {
-  Micros time = 0;
-  std::string text;
-};
-
-struct RebootRecord {
-  Micros time = 0;
-  Version before;
-  Version after;
-  bool came_back = false;
-};
-
-struct Counters {
-  uint64_t bytes_received = 0;
-  uint64_t bytes_sent = 0;
-  uint64_t sub_packets = 0;
-  uint64_t packets = 0;            // packet lines of every kind
-  uint64_t data_packets = 0;
-  uint64_t retries = 0;            // data packets that re-send an earlier one
-  uint64_t recovery_packets = 0;
-  uint64_t terminating_headers = 0;
-  uint64_t bad_packets = 0;
-  uint64_t rejected = 0;           // good packets answered with a failure digit by a fault
-  uint64_t stars_withheld = 0;
-  uint64_t statuses_withheld = 0;
-  uint64_t download_sequences = 0;
-  uint64_t sequences_terminated = 0;
-  uint64_t reboots = 0;
-  uint64_t defaults_writes = 0;
-};
-
-struct Record {
-  Micros start = 0;
-  Version start_version;
-  Version running_version;
-  std::vector<CommandRecord> commands;
-  std::vector<ViolationRecord> violations;
-  uint64_t violations_dropped = 0;  // beyond the list's limit
-  std::vector<RebootRecord> reboots;
-  Counters counts;
-};
 
 class Expander {
  public:

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "sim/expander.h"
+#include "sim/records.h"
 
 namespace sim {
 

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "sim/download.h"
-#include "sim/expander.h"
+#include "sim/download.h"
+#include "sim/records.h"
 
 namespace sim {
 
