@@ -7,6 +7,7 @@
 #
 #   bench/run.sh            the full set (about two minutes)
 #   bench/run.sh --quick    16 KiB only, with and without the line rate
+#   bench/run.sh --latency  only the USB adapter table (about four minutes)
 #
 # Exit code 0 when every download succeeded and every check passed; the
 # numbers themselves never fail the run.
@@ -14,7 +15,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 quick=0
+latency_only=0
 [ "${1:-}" = "--quick" ] && quick=1
+[ "${1:-}" = "--latency" ] && latency_only=1
 
 BAUD=115200
 # Down long enough that the second and third reboot lines find the console
@@ -149,6 +152,39 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
   "$(uname -sr), $(date -u +%Y-%m-%dT%H:%MZ), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 
+# The cost of a USB-serial adapter: its latency timer holds every reply from
+# the expander (0: a built-in UART; 1 ms: low latency; 16 ms: the default of
+# many adapters), so every stop-and-wait exchange waits for it.
+latency_table() {
+  echo "Behind a USB-serial adapter (64 KiB firmware at $BAUD baud; replies wait for the"
+  echo "adapter's latency timer, or until 62 bytes are waiting):"
+  printf '%-14s %8s %8s %7s %8s %12s  %s\n' "latency ms" "wall s" "ideal s" ideal/m "RTT us" \
+    "RTT/line" check
+  local ms r
+  for ms in 0 1 4 16; do
+    run_one "lat$ms" "$work/fw64k.bin" "$BAUD" --latency-ms "$ms"
+    r=$work/lat$ms/result.txt
+    if [ -s "$r" ] && [ -n "$(val "$r" wall_s)" ]; then
+      awk -v label="$ms" -v verdict="$(cat "$work/lat$ms/verdict.txt")" -F= '
+        { v[$1] = $2 }
+        END {
+          printf "%-14s %8.2f %8.2f %7.3f %8.0f %12.1f  %s\n", label, v["wall_s"], v["ideal_s"],
+            v["ratio"], v["roundtrip_mean_us"], v["roundtrip_mean_us"] / 1128, verdict
+        }' "$r"
+    else
+      printf '%-14s %s\n' "$ms" "$(cat "$work/lat$ms/verdict.txt")"
+    fi
+  done
+  echo "RTT/line: the mean round trip over the 1128 us a sub-packet and its \"*\" need on the line."
+  echo
+}
+
+if [ "$latency_only" -eq 1 ]; then
+  latency_table
+  [ "$failures" -eq 0 ] || { echo "$failures run(s) failed a check."; exit 1; }
+  exit 0
+fi
+
 labels=(fw16k fw64k fw256k fwboot)
 [ "$quick" -eq 1 ] && labels=(fw16k)
 for l in "${labels[@]}"; do
@@ -191,6 +227,7 @@ echo "wall/pkt: wall time beyond the fixed pauses per data packet (30 sub-packet
 echo "exchanges for a full one); RTT as above; turn: mean time from a reply's arrival"
 echo "to the next write, the program's own part of every exchange."
 echo
+[ "$quick" -eq 1 ] || latency_table
 echo "Per-run details (key=value) are in $work/<run>/result.txt."
 if [ "$failures" -gt 0 ]; then
   echo "$failures run(s) failed a check."

@@ -153,7 +153,27 @@ Micros Expander::NextEvent() const {
 }
 
 Micros Expander::NextOutputTime() const {
-  return output_.empty() ? kNever : output_.front().not_before;
+  if (output_.empty()) return kNever;
+  return HasAdapter() ? ReleaseTime() : output_.front().not_before;
+}
+
+// The adapter's timer starts with the first byte it holds; a full packet of
+// latency_chars leaves at once; a frame-bound chip sends only on the frame.
+Micros Expander::ReleaseTime() const {
+  if (output_.empty()) return kNever;
+  const Micros first = std::max(output_.front().not_before, last_release_);
+  Micros release = first;
+  if (config_.latency > 0) {
+    release = first + config_.latency;
+    const size_t k = config_.latency_chars;
+    if (k > 0 && output_.size() >= k) {
+      release = std::min(release, std::max(first, output_[k - 1].not_before));
+    }
+  }
+  if (config_.usb_frame > 0) {
+    release = (release + config_.usb_frame - 1) / config_.usb_frame * config_.usb_frame;
+  }
+  return release;
 }
 
 void Expander::HandleByte(const InByte& in) {
@@ -543,9 +563,17 @@ void Expander::Reply(const std::string& bytes, Micros now, bool tracked) {
 }
 
 size_t Expander::DueOutput(Micros now, uint8_t* buffer, size_t max) const {
+  Micros cut = now;
+  if (HasAdapter()) {
+    const Micros release = ReleaseTime();
+    if (release > now) return 0;
+    // One USB packet: what had reached the adapter when it let go.
+    cut = release;
+    if (config_.latency > 0 && config_.latency_chars > 0) max = std::min(max, config_.latency_chars);
+  }
   size_t n = 0;
   for (const OutByte& out : output_) {
-    if (n == max || out.not_before > now) break;
+    if (n == max || out.not_before > cut) break;
     buffer[n++] = out.byte;
   }
   return n;
@@ -556,6 +584,7 @@ void Expander::OutputWritten(size_t n, Micros now) {
   for (size_t i = 0; i < n; ++i) output_.pop_front();
   out_written_ += n;
   record_.counts.bytes_sent += n;
+  if (n > 0 && HasAdapter()) last_release_ = now;
   if (awaiting_ && awaited_written_at_ == kNever && out_written_ > awaited_index_) {
     awaited_written_at_ = now;
   }

@@ -83,6 +83,9 @@ class Expander {
   void Violation(Micros when, const std::string& text);
   void Note(const std::string& text) const;
   Micros ByteTime() const;
+  bool HasAdapter() const { return config_.latency > 0 || config_.usb_frame > 0; }
+  // When the adapter hands the front of the output to the host.
+  Micros ReleaseTime() const;
 
   EngineConfig config_;
   Log log_;
@@ -115,6 +118,7 @@ class Expander {
   uint64_t out_produced_ = 0;
   uint64_t out_written_ = 0;
   Micros out_tail_ = 0;
+  Micros last_release_ = 0;         // the adapter last handed bytes on
   bool awaiting_ = false;           // a tracked reply was queued
   uint64_t awaited_index_ = 0;
   Micros awaited_written_at_ = kNever;

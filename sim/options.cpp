@@ -106,6 +106,13 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
     } else if (arg == "--baud") {
       if (!need(&v) || !ToUnsigned(v, 10000000, &n)) return bad(v);
       o.engine.baud = static_cast<long>(n);
+    } else if (arg == "--latency-ms") {
+      if (!need(&v) || !ToMicros(v, kMicrosPerMs, &o.engine.latency)) return bad(v);
+    } else if (arg == "--latency-chars") {
+      if (!need(&v) || !ToUnsigned(v, 65536, &n) || n == 0) return bad(v);
+      o.engine.latency_chars = static_cast<size_t>(n);
+    } else if (arg == "--usb-frame-ms") {
+      if (!need(&v) || !ToMicros(v, kMicrosPerMs, &o.engine.usb_frame)) return bad(v);
     } else if (arg == "--pace-ms") {
       if (!need(&v) || !ToMicros(v, kMicrosPerMs, &o.engine.pace_tolerance)) return bad(v);
     } else if (arg == "--reject") {
@@ -173,6 +180,10 @@ std::string UsageText() {
       "  --device PATH          serve this serial device (115200 8N1 raw) instead\n"
       "  --link PATH            symlink PATH to the pseudo-terminal while running\n"
       "  --baud N               pace input and output at N baud (10 bits a byte)\n"
+      "  --latency-ms N         a USB adapter's latency timer: bytes to the host wait until N ms\n"
+      "                         after the first of them, or until --latency-chars are waiting\n"
+      "  --latency-chars K      bytes that fill one USB packet and leave at once (default 62)\n"
+      "  --usb-frame-ms F       bytes to the host leave only at F ms frame boundaries\n"
       "Expander:\n"
       "  --version A.B.C.D      running firmware version (default 1.02.0000.10)\n"
       "  --new-version A.B.C.D  version after a reboot that follows a firmware image\n"

@@ -36,6 +36,13 @@ struct EngineConfig {
   Micros reboot_time = 5 * kMicrosPerSecond;
   bool quiet_boot = false;            // no banner and prompt when the console comes up
   long baud = 0;                      // 0: no line-rate emulation
+  // A USB-serial adapter between the line and the host: bytes from the
+  // expander wait in it until `latency` has passed since the first of them
+  // came, or `latency_chars` are waiting; with `usb_frame` they leave only at
+  // a frame boundary. Both 0: no adapter.
+  Micros latency = 0;
+  size_t latency_chars = 62;
+  Micros usb_frame = 0;
   Micros pace_tolerance = 5 * kMicrosPerMs;
   Micros idle_limit = 1500 * kMicrosPerMs;
   std::string out_dir;                // where terminated images are saved; "" = not saved
