@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is missing, builds both presets and runs
 # every test suite: Linux natively, Windows under Wine, then the end-to-end
-# scripts in tests/e2e (terminal dialog in tmux, Win32 dialog under Wine+Xvfb).
+# scripts in tests/e2e (terminal dialog in tmux, Win32 dialog under Wine+Xvfb),
+# then the Linux suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the threaded tests under ThreadSanitizer, and every fuzzer for
+# FUZZ_SECONDS (default 60) each. A finding in any of them fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -24,4 +27,22 @@ for t in tests/e2e/*.sh; do
     failed=1
   fi
 done
+
+echo "== Linux suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+if ! (scripts/build.sh asan && ctest --preset asan); then
+  echo "FAILED: asan"
+  failed=1
+fi
+
+echo "== Threaded tests under ThreadSanitizer"
+if ! (scripts/build.sh tsan && ctest --preset tsan); then
+  echo "FAILED: tsan"
+  failed=1
+fi
+
+echo "== Fuzzers"
+if ! scripts/fuzz.sh "${FUZZ_SECONDS:-60}"; then
+  echo "FAILED: fuzzers"
+  failed=1
+fi
 exit $failed
