@@ -97,8 +97,10 @@ void CheckBootLoaderLast(const FW_SCAN& scan) {
 }
 
 std::string TempPath() {
+  // Rewritten for every input: keep it in memory where there is a place.
   const char* dir = getenv("TMPDIR");
-  std::string path = std::string(dir && *dir ? dir : "/tmp") + "/image-scan-fuzz-XXXXXX";
+  if (!dir || !*dir) dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::string path = std::string(dir) + "/image-scan-fuzz-XXXXXX";
   int fd = mkstemp(&path[0]);
   if (fd < 0) {
     perror("mkstemp");

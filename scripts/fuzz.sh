@@ -37,7 +37,7 @@ for h in "${harnesses[@]}"; do
   fi
   # A summary per harness: executions, corpus size, edges reached.
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  line=$(grep -E '^#[0-9]+' "$log" | tail -1)
+  line=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$line")
   corp=$(sed -n 's/.* corp: \([0-9]*\/[0-9]*[a-zA-Z]*\).*/\1/p' <<<"$line")
   echo "   executions ${execs:-?}, corpus ${corp:-?}, edges ${cov:-?}"
