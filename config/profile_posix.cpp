@@ -286,8 +286,16 @@ bool ProfileWriteString(const char* path, const char* section, const char* key,
     std::string added;
     size_t insert_at;
     if (loc.has_section) {
-      insert_at = lines[loc.last_filled_line].next;
-      if (lines[loc.last_filled_line].next == lines[loc.last_filled_line].end) added = eol;
+      const Line& before = lines[loc.last_filled_line];
+      insert_at = before.next;
+      if (before.next == before.end) {
+        added = eol;
+      } else {
+        // The new line ends as the one before it. The file's first line end
+        // could be a lone "\r" that, followed by an empty "\n" line, would
+        // join it into one "\r\n" and swallow that line.
+        eol = text.substr(before.end, before.next - before.end);
+      }
     } else {
       insert_at = text.size();
       if (!lines.empty() && lines.back().next == lines.back().end) added = eol;

@@ -2,7 +2,8 @@
 # Installs what building and testing tarnwick needs on Debian 12, if missing.
 set -euo pipefail
 PKGS=(build-essential dpkg-dev cmake googletest libgtest-dev libncurses-dev
-      g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick tmux socat)
+      g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick tmux socat
+      clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

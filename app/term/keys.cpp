@@ -1,5 +1,6 @@
 #include "app/term/keys.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/term/text_util.h"
@@ -86,18 +87,18 @@ void KeyDecoder::Flush(std::vector<Key>* out) {
 
 void KeyDecoder::FeedPaste(char c, std::vector<Key>* out) {
   if (paste_.size() < kMaxPaste) paste_.push_back(c);
+  ++pasteSeen_;
   pasteTail_.push_back(c);
   if (pasteTail_.size() > kPasteMarkerLen) pasteTail_.erase(0, pasteTail_.size() - kPasteMarkerLen);
   if (pasteTail_ != kPasteEnd) return;
-  // The end marker went into paste_ unless the paste was cut before it.
-  size_t keep = paste_.size() >= kPasteMarkerLen &&
-                        paste_.compare(paste_.size() - kPasteMarkerLen, kPasteMarkerLen, kPasteEnd) == 0
-                    ? paste_.size() - kPasteMarkerLen
-                    : paste_.size();
+  // The text is everything before the end marker, as far as it was kept: a
+  // paste that ends near the limit has part of the marker in paste_.
+  size_t keep = std::min(paste_.size(), pasteSeen_ - kPasteMarkerLen);
   out->push_back(Key{KeyCode::kPaste, paste_.substr(0, keep), 0});
   inPaste_ = false;
   paste_.clear();
   pasteTail_.clear();
+  pasteSeen_ = 0;
 }
 
 bool KeyDecoder::DecodeOne(std::vector<Key>* out) {
@@ -149,6 +150,7 @@ size_t KeyDecoder::DecodeEscape(std::vector<Key>* out) {
       inPaste_ = true;
       paste_.clear();
       pasteTail_.clear();
+      pasteSeen_ = 0;
     } else {
       Key key = Key::Of(KeyCode::kEscape);
       if (CsiKey(params, final, &key)) out->push_back(key);

@@ -65,5 +65,6 @@ class KeyDecoder {
   std::string pending_;
   bool inPaste_ = false;
   std::string paste_;
+  size_t pasteSeen_ = 0;   // bytes of the paste so far, end marker included
   std::string pasteTail_;  // last bytes seen in a paste, to find its end
 };

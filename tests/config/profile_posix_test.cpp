@@ -70,6 +70,8 @@ TEST_F(ProfileWriteTest, ChangesOneLineAndKeepsEveryOtherByte) {
       {"mark, NUL and binary bytes kept", "\xEF\xBB\xBF[settings]\nx=\0\xff\r\nfile=a\0tail\n"s,
        "file", "\xEF\xBB\xBF[settings]\nx=\0\xff\r\nfile=v\n"s},
       {"CR line ends", "[settings]\rfile=a\r", "file", "[settings]\rfile=v\r"},
+      {"added line ends as the one before it, so a blank line after stays",
+       "[settings]\ra=1\n\n[x]\r", "file", "[settings]\ra=1\nfile=v\n\n[x]\r"},
       {"long garbage line", std::string(70000, 'g') + "\n[settings]\n", "file",
        std::string(70000, 'g') + "\n[settings]\nfile=v\n"},
   };

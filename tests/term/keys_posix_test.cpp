@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,19 @@ TEST(KeyDecoderTest, OverlongPasteIsCutButStillEnds) {
   std::vector<Key> keys = Decode(bytes);
   ASSERT_EQ(keys.size(), 1u);
   EXPECT_EQ(keys[0].text.size(), KeyDecoder::kMaxPaste);
+}
+
+// Pastes that end just short of the limit: the end marker straddles it and
+// none of its bytes may stay in the text.
+TEST(KeyDecoderTest, PasteNearTheLimitKeepsNoPartOfTheEndMarker) {
+  for (size_t len = KeyDecoder::kMaxPaste - 7; len <= KeyDecoder::kMaxPaste + 1; ++len) {
+    SCOPED_TRACE(len);
+    const std::string text(len, 'p');
+    std::vector<Key> keys = Decode("\x1b[200~" + text + "\x1b[201~");
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].text.size(), std::min(len, KeyDecoder::kMaxPaste));
+    EXPECT_EQ(keys[0].text.find('\x1b'), std::string::npos);
+  }
 }
 
 // Dialog keys: focus, mnemonics and the commands they give.
