@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "app/format_cut.h"
 #include "platform/trace.h"
@@ -122,9 +123,12 @@ void DlgOnInit(DialogView* dlg) {
            g_szUtilVersion);
   dlg->SetTitle(title);
   dlg->SetItemText(IDC_FILENAME, my_cfg.file);
-  SetStatusText("Firmware v%d.%02d.%04d.%02d detected!", static_cast<int>(g_start_ver.major),
+  // A slow USB adapter is named once, where the user looks before Start; the
+  // download's own texts replace it.
+  const std::string slow = ComLatencyWarning(true);
+  SetStatusText("Firmware v%d.%02d.%04d.%02d detected!%s%s", static_cast<int>(g_start_ver.major),
                 static_cast<int>(g_start_ver.minor), static_cast<int>(g_start_ver.build),
-                static_cast<int>(g_start_ver.revision));
+                static_cast<int>(g_start_ver.revision), slow.empty() ? "" : " ", slow.c_str());
   dlg->EnableItem(IDC_STOP_DL, false);
 }
 

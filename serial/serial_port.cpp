@@ -157,6 +157,11 @@ bool WaitComInput(uint32_t ms) {
   return false;
 }
 
+std::string ComLatencyWarning(bool brief) {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  return Backend().LatencyWarning(brief);
+}
+
 std::string ComOpenFailureHint() {
   std::lock_guard<std::mutex> lock(PortMutex());
   return Backend().OpenFailureHint();

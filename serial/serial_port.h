@@ -34,6 +34,9 @@ class SerialBackend {
   // A sentence for the user on why the last Open failed, beyond the standard
   // port box ("" when there is nothing to add).
   virtual std::string OpenFailureHint() { return std::string(); }
+  // The warning about a slow USB adapter found by the last Open ("" none);
+  // `brief` for the status line.
+  virtual std::string LatencyWarning(bool) { return std::string(); }
 };
 
 // The platform's real backend (defined in the platform file).
@@ -74,3 +77,5 @@ void CloseCom();
 bool WaitComInput(uint32_t ms);
 // The backend's hint for the last failed startdom ("" if none).
 std::string ComOpenFailureHint();
+// The warning about a slow USB adapter behind the open port ("" if none).
+std::string ComLatencyWarning(bool brief);

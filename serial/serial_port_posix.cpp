@@ -21,6 +21,7 @@
 #include "config/settings.h"
 #include "platform/trace.h"
 #include "serial/serial_port.h"
+#include "serial/usb_latency.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ class PosixSerialPort : public SerialBackend {
   bool WaitInput(uint32_t ms) override;
   void Close() override;
   std::string OpenFailureHint() override;
+  std::string LatencyWarning(bool brief) override { return tuner_.Warning(brief); }
 
  private:
   bool Configure(int fd);
@@ -63,6 +65,7 @@ class PosixSerialPort : public SerialBackend {
   char path_[260] = "";
   OpenStep failedStep_ = OpenStep::kNone;
   int failedErrno_ = 0;
+  LatencyTuner tuner_;
 };
 
 void DevicePath(int32_t port, char* out, size_t size) {
@@ -105,7 +108,9 @@ bool PosixSerialPort::Open(int32_t port) {
 
   DbgTrace("startdom--2");
   tcflush(fd, TCIOFLUSH);
-  return Configure(fd);
+  if (!Configure(fd)) return false;
+  tuner_.OnOpen(fd, "/sys", path_);
+  return true;
 }
 
 bool PosixSerialPort::Configure(int fd) {
@@ -246,6 +251,7 @@ void PosixSerialPort::Close() {
   if (fd < 0) return;
   // Dropping queued output first keeps close() from waiting for it to drain.
   tcflush(fd, TCIOFLUSH);
+  tuner_.OnClose(fd);
   ioctl(fd, TIOCNXCL);
   close(fd);
 }

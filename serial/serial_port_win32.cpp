@@ -7,6 +7,7 @@
 #include "platform/os_error.h"
 #include "platform/trace.h"
 #include "serial/serial_port.h"
+#include "serial/usb_latency.h"
 
 // The open port; INVALID_HANDLE_VALUE while closed (also at start).
 HANDLE hComm = INVALID_HANDLE_VALUE;
@@ -71,7 +72,14 @@ class Win32SerialPort : public SerialBackend {
   void Purge() override { PurgeComm(hComm, kPurgeAll); }
   bool WaitInput(uint32_t ms) override;
   void Close() override;
+  std::string LatencyWarning(bool brief) override { return tuner_.Warning(brief); }
+
+ private:
+  LatencyTuner tuner_;
 };
+
+// Where the common USB adapters' driver keeps each port's settings.
+constexpr char kFtdiRegistryRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
 
 bool Win32SerialPort::Open(int32_t port) {
   DbgTrace("startdom--V1.4");
@@ -120,6 +128,7 @@ bool Win32SerialPort::Open(int32_t port) {
     return false;
   }
   DbgTrace("startdom v2.3--OK");
+  tuner_.OnOpen(0, kFtdiRegistryRoot, strComPort);
   return true;
 }
 

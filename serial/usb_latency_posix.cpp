@@ -1,0 +1,107 @@
+#include "serial/usb_latency.h"
+
+#include <limits.h>
+#include <linux/serial.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/trace.h"
+
+const bool kOnWindows = false;
+
+namespace {
+
+// The kernel's name of a tty device: the last part of its real path.
+std::string TtyName(const std::string& device) {
+  char real[PATH_MAX];
+  std::string path = realpath(device.c_str(), real) ? std::string(real) : device;
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+UsbLatency InspectUsbLatency(const std::string& root, const std::string& device) {
+  UsbLatency found;
+  const std::string name = TtyName(device);
+  if (name.empty()) return found;
+  // /sys/class/tty/<name>/device leads into the bus the port hangs off; a USB
+  // adapter's path runs through a usb device. Pseudo-terminals have no
+  // device link, built-in UARTs one into platform or pnp.
+  const std::string deviceLink = root + "/class/tty/" + name + "/device";
+  char real[PATH_MAX];
+  if (realpath(deviceLink.c_str(), real) == nullptr) return found;
+  found.usb = std::strstr(real, "/usb") != nullptr;
+  if (found.usb) found.timerMs = ReadLatencyTimerFile(deviceLink + "/latency_timer");
+  return found;
+}
+
+std::string LatencyTuner::OnOpen(intptr_t handle, const std::string& root,
+                                 const std::string& device) {
+  const int fd = static_cast<int>(handle);
+  oldFlags_ = -1;
+  timerPath_.clear();
+  highMs_ = -1;
+  UsbLatency found = InspectUsbLatency(root, device);
+  if (!found.usb) return std::string();
+  DbgTrace("USB serial adapter on %s: latency timer %d ms\n", device.c_str(), found.timerMs);
+  // Low latency for the port: the driver of the common adapters maps it to a
+  // 1 ms timer. Asked for whatever the timer reads, it costs nothing.
+  serial_struct ss;
+  if (ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+    if (!(ss.flags & ASYNC_LOW_LATENCY)) {
+      const int old = ss.flags;
+      ss.flags |= ASYNC_LOW_LATENCY;
+      if (ioctl(fd, TIOCSSERIAL, &ss) == 0) {
+        oldFlags_ = old;
+        DbgTrace("USB serial adapter on %s: low latency set\n", device.c_str());
+      } else {
+        DbgTrace("USB serial adapter on %s: TIOCSSERIAL: %s\n", device.c_str(), strerror(errno));
+      }
+    }
+  }
+  char real[PATH_MAX];
+  const std::string name = realpath(device.c_str(), real) ? std::string(real) : device;
+  const std::string timer =
+      root + "/class/tty/" + name.substr(name.rfind('/') + 1) + "/device/latency_timer";
+  int now = ReadLatencyTimerFile(timer);
+  if (DecideLatency(UsbLatency{true, now, -1}, true) == LatencyVerdict::kLower) {
+    std::ofstream out(timer);
+    if (out << "1" << std::flush) {
+      timerPath_ = timer;
+      oldTimer_ = now;
+    }
+    now = ReadLatencyTimerFile(timer);
+    DbgTrace("USB serial adapter on %s: latency timer %s, now %d ms\n", device.c_str(),
+             timerPath_.empty() ? "not writable" : "set to 1", now);
+  }
+  if (DecideLatency(UsbLatency{true, now, -1}, false) != LatencyVerdict::kWarn) return std::string();
+  device_ = device;
+  highMs_ = now;
+  std::string warning = Warning(false);
+  DbgTrace("%s\n", warning.c_str());
+  return warning;
+}
+
+void LatencyTuner::OnClose(intptr_t handle) {
+  const int fd = static_cast<int>(handle);
+  if (oldFlags_ >= 0) {
+    serial_struct ss;
+    if (ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+      ss.flags = oldFlags_;
+      ioctl(fd, TIOCSSERIAL, &ss);
+    }
+    oldFlags_ = -1;
+  }
+  if (!timerPath_.empty()) {
+    std::ofstream out(timerPath_);
+    out << oldTimer_;
+    timerPath_.clear();
+  }
+}
