@@ -187,6 +187,10 @@ INSTANTIATE_TEST_SUITE_P(
         SafetyCase{"LateBootTextIsNotTheVersion",
                    {"--version", "1.02.0000.10", "--late-boot-text", "--stale-reboots", "1"},
                    true, DownloadFailure::kNone, {0x06, 0x06, 0xFF}, 2},
+        // Behind a USB adapter with a 16 ms latency timer every reply comes
+        // late; the download is slow but exact.
+        SafetyCase{"SlowUsbAdapter", {"--version", "1.02.0000.10", "--latency-ms", "16"}, true,
+                   DownloadFailure::kNone, {0x06, 0xFF}, 1},
         SafetyCase{"RejectedBootloaderIsItsOwnFailure",
                    {"--version", "1.02.0000.10", "--reject-part", "0xFF"},
                    false, DownloadFailure::kBootloader, {0x06}, 1}),
