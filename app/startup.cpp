@@ -94,3 +94,20 @@ void ShutdownSaveAndClose() {
   SaveSettings(&my_cfg);
   CloseCom();
 }
+
+DeviceCheck CheckDeviceAtStartup(int32_t port) {
+  if (!startdom(port)) {
+    CloseCom();
+    return DeviceCheck::kCannotOpen;
+  }
+  switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
+    case -1:
+      CloseCom();
+      return DeviceCheck::kNotFound;
+    case 0:
+      CloseCom();
+      return DeviceCheck::kTooOld;
+    default:
+      return DeviceCheck::kFound;
+  }
+}
