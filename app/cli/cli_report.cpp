@@ -94,11 +94,15 @@ void CliReport::DrawBar() {
   const double seconds = static_cast<double>(now - countStartMs_) / 1000.0;
   const double rate = seconds > 0.5 ? sent_ / seconds : 0.0;
   std::string left = "--:--";
-  if (rate > 0 && sent_ <= total_) left = Clock2(static_cast<int64_t>((total_ - sent_) / rate));
+  if (sent_ >= total_) {
+    left = Clock2(0);
+  } else if (rate > 0) {
+    left = Clock2(static_cast<int64_t>((total_ - sent_) / rate));
+  }
   char line[256];
   snprintf(line, sizeof line, "[%s] %3d%%  %s/%s KiB  %s KiB/s  %s elapsed  %s left", bar.c_str(),
            percent, Kib(std::min(sent_, total_)).c_str(), Kib(total_).c_str(), Kib(rate).c_str(),
-           Clock2(static_cast<int64_t>(seconds)).c_str(), left.c_str());
+           Clock2(elapsed_).c_str(), left.c_str());
   const size_t len = std::string(line).size();
   // Spaces over what a longer line left behind; no escape sequences needed.
   fprintf(out_, "\r%s%*s", line, static_cast<int>(barWidth_ > len ? barWidth_ - len : 0), "");
@@ -138,6 +142,7 @@ void CliReport::ShowProgress(const ProgressReport& progress) {
   sent_ = progress.bytesSent;
   total_ = progress.totalBytes;
   percent_ = progress.percent;
+  elapsed_ = progress.elapsedSeconds;
   switch (style_) {
     case OutputStyle::kJson:
       if (newPercent) {

@@ -66,6 +66,7 @@ class CliReport : public CoreReport {
   uint32_t sent_ = 0;
   uint32_t total_ = 0;
   int percent_ = -1;
+  int elapsed_ = 0;  // seconds since the download began, as the dialog counts them
   int lastTenth_ = -1;
   int64_t countStartMs_ = 0;
   int64_t lastDrawMs_ = 0;

@@ -21,6 +21,7 @@
 #include "app/cli/cli_setup.h"
 #include "app/cli/console_io.h"
 #include "app/cli/exit_codes.h"
+#include "config/settings.h"
 #include "platform/clock.h"
 
 namespace {
@@ -279,7 +280,10 @@ int RunParallel(const CliOptions& o) {
     fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
     return kExitBadInput;
   }
-  if (!CheckImageFile(o.file, &error)) {
+  // Without --file, the file key of --config, as for one port.
+  CliOptions options = o;
+  if (options.file.empty()) options.file = my_cfg.file;
+  if (!CheckImageFile(options.file, &error)) {
     fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
     return kExitBadInput;
   }
@@ -303,11 +307,11 @@ int RunParallel(const CliOptions& o) {
   }
   OutputStyle style = StyleFor(o);
   if (style == OutputStyle::kTerminal && !EnableTerminalEscapes()) style = OutputStyle::kPlain;
-  Parallel run(o, style);
+  Parallel run(options, style);
   g_parallel = &run;
   IgnoreBrokenPipe();
   InstallStopHandler(AcceptParentStop, NotifyParentStop);
-  const int code = run.Run(o.ports);
+  const int code = run.Run(options.ports);
   g_parallel = nullptr;
   return code;
 }
