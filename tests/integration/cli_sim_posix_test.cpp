@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -231,6 +232,59 @@ TEST(CliParallelSimTest, OneFailedPortFailsTheRun) {
   EXPECT_EQ(6, run.code) << run.out << run.err;
   EXPECT_NE(std::string::npos, run.out.find(good.path() + "  success")) << run.out;
   EXPECT_NE(std::string::npos, run.out.find(bad.path() + "  download-failed")) << run.out;
+}
+
+// A port that cannot be opened stops the whole run before anything is sent,
+// also on the ports that could.
+TEST(CliParallelSimTest, NothingIsSentAnywhereUntilEveryPortIsOpen) {
+  SimProcess free, held;
+  ASSERT_TRUE(free.Start(SimArgs({})));
+  ASSERT_TRUE(held.Start(SimArgs({})));
+  const std::string file = free.dir() + "/fw.bin";
+  MakeFile(file, "--image fw:1000");
+  const int holder = open(held.path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(0, flock(holder, LOCK_EX | LOCK_NB));
+  const cliproc::Run run =
+      RunCli({"download", "--port", free.path(), "--port", held.path(), "--file", file});
+  close(holder);
+  EXPECT_EQ(3, run.code) << run.out << run.err;
+  EXPECT_NE(std::string::npos, run.out.find(held.path() + "  cannot-open-port")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find(free.path() + "  stopped")) << run.out;
+  for (SimProcess* sim : {&free, &held}) {
+    EXPECT_EQ(0, sim->Stop());
+    EXPECT_TRUE(sim->ReadReport().commands.empty()) << sim->ReadReport().raw;
+  }
+}
+
+// Ctrl+C to the parent of a many-ports run reaches every child: each
+// download ends as stopped with its image incomplete.
+TEST(CliParallelSimTest, CtrlCStopsEveryPort) {
+  SimProcess a, b;
+  ASSERT_TRUE(a.Start(SimArgs({"--baud", "115200"})));
+  ASSERT_TRUE(b.Start(SimArgs({"--baud", "115200"})));
+  const std::string file = a.dir() + "/fw.bin";
+  MakeFile(file, "--image fw:24K");
+  CliProcess cli;
+  ASSERT_TRUE(
+      cli.Start({"download", "--port", a.path(), "--port", b.path(), "--file", file, "--json"}));
+  nlohmann::json e;
+  std::set<std::string> under_way;
+  while (under_way.size() < 2) {
+    ASSERT_TRUE(cli.WaitEvent("progress", &e)) << cli.err();
+    if (e.value("percent", 0) >= 10) under_way.insert(e.value("port", ""));
+  }
+  cli.Signal(SIGINT);
+  EXPECT_EQ(7, cli.Wait()) << cli.err();
+  EXPECT_EQ(2u, cli.Texts("stop_requested").size());
+  EXPECT_EQ("stopped", cli.events().back().value("outcome", ""));
+  for (SimProcess* sim : {&a, &b}) {
+    EXPECT_EQ(0, sim->Stop());
+    const Report report = sim->ReadReport();
+    EXPECT_TRUE(report.violations.empty()) << report.raw;
+    ASSERT_EQ(1u, report.images.size()) << report.raw;
+    EXPECT_FALSE(report.images[0].terminated);
+  }
 }
 
 // Ctrl+C while the firmware image is under way: the download ends as
