@@ -16,6 +16,7 @@ void ShutdownSaveAndClose();
 enum class DeviceCheck { kFound, kCannotOpen, kNotFound, kTooOld };
 // The start-up check without its boxes, for a front end that reports in its
 // own way: opens COM<port> (or the settings' device) and asks the running
-// version into g_start_ver with the start-up wait. The port stays open only
-// for kFound.
+// version into g_start_ver with the start-up wait. A reply that holds no
+// version text at all is asked again (three more times) and then counts as
+// not found, never as too old. The port stays open only for kFound.
 DeviceCheck CheckDeviceAtStartup(int32_t port);

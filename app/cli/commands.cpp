@@ -1,5 +1,6 @@
 // The subcommands that work on one port or one file: ports, probe, info and
 // the download into one port.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,10 +24,11 @@
 
 namespace {
 
-CliReport* g_report = nullptr;
+// The report of the running download, for the stop watcher's thread.
+std::atomic<CliReport*> g_report{nullptr};
 
 void NotifyStop(bool accepted) {
-  if (g_report) g_report->StopRequest(accepted);
+  if (CliReport* report = g_report.load()) report->StopRequest(accepted);
 }
 
 // A failure before anything was sent: a result event in json, else one line
@@ -123,8 +125,8 @@ int RunProbe(const CliOptions& o) {
   if (check == DeviceCheck::kFound) report.Version(g_start_ver);
   code = CheckResult(check, port, &message);
   CloseCom();
-  if (code == kExitSuccess && report.style() != OutputStyle::kJson) return code;  // Version said it
-  report.Result(code, message);
+  // In plain output the version line said it all.
+  if (code != kExitSuccess || report.style() == OutputStyle::kJson) report.Result(code, message);
   SetReport(nullptr);
   return code;
 }

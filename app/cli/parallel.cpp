@@ -76,11 +76,12 @@ class Parallel {
   bool drawn_ = false;
 };
 
-Parallel* g_parallel = nullptr;
+// The run in progress, for the stop watcher's thread.
+std::atomic<Parallel*> g_parallel{nullptr};
 
 bool AcceptParentStop() { return true; }
 void NotifyParentStop(bool) {
-  if (g_parallel) g_parallel->OnStop();
+  if (Parallel* run = g_parallel.load()) run->OnStop();
 }
 
 std::string Cut(const std::string& text, size_t width) {

@@ -79,18 +79,21 @@ TEST(CliSimTest, ProbeTellsFoundTooOldAndSilentApart) {
       {"found", {"--version", "1.02.0000.10"}, 0, "success"},
       {"too old", {"--version", "0.01.0000.04"}, 5, "firmware-too-old"},
       {"silent", {"--silent-seconds", "120"}, 4, "device-not-found"},
+      // A busy answer is asked again, not taken for old firmware.
+      {"busy first answer", {"--version", "1.02.0000.10", "--busy-version", "1"}, 0, "success"},
   };
   // Side by side: the silent console takes the whole wait.
   std::vector<std::unique_ptr<SimProcess>> sims;
-  std::vector<cliproc::Run> runs(3);
+  const size_t n = sizeof cases / sizeof cases[0];
+  std::vector<cliproc::Run> runs(n);
   std::vector<std::thread> threads;
-  for (size_t i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < n; ++i) {
     sims.emplace_back(new SimProcess);
     ASSERT_TRUE(sims[i]->Start(cases[i].sim));
     threads.emplace_back([&, i] { runs[i] = RunCli({"probe", "--port", sims[i]->path(), "--json"}); });
   }
   for (auto& t : threads) t.join();
-  for (size_t i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < n; ++i) {
     SCOPED_TRACE(cases[i].name);
     EXPECT_EQ(cases[i].code, runs[i].code) << runs[i].out << runs[i].err;
     ASSERT_FALSE(runs[i].events.empty());
