@@ -114,7 +114,13 @@ void CliReport::DrawBar() {
 
 void CliReport::ShowStatus(const char* text) {
   std::lock_guard<std::mutex> lock(mu_);
-  if (text == nullptr || text[0] == '\0') return;  // the dialog clears its line; a log keeps it
+  if (text == nullptr) text = "";
+  // The dialog clears its line between steps: an event says so, a log of
+  // lines has nothing to show for it.
+  if (text[0] == '\0') {
+    if (style_ == OutputStyle::kJson) Event("status", {{"text", ""}});
+    return;
+  }
   lastStatus_ = OneLine(text);
   switch (style_) {
     case OutputStyle::kJson:
