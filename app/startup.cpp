@@ -94,3 +94,33 @@ void ShutdownSaveAndClose() {
   SaveSettings(&my_cfg);
   CloseCom();
 }
+
+DeviceCheck CheckDeviceAtStartup(int32_t port) {
+  if (!startdom(port)) {
+    CloseCom();
+    return DeviceCheck::kCannotOpen;
+  }
+  // A reply without any version text (a busy console) is no version: it is
+  // asked again, as the download asks, and never taken for old firmware.
+  constexpr int kExtraQueries = 3;
+  for (int query = 0;; ++query) {
+    FW_VERSION ver = g_start_ver;
+    const int32_t result = CheckFirmwareVer(&ver, kVersionTimeoutSec);
+    const bool noVersionText = result == 0 && ver.major == 0 && ver.minor == 0 && ver.build == 0 &&
+                               ver.revision == 0;
+    if (result == 1) {
+      g_start_ver = ver;
+      return DeviceCheck::kFound;
+    }
+    if (result == 0 && !noVersionText) {
+      g_start_ver = ver;
+      CloseCom();
+      return DeviceCheck::kTooOld;
+    }
+    if (result == -1 || query >= kExtraQueries) {
+      CloseCom();
+      return DeviceCheck::kNotFound;
+    }
+    DbgTrace("CheckDeviceAtStartup: no version in the reply, asking again(#%d)\n", query + 1);
+  }
+}

@@ -1,6 +1,7 @@
 // Start-up and shutdown steps shared by both front ends. Each front end calls
 // them in this order around its own window and dialog handling.
 #pragma once
+#include <cstdint>
 
 // Loads the settings and writes them back at once; traces the version line.
 void StartupLoadSettings();
@@ -10,3 +11,12 @@ void StartupLoadSettings();
 bool StartupOpenDevice();
 // After the dialog: saves the settings and closes the port.
 void ShutdownSaveAndClose();
+
+// What opening the port and asking the running version found.
+enum class DeviceCheck { kFound, kCannotOpen, kNotFound, kTooOld };
+// The start-up check without its boxes, for a front end that reports in its
+// own way: opens COM<port> (or the settings' device) and asks the running
+// version into g_start_ver with the start-up wait. A reply that holds no
+// version text at all is asked again (three more times) and then counts as
+// not found, never as too old. The port stays open only for kFound.
+DeviceCheck CheckDeviceAtStartup(int32_t port);

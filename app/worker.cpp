@@ -74,21 +74,7 @@ uint32_t HandleCmds(uint32_t cmdid) {
   DbgTrace("cmdid=%d", static_cast<int>(cmdid));
 
   if (cmdid == IDC_START) {
-    bool bret = fmdl_download(my_cfg.file);
-    if (bret) {
-      DbgTrace("bret true: finished successfully");
-      SetStatusText("Firmware download finished successfully.");
-      if (NeedToSetFactoryDefVer()) {
-        SetStatusText("Setting firmware defaults, please wait...");
-        SetFirmwareDefaults();
-      }
-      SetStatusText(
-          "Firmware download finished successfully.\nPlease power cycle the system for the "
-          "new firmware to take effect.");
-    } else {
-      DbgTrace("after start_fmdl_download=false");
-      ShowFailure(LastDownloadFailure());
-    }
+    DownloadAndShowResult(my_cfg.file);
     g_bStopDl = 0;
   }
 
@@ -100,6 +86,25 @@ uint32_t HandleCmds(uint32_t cmdid) {
   EnableDlgControls(true);
   DbgTrace("HandleCmds ended");
   return 1;
+}
+
+bool DownloadAndShowResult(const char* path) {
+  bool bret = fmdl_download(path);
+  if (bret) {
+    DbgTrace("bret true: finished successfully");
+    SetStatusText("Firmware download finished successfully.");
+    if (NeedToSetFactoryDefVer()) {
+      SetStatusText("Setting firmware defaults, please wait...");
+      SetFirmwareDefaults();
+    }
+    SetStatusText(
+        "Firmware download finished successfully.\nPlease power cycle the system for the "
+        "new firmware to take effect.");
+  } else {
+    DbgTrace("after start_fmdl_download=false");
+    ShowFailure(LastDownloadFailure());
+  }
+  return bret;
 }
 
 bool NeedToSetFactoryDefVer() {

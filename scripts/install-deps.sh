@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing tarnwick needs on Debian 12, if missing.
 set -euo pipefail
-PKGS=(build-essential dpkg-dev cmake googletest libgtest-dev libncurses-dev
+PKGS=(build-essential dpkg-dev cmake googletest libgtest-dev libncurses-dev libcli11-dev nlohmann-json3-dev
       g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick tmux socat
       clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 missing=()

@@ -1,0 +1,148 @@
+// The command line of tarnwick-cli, read with CLI11.
+#include <cstdio>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/console_io.h"
+#include "app/cli/exit_codes.h"
+
+namespace {
+
+const char kFooter[] =
+    "Exit codes: 0 success, 1 internal error, 2 bad arguments or file, 3 cannot open port,\n"
+    "4 device not found, 5 firmware too old, 6 download failed (power cycle, then retry),\n"
+    "7 stopped (Ctrl+C, SIGTERM), 8 bootloader failed (new firmware runs: do NOT power cycle).";
+
+template <typename T>
+CLI::Option* AddSetting(CLI::App* app, const char* name, Setting<T>* setting, const char* help) {
+  return app->add_option_function<T>(
+      name,
+      [setting](const T& v) {
+        setting->set = true;
+        setting->value = v;
+      },
+      help);
+}
+
+void AddOutputOptions(CLI::App* app, CliOptions* o) {
+  app->add_flag("--json", o->json, "one JSON object per line for every event");
+  app->add_option("--log", o->log, "write the trace to FILE (appended)")->type_name("FILE");
+}
+
+void AddConfigOption(CLI::App* app, CliOptions* o) {
+  app->add_option("--config", o->config, "read settings from this fwdl.ini (nothing is written back)")
+      ->type_name("FILE");
+}
+
+void AddTransferSettings(CLI::App* app, CliOptions* o) {
+  AddSetting(app, "--dlstartdelay", &o->dlstartdelay,
+             "seconds to wait for the status of a packet at offset 0 (default 45)")
+      ->check(CLI::Range(1, 3600));
+  AddSetting(app, "--dlnormaldelay", &o->dlnormaldelay,
+             "seconds to wait for every other status and each acknowledgement (default 15)")
+      ->check(CLI::Range(1, 3600));
+  AddSetting(app, "--dlretry", &o->dlretry, "attempts per packet (default 10)")
+      ->check(CLI::Range(1, 1000));
+  AddSetting(app, "--fwattempts", &o->fwattempts,
+             "firmware downloads before a reboot must show the new version (default 3)")
+      ->check(CLI::Range(1, 100));
+  AddSetting(app, "--writecmd", &o->writecmd, "the product-data write command (factory defaults)");
+  AddSetting(app, "--linewaittime", &o->linewaittime, "ms, traced only (0 to 1000)")
+      ->check(CLI::Range(0, 1000));
+  AddSetting(app, "--charwaittime", &o->charwaittime, "ms, traced only (0 to 200)")
+      ->check(CLI::Range(0, 200));
+}
+
+void AddSignature(CLI::App* app, CliOptions* o) {
+  AddSetting(app, "--signature", &o->signature, "image header signature (default VRQ)");
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, char** argv, CliOptions* o) {
+  CLI::App app{"Loads firmware into SAS expanders over serial lines, one or many at once."};
+  app.name("tarnwick-cli");
+  app.allow_windows_style_options(false);
+  app.require_subcommand(1);
+  app.footer(kFooter);
+
+  CLI::App* ports = app.add_subcommand("ports", "list the serial ports of this machine");
+  ports->add_flag("--json", o->json, "one JSON object per port");
+  ports->add_option("--sys-root", o->sysRoot)->group("");
+  ports->add_option("--dev-root", o->devRoot)->group("");
+
+  CLI::App* probe = app.add_subcommand("probe", "ask the firmware version running on a port");
+  probe->add_option("--port", o->ports, "the port: /dev/ttyUSB0, a by-id path, COM3 or a number")
+      ->type_name("PORT")
+      ->expected(1);
+  AddConfigOption(probe, o);
+  AddOutputOptions(probe, o);
+
+  CLI::App* info = app.add_subcommand("info", "show an image file as the download sees it");
+  info->add_option("file", o->file, "the image file")->required()->type_name("FILE");
+  AddConfigOption(info, o);
+  AddSignature(info, o);
+  info->add_flag("--json", o->json, "the table as one JSON object");
+
+  CLI::App* download = app.add_subcommand("download", "load an image file into one or many ports");
+  download->add_option("--port", o->ports, "a port; give it once per enclosure to load many in parallel")
+      ->type_name("PORT");
+  download->add_option("--file", o->file, "the image file")->type_name("FILE");
+  AddConfigOption(download, o);
+  AddSignature(download, o);
+  AddTransferSettings(download, o);
+  AddOutputOptions(download, o);
+  download->add_flag("--quiet,-q", o->quiet, "print only the result");
+  download->add_flag("--wait-go", o->waitGo)->group("");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());
+    return kExitBadInput;
+  }
+  for (CLI::App* sub : {ports, probe, info, download}) {
+    if (sub->parsed()) o->command = sub->get_name();
+  }
+  if (o->json && o->quiet) {
+    fprintf(stderr, "tarnwick-cli: --json and --quiet exclude each other\n");
+    return kExitBadInput;
+  }
+  return -1;
+}
+
+OutputStyle StyleFor(const CliOptions& o) {
+  if (o.json) return OutputStyle::kJson;
+  if (o.quiet) return OutputStyle::kQuiet;
+  return StdoutIsTerminal() ? OutputStyle::kTerminal : OutputStyle::kPlain;
+}
+
+std::vector<std::string> ChildArguments(const CliOptions& o, const std::string& port,
+                                        const std::string& log) {
+  std::vector<std::string> args = {"download", "--port", port, "--file", o.file, "--json",
+                                   "--wait-go"};
+  auto add = [&args](const char* name, const std::string& value) {
+    args.push_back(name);
+    args.push_back(value);
+  };
+  if (!o.config.empty()) add("--config", o.config);
+  if (!log.empty()) add("--log", log);
+  if (o.signature.set) add("--signature", o.signature.value);
+  if (o.writecmd.set) add("--writecmd", o.writecmd.value);
+  const struct {
+    const char* name;
+    const Setting<int32_t>& s;
+  } numbers[] = {{"--dlstartdelay", o.dlstartdelay}, {"--dlnormaldelay", o.dlnormaldelay},
+                 {"--dlretry", o.dlretry},           {"--fwattempts", o.fwattempts},
+                 {"--linewaittime", o.linewaittime}, {"--charwaittime", o.charwaittime}};
+  for (const auto& n : numbers) {
+    if (n.s.set) add(n.name, std::to_string(n.s.value));
+  }
+  return args;
+}

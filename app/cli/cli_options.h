@@ -1,0 +1,55 @@
+// What the command line of tarnwick-cli says, once parsed.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_report.h"
+
+// A settings key given as an option overrides what --config (or the default)
+// gave; `set` tells whether it was given.
+template <typename T>
+struct Setting {
+  bool set = false;
+  T value{};
+};
+
+struct CliOptions {
+  std::string command;              // ports, probe, info, download
+  std::vector<std::string> ports;   // --port, in the order given
+  std::string file;                 // --file, or info's FILE
+  std::string config;               // --config: an fwdl.ini to read ("" none)
+  std::string log;                  // --log: the trace file ("" none)
+  bool json = false;
+  bool quiet = false;
+  // The keys of fwdl.ini.
+  Setting<int32_t> dlstartdelay, dlnormaldelay, dlretry, fwattempts;
+  Setting<int32_t> linewaittime, charwaittime;
+  Setting<std::string> signature, writecmd;
+  // Internal: a child of a many-ports run opens its port, says "ready" and
+  // waits for "go" on standard input before it sends anything.
+  bool waitGo = false;
+  // Internal: where `ports` looks (tests point them at a tree of their own).
+  std::string sysRoot = "/sys";
+  std::string devRoot = "/dev";
+};
+
+// Parses the command line. Returns -1 to go on, else the exit code (0 after
+// --help, kExitBadInput after an error, already reported on standard error).
+int ParseCommandLine(int argc, char** argv, CliOptions* options);
+
+// The output style the options and the console ask for.
+OutputStyle StyleFor(const CliOptions& options);
+
+// The subcommands; each returns the exit code.
+int RunPorts(const CliOptions& options);
+int RunProbe(const CliOptions& options);
+int RunInfo(const CliOptions& options);
+int RunDownload(const CliOptions& options);
+// download with more than one --port: one child process per port.
+int RunParallel(const CliOptions& options);
+
+// The arguments that make a child do the same download on `port`, its trace
+// in `log` ("" none): the settings options as given, --json and --wait-go.
+std::vector<std::string> ChildArguments(const CliOptions& options, const std::string& port,
+                                        const std::string& log);

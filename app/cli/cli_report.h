@@ -1,0 +1,78 @@
+// How tarnwick-cli shows one port's run: the CoreReport of the command-line
+// front end, and the few events of its own (start, version, stop requests,
+// result). Four styles:
+//   terminal  status lines as they change, under them a progress bar redrawn
+//             in place (percentage, bytes, rate, elapsed and remaining time)
+//   plain     one line per status change and per 10 % of the progress
+//   json      one JSON object per line for every event (see the README)
+//   quiet     only the result line
+// Everything goes to standard output; the caller's errors go to standard error
+// except in json, where they are result events too.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "console/version.h"
+#include "platform/report.h"
+
+enum class OutputStyle { kTerminal, kPlain, kJson, kQuiet };
+
+class CliReport : public CoreReport {
+ public:
+  // `port` labels JSON events ("" for none); `out` is where lines go.
+  CliReport(OutputStyle style, std::string port, FILE* out = stdout);
+
+  void ShowStatus(const char* text) override;
+  void ShowProgress(const ProgressReport& progress) override;
+  void ShowRetryStats(const char* text) override;
+  int MessageBox(const char* text, const char* caption, unsigned type) override;
+
+  // The download of `file` begins.
+  void Start(const char* command, const std::string& file);
+  // The port is open and waits for the parent's go (the many-ports run).
+  void Ready();
+  // The running version the start-up check found.
+  void Version(const FW_VERSION& ver);
+  // A stop request was accepted, or refused during the bootloader.
+  void StopRequest(bool accepted);
+  // The end: exit code and the one line that says why.
+  void Result(int code, const std::string& message);
+
+  // The last status text shown, with line ends as spaces ("" if none yet).
+  std::string lastStatus() const;
+  OutputStyle style() const { return style_; }
+
+ private:
+  // Writes one JSON event: `fields` with the event's name, port and time.
+  void Event(const char* name, nlohmann::json fields);
+  void PrintLine(const std::string& line);
+  void DrawBar();
+  double Seconds() const;
+
+  mutable std::mutex mu_;
+  const OutputStyle style_;
+  const std::string port_;
+  FILE* const out_;
+  const int64_t startMs_;
+  std::string lastStatus_;
+  std::string lastRetry_;
+  // Progress: what was last reported and when this progress count began.
+  bool barShown_ = false;
+  size_t barWidth_ = 0;
+  uint32_t sent_ = 0;
+  uint32_t total_ = 0;
+  int percent_ = -1;
+  int elapsed_ = 0;  // seconds since the download began, as the dialog counts them
+  int lastTenth_ = -1;
+  int64_t countStartMs_ = 0;
+  int64_t lastDrawMs_ = 0;
+};
+
+// "v1.02.0000.10", as the dialog shows a version.
+std::string VersionText(const FW_VERSION& ver);
+// `text` with every line end as one space.
+std::string OneLine(const std::string& text);

@@ -1,0 +1,163 @@
+#include "app/cli/cli_setup.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "app/cli/exit_codes.h"
+#include "config/settings.h"
+#include "image/fw_image.h"
+#include "image/fw_scan.h"
+#include "platform/paths.h"
+#include "platform/trace.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+FILE* g_traceFile = nullptr;
+std::mutex g_traceMutex;
+
+// Like the platform's log sink: every text on a line of its own.
+void TraceToFile(const char* text) {
+  const size_t len = strlen(text);
+  if (len == 0) return;
+  std::lock_guard<std::mutex> lock(g_traceMutex);
+  fwrite(text, 1, len, g_traceFile);
+  if (text[len - 1] != '\n') fputc('\n', g_traceFile);
+  fflush(g_traceFile);
+}
+
+void DropTrace(const char*) {}
+
+template <size_t N>
+void SetText(char (&field)[N], const std::string& value) {
+  snprintf(field, N, "%s", value.c_str());
+}
+
+}  // namespace
+
+bool LoadCliSettings(const CliOptions& o, std::string* error) {
+  if (!o.config.empty()) {
+    FILE* f = fopen(o.config.c_str(), "rb");
+    if (f == nullptr) {
+      *error = "cannot read the settings file " + o.config + ": " + strerror(errno);
+      return false;
+    }
+    fclose(f);
+  }
+  // An empty path reads every key as missing: the defaults.
+  SetSettingsPathOverride(o.config.c_str());
+  LoadSettings(&my_cfg);
+  SetSettingsPathOverride(nullptr);
+  if (o.signature.set) SetText(my_cfg.signature, o.signature.value);
+  if (o.writecmd.set) {
+    // As the settings file gives it: cut to 259 characters, a line feed added.
+    std::string cmd = o.writecmd.value.substr(0, 259) + "\n";
+    SetText(my_cfg.writevpd, cmd);
+  }
+  if (o.signature.set || o.writecmd.set || o.dlstartdelay.set || o.dlnormaldelay.set ||
+      o.dlretry.set || o.fwattempts.set || o.linewaittime.set || o.charwaittime.set) {
+    DbgTrace("tarnwick-cli: settings given as options replace those above");
+  }
+  if (o.dlstartdelay.set) my_cfg.dlstartdelay = o.dlstartdelay.value;
+  if (o.dlnormaldelay.set) my_cfg.dlnormaldelay = o.dlnormaldelay.value;
+  if (o.dlretry.set) my_cfg.dlretry = o.dlretry.value;
+  if (o.fwattempts.set) my_cfg.fwattempts = o.fwattempts.value;
+  if (o.linewaittime.set) my_cfg.linewaittime = static_cast<uint32_t>(o.linewaittime.value);
+  if (o.charwaittime.set) my_cfg.charwaittime = static_cast<uint32_t>(o.charwaittime.value);
+  return true;
+}
+
+bool OpenTrace(const std::string& path, std::string* error) {
+  if (path.empty()) {
+    SetTraceHook(DropTrace);
+    return true;
+  }
+  g_traceFile = fopen(path.c_str(), "ab");
+  if (g_traceFile == nullptr) {
+    *error = "cannot write the trace file " + path + ": " + strerror(errno);
+    SetTraceHook(DropTrace);
+    return false;
+  }
+  SetTraceHook(TraceToFile);
+  return true;
+}
+
+bool CheckImageFile(const std::string& path, std::string* error) {
+  char text[600];
+  const char* name = PathFileNamePart(path.c_str());
+  if (path.empty()) {
+    *error = "no image file: name one with --file";
+    return false;
+  }
+  if (!FileExists(path.c_str())) {
+    snprintf(text, sizeof text, "Error, file %s doesn't exist!", name);
+    *error = text;
+    return false;
+  }
+  if (!IsImageFile(path.c_str())) {
+    snprintf(text, sizeof text, "Error, %s is not a valid firmware image!", name);
+    *error = text;
+    return false;
+  }
+  uint32_t size = 0;
+  uint8_t* buf = ReadWholeFile(path.c_str(), &size);
+  if (buf == nullptr) {
+    snprintf(text, sizeof text, "Error, %s cannot be read!", name);
+    *error = text;
+    return false;
+  }
+  FW_SCAN scan;
+  ScanFwBuffer(buf, size, my_cfg.signature, &scan);
+  delete[] buf;
+  if (scan.numImages > 0) return true;
+  if (scan.truncated) {
+    snprintf(text, sizeof text,
+             "Error, %s is not a valid firmware image: the image at offset %u runs past the end "
+             "of the file!",
+             name, scan.truncatedOffset);
+  } else {
+    snprintf(text, sizeof text, "Error, %s holds no image to download!", name);
+  }
+  *error = text;
+  return false;
+}
+
+std::string ConfigPortText() {
+  if (my_cfg.device[0] != '\0' && PortPathsAllowed()) return my_cfg.device;
+  return std::to_string(my_cfg.comport);
+}
+
+bool PickPort(const CliOptions& o, const std::string& text, ResolvedPort* port, std::string* error,
+              int* code) {
+  if (text.empty()) {
+    *error = o.config.empty() ? "no port: name one with --port" : "no port";
+    *code = kExitBadInput;
+    return false;
+  }
+  PortName name;
+  if (!ParsePortName(text, PortPathsAllowed(), &name, error)) {
+    *code = kExitBadInput;
+    return false;
+  }
+  if (!ResolvePort(name, port, error)) {
+    *code = kExitCannotOpen;
+    return false;
+  }
+  return true;
+}
+
+void UsePort(const ResolvedPort& port) {
+  my_cfg.comport = static_cast<uint32_t>(port.comport);
+  SetText(my_cfg.device, port.device);
+}
+
+std::string OpenFailureText(const ResolvedPort& port) {
+  const std::string hint = ComOpenFailureHint();
+  if (!hint.empty()) return "cannot open " + port.display + ": " + hint;
+  // Linux names every cause it finds; what is left opened but would not take
+  // the line settings. Windows names none here (its trace has the cause).
+  if (PortPathsAllowed()) return "cannot open " + port.display + ": it is not a serial port";
+  return "cannot open " + port.display + ": it is in use by another program, or not a serial port";
+}

@@ -1,0 +1,28 @@
+// Steps every subcommand of tarnwick-cli shares: the settings, the trace,
+// the image file check and the port.
+#pragma once
+#include <string>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/ports.h"
+
+// Fills my_cfg: defaults, or the --config file, then the options given. The
+// settings file is never written. False with `error` for a config file that
+// cannot be read.
+bool LoadCliSettings(const CliOptions& options, std::string* error);
+// The trace goes to `path` (appended), or nowhere for "". False with `error`
+// if the file cannot be opened.
+bool OpenTrace(const std::string& path, std::string* error);
+// The download's check of an image file, with the dialog's texts: missing,
+// not an image file, or no image to download. True if the download may use it.
+bool CheckImageFile(const std::string& path, std::string* error);
+// The port to use: --port, or without it the port of the --config file.
+// Parsed and resolved; false with `error` and the exit code in `code`.
+bool PickPort(const CliOptions& options, const std::string& text, ResolvedPort* port,
+              std::string* error, int* code);
+// my_cfg names `port`, so that startdom opens it.
+void UsePort(const ResolvedPort& port);
+// The port text of --config, for a run without --port ("" if none).
+std::string ConfigPortText();
+// Why startdom failed on `port`, as one line.
+std::string OpenFailureText(const ResolvedPort& port);

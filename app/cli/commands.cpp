@@ -1,0 +1,210 @@
+// The subcommands that work on one port or one file: ports, probe, info and
+// the download into one port.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_setup.h"
+#include "app/cli/console_io.h"
+#include "app/cli/exit_codes.h"
+#include "app/cli/image_table.h"
+#include "app/cli/stop_request.h"
+#include "app/startup.h"
+#include "app/worker.h"
+#include "config/settings.h"
+#include "console/version.h"
+#include "download/download.h"
+#include "platform/clock.h"
+#include "platform/report.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// The report of the running download, for the stop watcher's thread.
+std::atomic<CliReport*> g_report{nullptr};
+
+void NotifyStop(bool accepted) {
+  if (CliReport* report = g_report.load()) report->StopRequest(accepted);
+}
+
+// A failure before anything was sent: a result event in json, else one line
+// on standard error.
+int Refuse(CliReport& report, int code, const std::string& message) {
+  if (report.style() == OutputStyle::kJson) {
+    report.Result(code, message);
+  } else {
+    fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
+  }
+  return code;
+}
+
+// Settings, trace and port for probe and download; false with the exit code
+// in *code once refused.
+bool Prepare(const CliOptions& o, CliReport& report, ResolvedPort* port, int* code) {
+  std::string error;
+  if (!OpenTrace(o.log, &error) || !LoadCliSettings(o, &error)) {
+    *code = Refuse(report, kExitBadInput, error);
+    return false;
+  }
+  const std::string text = o.ports.empty() ? (o.config.empty() ? "" : ConfigPortText())
+                                           : o.ports.front();
+  if (!PickPort(o, text, port, &error, code)) {
+    Refuse(report, *code, error);
+    return false;
+  }
+  UsePort(*port);
+  return true;
+}
+
+// The start-up check's result as an exit code and a line.
+int CheckResult(DeviceCheck check, const ResolvedPort& port, std::string* message) {
+  switch (check) {
+    case DeviceCheck::kFound:
+      *message = "Firmware " + VersionText(g_start_ver) + " detected!";
+      return kExitSuccess;
+    case DeviceCheck::kCannotOpen:
+      *message = OpenFailureText(port);
+      return kExitCannotOpen;
+    case DeviceCheck::kNotFound:
+      *message = "Device not found! Check if the SAS Expander device is properly attached to " +
+                 port.display + " and powered up.";
+      return kExitNotFound;
+    case DeviceCheck::kTooOld:
+      *message = "Version mismatch! This utility can only be used for firmware v0.01.0000.05 or "
+                 "later.";
+      return kExitTooOld;
+  }
+  return kExitInternal;
+}
+
+// A child of a many-ports run: "ready" once its port is open, then nothing
+// until the parent says "go" (every port opened) or closes the pipe.
+bool WaitForGo(CliReport& report) {
+  report.Ready();
+  char line[32];
+  return fgets(line, sizeof line, stdin) != nullptr && strncmp(line, "go", 2) == 0;
+}
+
+}  // namespace
+
+int RunPorts(const CliOptions& o) {
+  const std::vector<PortInfo> ports = ListSerialPorts(o.sysRoot, o.devRoot);
+  for (const PortInfo& p : ports) {
+    if (!o.json) {
+      printf("%s\n", PortLine(p).c_str());
+      continue;
+    }
+    nlohmann::json j = {{"port", p.name}};
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"by_id", &p.byId},         {"driver", &p.driver},   {"vendor_id", &p.vendorId},
+        {"product_id", &p.productId}, {"serial", &p.serial},   {"manufacturer", &p.manufacturer},
+        {"product", &p.product},    {"device", &p.device}};
+    for (const auto& f : fields) {
+      if (!f.second->empty()) j[f.first] = *f.second;
+    }
+    printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  }
+  if (ports.empty() && !o.json) fprintf(stderr, "tarnwick-cli: no serial ports found\n");
+  return kExitSuccess;
+}
+
+int RunProbe(const CliOptions& o) {
+  const std::string label = o.ports.empty() ? "" : o.ports.front();
+  CliReport report(o.json ? OutputStyle::kJson : OutputStyle::kPlain, label);
+  ResolvedPort port;
+  int code = kExitSuccess;
+  if (!Prepare(o, report, &port, &code)) return code;
+  SetReport(&report);
+  report.Start("probe", "");
+  std::string message;
+  const DeviceCheck check = CheckDeviceAtStartup(port.comport);
+  if (check == DeviceCheck::kFound) report.Version(g_start_ver);
+  code = CheckResult(check, port, &message);
+  CloseCom();
+  // In plain output the version line said it all.
+  if (code != kExitSuccess || report.style() == OutputStyle::kJson) report.Result(code, message);
+  SetReport(nullptr);
+  return code;
+}
+
+int RunInfo(const CliOptions& o) {
+  std::string error;
+  if (!LoadCliSettings(o, &error)) {
+    fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+    return kExitBadInput;
+  }
+  OpenTrace("", &error);
+  if (!CheckImageFile(o.file, &error)) {
+    fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+    return kExitBadInput;
+  }
+  ImageTable table;
+  if (!ReadImageTable(o.file, &table)) {
+    fprintf(stderr, "tarnwick-cli: Error, %s cannot be read!\n", o.file.c_str());
+    return kExitBadInput;
+  }
+  const std::string text = o.json ? ImageTableJson(table) : ImageTableText(table);
+  fputs(text.c_str(), stdout);
+  return kExitSuccess;
+}
+
+int RunDownload(const CliOptions& o) {
+  if (o.ports.size() > 1) return RunParallel(o);
+  const std::string label = o.ports.empty() ? "" : o.ports.front();
+  CliReport report(StyleFor(o), label);
+  ResolvedPort port;
+  int code = kExitSuccess;
+  if (!Prepare(o, report, &port, &code)) return code;
+  std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  std::string error;
+  if (!CheckImageFile(file, &error)) return Refuse(report, kExitBadInput, error);
+  snprintf(my_cfg.file, sizeof my_cfg.file, "%s", file.c_str());
+
+  g_report = &report;
+  SetReport(&report);
+  IgnoreBrokenPipe();
+  InstallStopHandler(DecideStopRequest, NotifyStop);
+  report.Start("download", file);
+
+  std::string message;
+  if (!startdom(port.comport)) {
+    code = kExitCannotOpen;
+    message = OpenFailureText(port);
+  } else if (o.waitGo && !WaitForGo(report)) {
+    code = kExitStopped;
+    message = "Not started: another port of this run could not be opened, nothing was sent.";
+  } else {
+    code = CheckResult(CheckDeviceAtStartup(port.comport), port, &message);
+    if (code == kExitSuccess) report.Version(g_start_ver);
+  }
+  if (code == kExitSuccess && StopWasRequested()) {
+    code = kExitStopped;
+    message = "Stopped before the download began, nothing was written.";
+  }
+  if (code == kExitSuccess) {
+    g_dlStartTime = NowSeconds();
+    SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
+    const bool ok = DownloadAndShowResult(my_cfg.file);
+    message = report.lastStatus();
+    if (ok) {
+      code = kExitSuccess;
+    } else if (LastDownloadFailure() == DownloadFailure::kBootloader) {
+      // Whatever else happened, this one must be told: do not power cycle.
+      code = kExitBootloader;
+    } else if (StopWasRequested()) {
+      code = kExitStopped;
+      message = "Stopped: " + message;
+    } else {
+      code = ExitCodeForFailure(LastDownloadFailure());
+    }
+  }
+  CloseCom();
+  report.Result(code, message);
+  SetReport(nullptr);
+  g_report = nullptr;
+  return code;
+}

@@ -1,0 +1,55 @@
+#include "app/cli/exit_codes.h"
+
+ExitCode ExitCodeForFailure(DownloadFailure why) {
+  switch (why) {
+    case DownloadFailure::kNone:
+      return kExitSuccess;
+    case DownloadFailure::kBootloader:
+      return kExitBootloader;
+    case DownloadFailure::kNoVersion:
+      // Nothing was written: the console answered, but with no version.
+      return kExitNotFound;
+    case DownloadFailure::kNotConfirmed:
+    case DownloadFailure::kFailed:
+      return kExitDownloadFailed;
+    default:
+      return kExitDownloadFailed;
+  }
+}
+
+const char* ExitCodeName(int code) {
+  switch (code) {
+    case kExitSuccess: return "success";
+    case kExitInternal: return "internal-error";
+    case kExitBadInput: return "bad-input";
+    case kExitCannotOpen: return "cannot-open-port";
+    case kExitNotFound: return "device-not-found";
+    case kExitTooOld: return "firmware-too-old";
+    case kExitDownloadFailed: return "download-failed";
+    case kExitStopped: return "stopped";
+    case kExitBootloader: return "bootloader-failed";
+    default: return "failed";
+  }
+}
+
+namespace {
+// Higher is more severe. A failed bootloader needs the most care (the
+// enclosure must not be power cycled); then a failed download (it must be);
+// then what left the expander as it was.
+int Severity(int code) {
+  switch (code) {
+    case kExitSuccess: return 0;
+    case kExitStopped: return 1;
+    case kExitBadInput: return 2;
+    case kExitCannotOpen: return 3;
+    case kExitNotFound: return 4;
+    case kExitTooOld: return 5;
+    case kExitInternal: return 6;
+    case kExitDownloadFailed: return 7;
+    case kExitBootloader: return 9;
+    default: return 8;
+  }
+}
+}  // namespace
+
+int MoreSevere(int a, int b) { return Severity(b) > Severity(a) ? b : a; }

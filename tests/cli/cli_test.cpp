@@ -1,0 +1,192 @@
+// The command-line front end's own logic: port names, exit codes, the stop
+// decision, settings from a file and options, the child's arguments, the
+// output styles and the digest.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_report.h"
+#include "app/cli/cli_setup.h"
+#include "app/cli/exit_codes.h"
+#include "app/cli/port_name.h"
+#include "app/cli/sha256.h"
+#include "app/cli/stop_request.h"
+#include "config/settings.h"
+#include "image/fw_image.h"
+#include "support/temp_file.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+TEST(CliPortNameTest, NamesAsUsersWriteThem) {
+  struct Case {
+    const char* text;
+    bool paths;
+    bool ok;
+    int comport;
+    const char* device;
+  } cases[] = {
+      {"COM3", false, true, 3, ""},        {"com12", false, true, 12, ""},
+      {"\\\\.\\COM12", false, true, 12, ""}, {"7", true, true, 7, ""},
+      {"255", false, true, 255, ""},       {"0", true, false, 0, ""},
+      {"256", true, false, 0, ""},         {"COM0", true, false, 0, ""},
+      {"COM", true, false, 0, ""},         {"COM3x", true, false, 0, ""},
+      {"", true, false, 0, ""},            {"/dev/ttyUSB0", false, false, 0, ""},
+      {"/dev/ttyUSB0", true, true, 0, "/dev/ttyUSB0"},
+      {"/dev/serial/by-id/usb-FTDI_A9-if00", true, true, 0, "/dev/serial/by-id/usb-FTDI_A9-if00"},
+      {"ttyACM1", true, true, 0, "/dev/ttyACM1"}, {"ttyACM1", false, false, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + (c.paths ? " (paths)" : ""));
+    PortName name;
+    std::string error;
+    ASSERT_EQ(c.ok, ParsePortName(c.text, c.paths, &name, &error));
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(c.comport, name.comport);
+    EXPECT_EQ(c.device, name.device);
+  }
+}
+
+TEST(CliExitCodeTest, EveryFailureHasItsCodeAndTheBootloaderOutranksAll) {
+  EXPECT_EQ(kExitSuccess, ExitCodeForFailure(DownloadFailure::kNone));
+  EXPECT_EQ(kExitDownloadFailed, ExitCodeForFailure(DownloadFailure::kFailed));
+  EXPECT_EQ(kExitNotFound, ExitCodeForFailure(DownloadFailure::kNoVersion));
+  EXPECT_EQ(kExitDownloadFailed, ExitCodeForFailure(DownloadFailure::kNotConfirmed));
+  EXPECT_EQ(kExitBootloader, ExitCodeForFailure(DownloadFailure::kBootloader));
+  // A cause added later counts as a failed download until it gets its own code.
+  EXPECT_EQ(kExitDownloadFailed, ExitCodeForFailure(static_cast<DownloadFailure>(99)));
+  for (int code = kExitSuccess; code <= kExitBootloader; ++code) {
+    EXPECT_EQ(kExitBootloader, MoreSevere(code, kExitBootloader));
+    EXPECT_EQ(kExitBootloader, MoreSevere(kExitBootloader, code));
+  }
+  EXPECT_EQ(kExitDownloadFailed, MoreSevere(kExitStopped, kExitDownloadFailed));
+  EXPECT_EQ(kExitCannotOpen, MoreSevere(kExitCannotOpen, kExitStopped));
+}
+
+// Ctrl+C is refused while the bootloader is written, however often it comes,
+// and is the Stop button otherwise.
+TEST(CliStopTest, RefusedDuringTheBootloaderOnlyOtherwiseTheStopButton) {
+  g_bStopDl = 0;
+  g_bBootLoaderInProgress = 1;
+  EXPECT_FALSE(DecideStopRequest());
+  EXPECT_FALSE(DecideStopRequest());
+  EXPECT_EQ(0u, g_bStopDl.load());
+  EXPECT_FALSE(StopWasRequested());
+  g_bBootLoaderInProgress = 0;
+  EXPECT_TRUE(DecideStopRequest());
+  EXPECT_EQ(1u, g_bStopDl.load());
+  EXPECT_TRUE(StopWasRequested());
+  g_bStopDl = 0;
+}
+
+TEST(CliSettingsTest, OptionsOverTheConfigFileOverTheDefaults) {
+  TraceCapture trace;
+  const FWDL_CFG saved = my_cfg;
+  const std::string ini =
+      "[settings]\r\ndlretry=7\r\ndlstartdelay=30\r\nsignature=ABC\r\ncomport=4\r\n";
+  TempFile file(std::vector<uint8_t>(ini.begin(), ini.end()));
+  CliOptions o;
+  std::string error;
+  ASSERT_TRUE(LoadCliSettings(o, &error)) << error;
+  EXPECT_EQ(10, my_cfg.dlretry);
+  EXPECT_STREQ("VRQ", my_cfg.signature);
+
+  o.config = file.path();
+  o.dlstartdelay = {true, 60};
+  o.writecmd = {true, "vpdwrite 0x%x"};
+  ASSERT_TRUE(LoadCliSettings(o, &error)) << error;
+  EXPECT_EQ(7, my_cfg.dlretry);
+  EXPECT_EQ(60, my_cfg.dlstartdelay);
+  EXPECT_STREQ("ABC", my_cfg.signature);
+  EXPECT_STREQ("vpdwrite 0x%x\n", my_cfg.writevpd);
+  EXPECT_EQ("4", ConfigPortText());
+  // Nothing is written back.
+  const std::vector<uint8_t> after = file.Read();
+  EXPECT_EQ(ini, std::string(after.begin(), after.end()));
+
+  o.config = std::string(file.path()) + ".missing";
+  EXPECT_FALSE(LoadCliSettings(o, &error));
+  EXPECT_NE(std::string::npos, error.find("cannot read the settings file"));
+  my_cfg = saved;
+}
+
+TEST(CliSettingsTest, ChildrenGetTheSameSettingsAndTheirOwnPortAndLog) {
+  CliOptions o;
+  o.file = "fw image.bin";
+  o.config = "site.ini";
+  o.dlretry = {true, 3};
+  o.signature = {true, "XYZ"};
+  const std::vector<std::string> want = {
+      "download", "--port",  "COM7",        "--file",      "fw image.bin", "--json",   "--wait-go",
+      "--config", "site.ini", "--log",      "trace.log.2", "--signature",  "XYZ",      "--dlretry",
+      "3"};
+  EXPECT_EQ(want, ChildArguments(o, "COM7", "trace.log.2"));
+}
+
+// Plain output: one line per status change and per 10 %, nothing for the
+// updates between; JSON: an event per status and per new percentage.
+TEST(CliReportTest, PlainLinesPerTenPercentJsonPerPercent) {
+  struct Style {
+    OutputStyle style;
+    std::vector<std::string> lines;
+  } styles[] = {
+      {OutputStyle::kPlain,
+       {"Checking SAS Expander status, please wait...", "progress: 0% (10 of 1000 bytes, 1 s)",
+        "progress: 10% (105 of 1000 bytes, 1 s)", "progress: 20% (200 of 1000 bytes, 2 s)",
+        "progress: 100% (1000 of 1000 bytes, 3 s)", "Done. Power cycle.", "result: success (exit 0)"}},
+      {OutputStyle::kQuiet, {"Done. Power cycle."}},
+  };
+  for (const Style& s : styles) {
+    TempFile out;
+    FILE* f = fopen(out.path(), "wb");
+    ASSERT_NE(f, nullptr);
+    {
+      CliReport report(s.style, "COM3", f);
+      report.ShowStatus("Checking SAS Expander status, please wait...");
+      report.ShowStatus("");
+      for (uint32_t sent : {10u, 50u, 105u, 150u, 200u}) {
+        report.ShowProgress({sent, 1000, static_cast<int>(sent / 10), sent < 200 ? 1 : 2});
+      }
+      report.ShowProgress({1000, 1000, -1, 3});  // no new percentage: nothing
+      report.ShowProgress({1000, 1000, 100, 3});
+      report.ShowStatus("Done.\nPower cycle.");
+      report.Result(0, "Done.\nPower cycle.");
+    }
+    fclose(f);
+    const std::vector<uint8_t> bytes = out.Read();
+    std::string text(bytes.begin(), bytes.end());
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = text.find('\n', at);
+      lines.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    EXPECT_EQ(s.lines, lines);
+  }
+}
+
+TEST(CliSha256Test, KnownDigests) {
+  const struct {
+    std::string text;
+    const char* digest;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      // 56 bytes: the length no longer fits the first block.
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.digest, Sha256Hex(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size()))
+        << c.text.size() << " bytes";
+  }
+}
+
+}  // namespace

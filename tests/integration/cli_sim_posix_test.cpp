@@ -1,0 +1,409 @@
+// tarnwick-cli as a script runs it, against expander-sim on pseudo-terminals:
+// every subcommand, four enclosures at once, Ctrl+C during an image and
+// during the bootloader, and the bad inputs that must send nothing. The
+// simulator's report is the judge of what reached the line.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "integration/cli_process.h"
+#include "integration/sim_process.h"
+
+namespace {
+
+using cliproc::CliProcess;
+using cliproc::RunCli;
+using simproc::ReadAll;
+using simproc::Report;
+using simproc::SimProcess;
+
+const std::vector<std::string> kSimBase = {"--version", "1.02.0000.10", "--reboot-seconds", "3"};
+
+std::vector<std::string> SimArgs(std::vector<std::string> extra) {
+  std::vector<std::string> args = kSimBase;
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+// An image file made by fwimage with `images` (its options) and version 1.02.0000.11.
+std::string MakeFile(const std::string& path, const std::string& images) {
+  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + path + "' " + images +
+                           " --version 1.02.0000.11 >/dev/null";
+  EXPECT_EQ(0, std::system(make.c_str()));
+  return ReadAll(path);
+}
+
+std::string Sha256Of(const std::string& bytes, const std::string& dir) {
+  const std::string path = dir + "/slice.bin";
+  simproc::WriteAll(path, bytes);
+  FILE* p = popen(("sha256sum '" + path + "'").c_str(), "r");
+  char hex[65] = "";
+  if (p) {
+    if (fscanf(p, "%64s", hex) != 1) hex[0] = '\0';
+    pclose(p);
+  }
+  return hex;
+}
+
+// The simulator received every image of `bytes` whole, in file order, and
+// saw no violation.
+void ExpectIntact(SimProcess& sim, const std::string& bytes, const std::vector<size_t>& lengths) {
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  EXPECT_TRUE(report.violations.empty()) << report.raw;
+  ASSERT_EQ(lengths.size(), report.images.size()) << report.raw;
+  size_t at = 0;
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    EXPECT_TRUE(report.images[i].terminated) << "image " << i;
+    EXPECT_TRUE(ReadAll(report.images[i].file) == bytes.substr(at, lengths[i])) << "image " << i;
+    at += lengths[i];
+  }
+}
+
+TEST(CliSimTest, ProbeTellsFoundTooOldAndSilentApart) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> sim;
+    int code;
+    const char* outcome;
+  } cases[] = {
+      {"found", {"--version", "1.02.0000.10"}, 0, "success"},
+      {"too old", {"--version", "0.01.0000.04"}, 5, "firmware-too-old"},
+      {"silent", {"--silent-seconds", "120"}, 4, "device-not-found"},
+      // A busy answer is asked again, not taken for old firmware.
+      {"busy first answer", {"--version", "1.02.0000.10", "--busy-version", "1"}, 0, "success"},
+  };
+  // Side by side: the silent console takes the whole wait.
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  const size_t n = sizeof cases / sizeof cases[0];
+  std::vector<cliproc::Run> runs(n);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < n; ++i) {
+    sims.emplace_back(new SimProcess);
+    ASSERT_TRUE(sims[i]->Start(cases[i].sim));
+    threads.emplace_back([&, i] { runs[i] = RunCli({"probe", "--port", sims[i]->path(), "--json"}); });
+  }
+  for (auto& t : threads) t.join();
+  for (size_t i = 0; i < n; ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_EQ(cases[i].code, runs[i].code) << runs[i].out << runs[i].err;
+    ASSERT_FALSE(runs[i].events.empty());
+    const auto& result = runs[i].events.back();
+    EXPECT_EQ("result", result.value("event", ""));
+    EXPECT_EQ(cases[i].outcome, result.value("outcome", ""));
+    EXPECT_EQ(sims[i]->path(), result.value("port", ""));
+  }
+  EXPECT_EQ("1.02.0000.10", runs[0].events[1].value("version", ""));
+  // Plain output: the dialog's line.
+  const cliproc::Run plain = RunCli({"probe", "--port", sims[0]->path()});
+  EXPECT_EQ(0, plain.code);
+  EXPECT_EQ("Firmware v1.02.0000.10 detected!\n", plain.out);
+}
+
+TEST(CliSimTest, InfoShowsTheTableAsTheDownloadSendsIt) {
+  SimProcess sim;  // only for its folder
+  ASSERT_TRUE(sim.Start({}));
+  const std::string file = sim.dir() + "/boot-first.bin";
+  const std::string bytes = MakeFile(file, "--image boot:1K --image fw:2K");
+  const cliproc::Run run = RunCli({"info", file, "--json"});
+  ASSERT_EQ(0, run.code) << run.err;
+  const nlohmann::json table = nlohmann::json::parse(run.out);
+  EXPECT_EQ(Sha256Of(bytes, sim.dir()), table["sha256"]);
+  EXPECT_EQ("1.02.0000.11", table["version"]);
+  EXPECT_EQ("rebooting", table["path"]);
+  ASSERT_EQ(2u, table["images"].size());
+  // The bootloader comes first in the file and last in the download.
+  const auto& fw = table["images"][0];
+  const auto& boot = table["images"][1];
+  EXPECT_EQ("firmware", fw["kind"]);
+  EXPECT_EQ("bootloader", boot["kind"]);
+  EXPECT_EQ(Sha256Of(bytes.substr(fw["offset"], fw["length"]), sim.dir()), fw["sha256"]);
+  EXPECT_EQ(Sha256Of(bytes.substr(boot["offset"], boot["length"]), sim.dir()), boot["sha256"]);
+  const cliproc::Run text = RunCli({"info", file});
+  EXPECT_NE(std::string::npos, text.out.find("path:       with rebooting")) << text.out;
+}
+
+TEST(CliSimTest, DownloadReportsEveryStepAsJsonAndTheImageArrivesWhole) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(SimArgs({})));
+  const std::string file = sim.dir() + "/fw.bin";
+  const std::string bytes = MakeFile(file, "--image fw:6000");
+  const std::string log = sim.dir() + "/trace.log";
+  const cliproc::Run run = RunCli(
+      {"download", "--port", sim.path(), "--file", file, "--json", "--log", log, "--dlretry", "4"});
+  ASSERT_EQ(0, run.code) << run.out << run.err;
+  std::vector<std::string> names;
+  int lastPercent = -1;
+  for (const auto& e : run.events) {
+    EXPECT_EQ(sim.path(), e.value("port", ""));
+    const std::string name = e.value("event", "");
+    if (names.empty() || names.back() != name) names.push_back(name);
+    if (name == "progress") {
+      EXPECT_GT(e.value("percent", -1), lastPercent);
+      lastPercent = e.value("percent", -1);
+    }
+  }
+  EXPECT_EQ(100, lastPercent);
+  ASSERT_GE(names.size(), 5u);
+  EXPECT_EQ("start", names.front());
+  EXPECT_EQ("version", names[1]);
+  EXPECT_EQ("result", names.back());
+  EXPECT_TRUE(run.events.back().value("ok", false));
+  EXPECT_EQ("Firmware download finished successfully. Please power cycle the system for the new "
+            "firmware to take effect.",
+            run.events.back().value("message", ""));
+  // The trace went to the file, with the setting given as an option.
+  EXPECT_NE(std::string::npos, ReadAll(log).find("my_cfg.dlretry=4 times"));
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  ExpectIntact(sim, bytes, {6028});
+}
+
+TEST(CliSimTest, PortsListsWhatTheTreeHolds) {
+  SimProcess sim;  // only for its folder
+  ASSERT_TRUE(sim.Start({}));
+  const std::string sys = sim.dir() + "/sys", dev = sim.dir() + "/dev";
+  const std::string usb = sys + "/devices/usb1/1-1";
+  ASSERT_EQ(0, std::system(("mkdir -p " + usb + "/1-1:1.0/ttyUSB0 " + sys + "/class/tty/ttyUSB0 " +
+                            dev + "/serial/by-id && touch " + dev + "/ttyUSB0")
+                               .c_str()));
+  simproc::WriteAll(usb + "/idVendor", "0403\n");
+  simproc::WriteAll(usb + "/idProduct", "6001\n");
+  simproc::WriteAll(usb + "/serial", "A9X1\n");
+  ASSERT_EQ(0, symlink((usb + "/1-1:1.0/ttyUSB0").c_str(), (sys + "/class/tty/ttyUSB0/device").c_str()));
+  ASSERT_EQ(0, symlink("../../ttyUSB0", (dev + "/serial/by-id/usb-FTDI_A9X1-if00-port0").c_str()));
+  const cliproc::Run run = RunCli({"ports", "--json", "--sys-root", sys, "--dev-root", dev});
+  ASSERT_EQ(0, run.code) << run.err;
+  const nlohmann::json port = nlohmann::json::parse(run.out);
+  EXPECT_EQ(dev + "/ttyUSB0", port["port"]);
+  EXPECT_EQ("0403", port["vendor_id"]);
+  EXPECT_EQ("A9X1", port["serial"]);
+  EXPECT_EQ(dev + "/serial/by-id/usb-FTDI_A9X1-if00-port0", port["by_id"]);
+}
+
+// Four enclosures at once, each in its own process: every simulator gets the
+// whole image, and the JSON events name their port.
+TEST(CliParallelSimTest, FourSimulatorsEachReceiveTheWholeImage) {
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  std::vector<std::string> args = {"download"};
+  for (int i = 0; i < 4; ++i) {
+    sims.emplace_back(new SimProcess);
+    ASSERT_TRUE(sims[i]->Start(SimArgs({})));
+    args.insert(args.end(), {"--port", sims[i]->path()});
+  }
+  const std::string file = sims[0]->dir() + "/fw.bin";
+  const std::string bytes = MakeFile(file, "--image fw:5000");
+  args.insert(args.end(), {"--file", file, "--json"});
+  const cliproc::Run run = RunCli(args);
+  ASSERT_EQ(0, run.code) << run.out << run.err;
+  ASSERT_FALSE(run.events.empty());
+  const auto& summary = run.events.back();
+  EXPECT_EQ("summary", summary.value("event", ""));
+  EXPECT_TRUE(summary.value("ok", false));
+  ASSERT_EQ(4u, summary["ports"].size());
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE("port " + std::to_string(i));
+    EXPECT_EQ(sims[i]->path(), summary["ports"][i]["port"]);
+    EXPECT_EQ(0, summary["ports"][i]["exit_code"]);
+    int results = 0;
+    for (const auto& e : run.events) {
+      if (e.value("port", "") == sims[i]->path() && e.value("event", "") == "result") ++results;
+    }
+    EXPECT_EQ(1, results);
+    ExpectIntact(*sims[i], bytes, {5028});
+  }
+}
+
+// One port fails, the other succeeds: the run fails with the failed port's
+// code, and the summary table shows both.
+TEST(CliParallelSimTest, OneFailedPortFailsTheRun) {
+  SimProcess good, bad;
+  ASSERT_TRUE(good.Start(SimArgs({})));
+  ASSERT_TRUE(bad.Start(SimArgs({"--reject-part", "0x06"})));
+  const std::string file = good.dir() + "/fw.bin";
+  MakeFile(file, "--image fw:1000");
+  const cliproc::Run run = RunCli({"download", "--port", good.path(), "--port", bad.path(), "--file",
+                                   file, "--dlretry", "2", "--quiet"});
+  EXPECT_EQ(6, run.code) << run.out << run.err;
+  EXPECT_NE(std::string::npos, run.out.find(good.path() + "  success")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find(bad.path() + "  download-failed")) << run.out;
+}
+
+// A port that cannot be opened stops the whole run before anything is sent,
+// also on the ports that could.
+TEST(CliParallelSimTest, NothingIsSentAnywhereUntilEveryPortIsOpen) {
+  SimProcess free, held;
+  ASSERT_TRUE(free.Start(SimArgs({})));
+  ASSERT_TRUE(held.Start(SimArgs({})));
+  const std::string file = free.dir() + "/fw.bin";
+  MakeFile(file, "--image fw:1000");
+  const int holder = open(held.path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(0, flock(holder, LOCK_EX | LOCK_NB));
+  const cliproc::Run run =
+      RunCli({"download", "--port", free.path(), "--port", held.path(), "--file", file});
+  close(holder);
+  EXPECT_EQ(3, run.code) << run.out << run.err;
+  EXPECT_NE(std::string::npos, run.out.find(held.path() + "  cannot-open-port")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find(free.path() + "  stopped")) << run.out;
+  for (SimProcess* sim : {&free, &held}) {
+    EXPECT_EQ(0, sim->Stop());
+    EXPECT_TRUE(sim->ReadReport().commands.empty()) << sim->ReadReport().raw;
+  }
+}
+
+// Ctrl+C to the parent of a many-ports run reaches every child: each
+// download ends as stopped with its image incomplete.
+TEST(CliParallelSimTest, CtrlCStopsEveryPort) {
+  SimProcess a, b;
+  ASSERT_TRUE(a.Start(SimArgs({"--baud", "115200"})));
+  ASSERT_TRUE(b.Start(SimArgs({"--baud", "115200"})));
+  const std::string file = a.dir() + "/fw.bin";
+  MakeFile(file, "--image fw:24K");
+  CliProcess cli;
+  ASSERT_TRUE(
+      cli.Start({"download", "--port", a.path(), "--port", b.path(), "--file", file, "--json"}));
+  nlohmann::json e;
+  std::set<std::string> under_way;
+  while (under_way.size() < 2) {
+    ASSERT_TRUE(cli.WaitEvent("progress", &e)) << cli.err();
+    if (e.value("percent", 0) >= 10) under_way.insert(e.value("port", ""));
+  }
+  cli.Signal(SIGINT);
+  EXPECT_EQ(7, cli.Wait()) << cli.err();
+  EXPECT_EQ(2u, cli.Texts("stop_requested").size());
+  EXPECT_EQ("stopped", cli.events().back().value("outcome", ""));
+  for (SimProcess* sim : {&a, &b}) {
+    EXPECT_EQ(0, sim->Stop());
+    const Report report = sim->ReadReport();
+    EXPECT_TRUE(report.violations.empty()) << report.raw;
+    ASSERT_EQ(1u, report.images.size()) << report.raw;
+    EXPECT_FALSE(report.images[0].terminated);
+  }
+}
+
+// Ctrl+C while the firmware image is under way: the download ends as
+// stopped, the image is never completed and nothing more reaches the line.
+TEST(CliStopSimTest, CtrlCDuringAnImageStopsTheDownload) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(SimArgs({"--baud", "115200"})));
+  const std::string file = sim.dir() + "/fw.bin";
+  MakeFile(file, "--image fw:24K");
+  CliProcess cli;
+  ASSERT_TRUE(cli.Start({"download", "--port", sim.path(), "--file", file, "--json"}));
+  nlohmann::json e;
+  do {
+    ASSERT_TRUE(cli.WaitEvent("progress", &e)) << cli.err();
+  } while (e.value("percent", 0) < 20);
+  cli.Signal(SIGINT);
+  EXPECT_EQ(7, cli.Wait()) << cli.err();
+  EXPECT_EQ(1u, cli.Texts("stop_requested").size());
+  EXPECT_EQ("stopped", cli.events().back().value("outcome", ""));
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  EXPECT_TRUE(report.violations.empty()) << report.raw;
+  ASSERT_EQ(1u, report.images.size()) << report.raw;
+  EXPECT_FALSE(report.images[0].terminated);
+  EXPECT_EQ(0, report.reboots);
+}
+
+// Ctrl+C (twice, within two seconds) and SIGTERM while the bootloader is
+// written: each is refused with the dialog's text and the download finishes.
+TEST(CliStopSimTest, CtrlCDuringTheBootloaderIsRefused) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(SimArgs({"--baud", "115200"})));
+  const std::string file = sim.dir() + "/fw.bin";
+  const std::string bytes = MakeFile(file, "--image fw:2K --image boot:12K");
+  CliProcess cli;
+  ASSERT_TRUE(cli.Start({"download", "--port", sim.path(), "--file", file, "--json"}));
+  nlohmann::json e;
+  do {
+    ASSERT_TRUE(cli.WaitEvent("status", &e)) << cli.err();
+  } while (e.value("text", "").find("Downloading bootloader image") == std::string::npos);
+  // The first packet's progress: the bootloader flag is up.
+  ASSERT_TRUE(cli.WaitEvent("progress", &e));
+  cli.Signal(SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  cli.Signal(SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  cli.Signal(SIGTERM);
+  EXPECT_EQ(0, cli.Wait()) << cli.err();
+  const std::vector<std::string> refused = cli.Texts("stop_refused");
+  ASSERT_EQ(3u, refused.size());
+  EXPECT_EQ("Unable to quit, bootloader image download is in progress!", refused[0]);
+  EXPECT_TRUE(cli.Texts("stop_requested").empty());
+  ExpectIntact(sim, bytes, {2076, 12316});
+}
+
+// Bad input: a clear line, its exit code, and nothing on the line. One
+// simulator watches every case and must have seen no command at all.
+TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(SimArgs({})));
+  const std::string d = sim.dir();
+  const std::string file = d + "/fw.bin";
+  MakeFile(file, "--image fw:1000");
+  simproc::WriteAll(d + "/notes.txt", "not an image\n");
+  simproc::WriteAll(d + "/short.bin", simproc::MakeImage(2000, 0x06).substr(0, 500));
+  simproc::WriteAll(d + "/plain-file", "");
+  ASSERT_EQ(0, symlink(sim.path().c_str(), (d + "/link").c_str()));
+  const std::string port = sim.path();
+  // Another program holds the port.
+  const int holder = open(port.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* says;
+  } cases[] = {
+      {{"download", "--port", port, "--file", file, "--speed", "9"}, 2, "--speed"},
+      {{"download", "--port", port}, 2, "no image file"},
+      {{"download", "--port", port, "--file", d + "/missing.bin"}, 2,
+       "Error, file missing.bin doesn't exist!"},
+      {{"download", "--port", port, "--file", d}, 2, "is not a valid firmware image!"},
+      {{"download", "--port", port, "--file", d + "/notes.txt"}, 2,
+       "Error, notes.txt is not a valid firmware image!"},
+      {{"download", "--port", port, "--file", d + "/short.bin"}, 2, "runs past the end"},
+      {{"info", d + "/notes.txt"}, 2, "Error, notes.txt is not a valid firmware image!"},
+      {{"download", "--port", d + "/ttyNONE", "--file", file}, 3, "there is no serial port"},
+      {{"download", "--port", d + "/plain-file", "--file", file}, 3, "is not a serial port"},
+      {{"probe", "--port", "/dev/null"}, 3, "/dev/null: it is not a serial port"},
+      {{"download", "--port", "COM0", "--file", file}, 2, "COM1 to COM255"},
+      {{"download", "--port", port, "--port", port, "--file", file}, 2, "named twice"},
+      {{"download", "--port", d + "/link", "--port", port, "--file", file}, 2, "named twice"},
+      {{"download", "--port", port, "--file", file, "--config", d + "/none.ini"}, 2,
+       "cannot read the settings file"},
+      {{"download", "--port", port, "--file", file, "--json", "--quiet"}, 2, "exclude"},
+      {{"download", "--port", port, "--file", file, "--dlretry", "0"}, 2, "--dlretry"},
+  };
+  for (const Case& c : cases) {
+    std::string all;
+    for (const auto& a : c.args) all += a + " ";
+    SCOPED_TRACE(all);
+    const cliproc::Run run = RunCli(c.args);
+    EXPECT_EQ(c.code, run.code);
+    EXPECT_NE(std::string::npos, run.err.find(c.says)) << run.err;
+    // One line.
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  }
+  // Busy: the holder has it locked.
+  ASSERT_EQ(0, flock(holder, LOCK_EX | LOCK_NB));
+  const cliproc::Run busy = RunCli({"download", "--port", port, "--file", file});
+  EXPECT_EQ(3, busy.code);
+  EXPECT_NE(std::string::npos, busy.err.find("is in use by another program")) << busy.err;
+  close(holder);
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  EXPECT_TRUE(report.commands.empty()) << report.raw;
+  EXPECT_TRUE(report.images.empty()) << report.raw;
+}
+
+}  // namespace
