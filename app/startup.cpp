@@ -30,11 +30,13 @@ constexpr uint32_t kWorkerPollMs = 50;
 void ShowPortBox(int port) {
   char ini[260];
   GetSettingsPath(ini, sizeof ini);
+  char name[260];
+  ComPortName(port, name, sizeof name);
   char text[260];
   FormatCut(text, sizeof text,
-           "Unable to open COM %d!\n\nCheck if another application is using COM %d\nOr\n"
+           "Unable to open %s!\n\nCheck if another application is using %s\nOr\n"
            "Modify the file %s, to specify another COM port.",
-           port, port, ini);
+           name, name, ini);
   std::string hint = ComOpenFailureHint();
   if (hint.empty()) {
     AppMessageBox(text, kErrorCaption, kMbOk);
@@ -62,12 +64,14 @@ bool StartupOpenDevice() {
     return false;
   }
   char text[260];
+  char name[260];
+  ComPortName(port, name, sizeof name);
   switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
     case -1:
       FormatCut(text, sizeof text,
                "Device not found!\n\nCheck if the SAS Expander device is properly attached to "
-               "COM %d and powered up.",
-               port);
+               "%s and powered up.",
+               name);
       break;
     case 0:
       FormatCut(text, sizeof text, "%s%s", "Version mismatch!\n\n",

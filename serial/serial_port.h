@@ -74,3 +74,6 @@ void CloseCom();
 bool WaitComInput(uint32_t ms);
 // The backend's hint for the last failed startdom ("" if none).
 std::string ComOpenFailureHint();
+// The port as the user's texts name it: "COM <port>", or on Linux the
+// `device` of the settings when one is given. Cut to fit `size`.
+void ComPortName(int32_t port, char* out, size_t size);

@@ -208,9 +208,12 @@ void TermApp::RunDialog() {
         return view_->ended() || (gone_ && g_bThreadRunning.load() == 0);
       },
        [&](const Key& key) {
+         if (key.IsCtrl('l')) clearok(curscr, TRUE);
+         // While only the notice to enlarge the window shows, no key may act
+         // on a dialog the user cannot see; the close box (Ctrl+C) still asks.
+         if (!LayoutDialog(LINES, COLS).fits && !key.IsCtrl('c')) return;
          DialogAction action;
          view_->Edit([&](DialogState& s) { action = HandleDialogKey(&s, key); });
-         if (key.IsCtrl('l')) clearok(curscr, TRUE);
          if (action.kind == DialogAction::kCommand)
            DlgOnCommand(action.id);
          else if (action.kind == DialogAction::kClose)

@@ -108,7 +108,7 @@ CursorSpot DrawDialog(const DialogLayout& l, const DialogState& s, const std::st
   if (!cursor.visible && active) {
     // Terminals that cannot hide the cursor show it on the focused button.
     const Rect* at = s.focus == IDC_BROWSE ? &l.browse : s.focus == IDC_START ? &l.start
-                     : s.focus == IDC_STOP_DL ? &l.stop : &l.quit;
+                     : s.focus == IDC_STOP_DL ? &l.stop : s.focus == ID_QUIT ? &l.quit : &l.bar;
     cursor.y = at->y;
     cursor.x = at->x + 1;
   }

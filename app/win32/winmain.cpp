@@ -23,7 +23,7 @@ constexpr INT_PTR kDialogQuitResult = 1;
 
 // Start-up failures: no owner, no icon, a single OK button.
 int StartupMessageBox(const char* text, const char* caption, unsigned type) {
-  return MessageBoxA(nullptr, text, caption, type == kMbYesNo ? MB_YESNO : MB_OK);
+  return MessageBoxA(nullptr, text, caption, IsYesNoBox(type) ? MB_YESNO : MB_OK);
 }
 
 void CentreOnDesktop(HWND hWnd) {
