@@ -66,9 +66,13 @@ bool AcceptImageFile(DialogView* dlg, const char* path) {
   bool exists = FileExists(path);
   if (exists && IsImageFile(path)) return true;
   const char* name = PathFileNamePart(path);
+  // The trace names the whole path and the reason, for whoever reads it later.
   if (exists) {
+    DbgTrace("Image file refused: %s: it cannot be read or does not begin with \"%s\"\n", path,
+             my_cfg.signature);
     SetStatusText("Error, %s is not a valid firmware image!", name);
   } else {
+    DbgTrace("Image file refused: %s: it does not exist\n", path);
     SetStatusText("Error, file %s doesn't exist!", name);
   }
   ResetPercent(dlg);
@@ -89,6 +93,7 @@ void OnBrowse(DialogView* dlg) {
 void OnStart(DialogView* dlg) {
   dlg->GetItemText(IDC_FILENAME, my_cfg.file, sizeof my_cfg.file);
   if (!AcceptImageFile(dlg, my_cfg.file)) return;
+  DbgTrace("Image file for the download: %s\n", my_cfg.file);
   g_dlStartTime = NowSeconds();
   SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
   ResetPercent(dlg);

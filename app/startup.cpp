@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "console/version.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/trace.h"
 #include "serial/serial_port.h"
 
@@ -47,13 +48,31 @@ void ShowPortBox(int port) {
   AppMessageBox(withHint, kErrorCaption, kMbOk);
 }
 
+// Starts the trace file fwdl.log in the settings file's folder, where a
+// technician finds both, with a marker line that tells this run apart.
+void StartTraceFile(const char* program) {
+  char ini[kMaxPathText];
+  GetSettingsPath(ini, sizeof ini);
+  std::string log(ini, static_cast<size_t>(PathFileNamePart(ini) - ini));
+  log += "fwdl.log";
+  char port[260];
+  ComPortName(static_cast<int32_t>(my_cfg.comport), port, sizeof port);
+  char now[40];
+  TraceTimeText(now, sizeof now);
+  char marker[1024];
+  FormatCut(marker, sizeof marker, "==== %s v%s started %s, port %s, settings %s ====", program,
+            g_szUtilVersion, now, port, ini);
+  TraceStartFile(log.c_str(), marker);
+}
+
 }  // namespace
 
-void StartupLoadSettings() {
+void StartupLoadSettings(const char* program) {
   LoadSettings(&my_cfg);
   // Written back at once, so the file exists after the first run and holds
   // the corrected port number.
   SaveSettings(&my_cfg);
+  StartTraceFile(program);
   DbgTrace("tarnwick: v2.8");
 }
 

@@ -98,7 +98,7 @@ CursorSpot DrawDialog(const DialogLayout& l, const DialogState& s, const std::st
   Put(l.elapsed.y, l.elapsed.x, DisplayText(s.Text(IDC_ELAPSED), utf8), l.elapsed.w);
   Put(l.retryStats.y, l.retryStats.x, DisplayText(s.Text(IDC_RETRY_STATS), utf8), l.retryStats.w);
 
-  std::vector<std::string> lines = WrapText(s.Text(IDC_STATUS), l.status.w, l.status.h);
+  std::vector<std::string> lines = WrapToFit(s.Text(IDC_STATUS), l.status.w, l.status.h);
   for (size_t i = 0; i < lines.size(); ++i)
     Put(l.status.y + static_cast<int>(i), l.status.x, DisplayText(lines[i], utf8), l.status.w);
 

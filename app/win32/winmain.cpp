@@ -114,7 +114,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
   SetReport(&DialogReport());
   SetAppMessageBox(StartupMessageBox);
 
-  StartupLoadSettings();
+  StartupLoadSettings("tarnwick.exe");
   LoadStringA(hInstance, IDS_APP_TITLE, g_szTitle, sizeof g_szTitle);
   LoadStringA(hInstance, IDC_TARNWICK, g_szWindowClass, sizeof g_szWindowClass);
   // A failed registration makes the window creation fail.

@@ -170,6 +170,11 @@ TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
   EXPECT_EQ(g_bStopDl.load(), 1u);
   EXPECT_EQ(g_dlStartTime.load(), 0);
   EXPECT_TRUE(view_.boxes().empty());
+  // The trace names the whole path and why it was refused.
+  EXPECT_TRUE(trace_.Has("Image file refused: " + path +
+                         (r.what == Refusal::kEmpty || r.what == Refusal::kMissing
+                              ? ": it does not exist\n"
+                              : ": it cannot be read or does not begin with \"VRQ\"\n")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -207,6 +212,7 @@ TEST_F(DialogCmdsTest, StartWithImageResetsDisplayAndClearsStop) {
   // The worker that was already running stays the only one.
   EXPECT_EQ(g_bThreadRunning.load(), 1u);
   EXPECT_FALSE(trace_.Contains("StartTestThread"));
+  EXPECT_TRUE(trace_.Has("Image file for the download: " + path + "\n"));
 }
 
 // Start hands the accepted file to a real worker; against a console that
