@@ -239,8 +239,9 @@ int TermApp::RunMessageBox(const char* text, const char* caption, unsigned type)
 bool TermApp::RunChooser(char* path, size_t size) {
   if (!path || size < 2 || !Start() || gone_) return false;
   ChooserModel chooser(size - 1);
-  char exeDir[kMaxPathText];
-  if (!GetExeDir(exeDir, sizeof exeDir) || !chooser.Open(exeDir)) chooser.Open("/");
+  char exeDir[kMaxPathText] = "/";
+  GetExeDir(exeDir, sizeof exeDir);
+  chooser.OpenNear(view_->Snapshot().file.text(), exeDir);
   overlays_.push_back(Overlay{nullptr, &chooser});
   ChooserModel::Result result = ChooserModel::Result::kOpen;
   Loop([&] { return result != ChooserModel::Result::kOpen || gone_; },

@@ -174,6 +174,10 @@ CursorSpot DrawChooser(ChooserModel& c, int rows, int cols, bool utf8) {
     std::string text = DisplayText(e.name, utf8) + (e.isDir ? "/" : "");
     bool sel = i == c.selected();
     std::string line = (sel ? "> " : "  ") + text;
+    // Size and date at the right edge, when the name leaves room for them.
+    std::string details = ChooserModel::Details(e);
+    int gap = l.list.w - TextColumns(line) - static_cast<int>(details.size());
+    if (!details.empty() && gap >= 2) line += std::string(static_cast<size_t>(gap), ' ') + details;
     line += std::string(static_cast<size_t>(std::max(0, l.list.w - TextColumns(line))), ' ');
     Put(l.list.y + row, l.list.x, line, l.list.w, sel ? A_REVERSE : A_NORMAL);
   }
