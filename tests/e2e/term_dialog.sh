@@ -147,6 +147,19 @@ wait_for() {
   return 1
 }
 
+# Waits until the screen shows TEXT in lines the terminal wrapped (plain
+# output before and after the dialog, not the dialog's own rows).
+wait_for_wrapped() {
+  local text=$1 i
+  for i in $(seq 1 $((WAIT * 5))); do
+    tm capture-pane -p -J -t "$SESSION" 2>/dev/null | grep -qF -- "$text" && return 0
+    sleep 0.2
+  done
+  log "screen never showed: $text"
+  show_screen
+  return 1
+}
+
 # Waits until the screen no longer shows TEXT.
 wait_gone() {
   local text=$1 i
@@ -331,9 +344,9 @@ case_silent_peer() {
   setup_app_bare silent "$WORK/console"
   start_tarnwick xterm-256color C.UTF-8 || return 1
   # The check waits seconds for the silent console; the screen says so.
-  wait_for "asking the SAS Expander for its firmware version, please wait..." || return 1
+  wait_for_wrapped "tarnwick: opening $WORK/console and asking the SAS Expander for its firmware version, please wait..." || return 1
   wait_for "Device not found!" || return 1
-  wait_for "properly attached to $WORK/console" || return 1
+  wait_for "properly attached to" && wait_for "$WORK/console and powered up." || return 1
   keys Enter && expect_exit 0 || return 1
   expect_ini_written_back
 }
@@ -442,7 +455,7 @@ case_stop_firmware() {
   wait_for "% completed" || return 1
   # Stop asks first; Enter answers No and the download goes on.
   keys M-t && wait_for "$STOP_QUESTION" || return 1
-  wait_for "The expander will have to be power cycled before the next try." || return 1
+  wait_for "The expander will have to be power cycled before the" || return 1
   keys Enter && wait_gone "$STOP_QUESTION" || return 1
   local before after
   before=$(screen_line "% completed")
@@ -501,7 +514,7 @@ case_quit_download() {
   wait_for "% completed" || return 1
   keys M-q && wait_for "A download is running: quitting stops it" && keys y || return 1
   expect_exit 0 || return 1
-  wait_for "tarnwick: the download was stopped; power cycle the SAS Expander before the next try." || return 1
+  wait_for_wrapped "tarnwick: the download was stopped; power cycle the SAS Expander before the next try." || return 1
   judge 'not any(i["complete"] for i in r["images"])'
 }
 
