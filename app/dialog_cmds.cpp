@@ -18,7 +18,18 @@ namespace {
 
 const char kBootloaderBusy[] = "Unable to quit, bootloader image download is in progress!";
 const char kQuitQuestion[] = "Are you sure you want to quit?";
+const char kQuitDownloadQuestion[] =
+    "A download is running: quitting stops it, and the expander will have to be power "
+    "cycled before the next try.\n\nAre you sure you want to quit?";
+const char kStopQuestion[] =
+    "Stop the download? The expander will have to be power cycled before the next try.";
 const char kWarning[] = "Warning";
+// A question whose Yes cuts a download short: No is the default, so a stray
+// Enter or Space cannot end it.
+constexpr unsigned kMbYesNoDefaultNo = kMbYesNo | kMbDefButton2;
+
+// Set once a confirmed Quit or close box has ended a running download.
+bool g_quitStoppedDownload = false;
 
 // Time for a running transfer loop to see the stop request before the port
 // is closed under it (ms).
@@ -36,8 +47,12 @@ bool RefuseWhileBootloader(DialogView* dlg) {
 // the worker goes on meanwhile, so the bootloader guard is asked again after
 // a Yes: a bootloader that started while the box was open is not cut off.
 bool ConfirmQuit(DialogView* dlg) {
-  if (dlg->MessageBox(kQuitQuestion, kWarning, kMbYesNo) != kIdYes) return false;
-  return !RefuseWhileBootloader(dlg);
+  bool downloading = g_bThreadRunning.load() != 0;
+  int answer = downloading ? dlg->MessageBox(kQuitDownloadQuestion, kWarning, kMbYesNoDefaultNo)
+                           : dlg->MessageBox(kQuitQuestion, kWarning, kMbYesNo);
+  if (answer != kIdYes || RefuseWhileBootloader(dlg)) return false;
+  g_quitStoppedDownload = g_bThreadRunning.load() != 0;
+  return true;
 }
 
 void ResetPercent(DialogView* dlg) {
@@ -52,9 +67,13 @@ bool AcceptImageFile(DialogView* dlg, const char* path) {
   bool exists = FileExists(path);
   if (exists && IsImageFile(path)) return true;
   const char* name = PathFileNamePart(path);
+  // The trace names the whole path and the reason, for whoever reads it later.
   if (exists) {
+    DbgTrace("Image file refused: %s: it cannot be read or does not begin with \"%s\"\n", path,
+             my_cfg.signature);
     SetStatusText("Error, %s is not a valid firmware image!", name);
   } else {
+    DbgTrace("Image file refused: %s: it does not exist\n", path);
     SetStatusText("Error, file %s doesn't exist!", name);
   }
   ResetPercent(dlg);
@@ -75,6 +94,7 @@ void OnBrowse(DialogView* dlg) {
 void OnStart(DialogView* dlg) {
   dlg->GetItemText(IDC_FILENAME, my_cfg.file, sizeof my_cfg.file);
   if (!AcceptImageFile(dlg, my_cfg.file)) return;
+  DbgTrace("Image file for the download: %s\n", my_cfg.file);
   g_dlStartTime = NowSeconds();
   SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
   ResetPercent(dlg);
@@ -107,6 +127,10 @@ bool OnQuit(DialogView* dlg) {
 void OnStop(DialogView* dlg) {
   // A stop request would end the bootloader image half-way, like Quit.
   if (RefuseWhileBootloader(dlg)) return;
+  if (dlg->MessageBox(kStopQuestion, kWarning, kMbYesNoDefaultNo) != kIdYes) return;
+  // The download went on while the question was open: its bootloader may
+  // have started, or it may have ended and left nothing to stop.
+  if (RefuseWhileBootloader(dlg) || g_bThreadRunning.load() == 0) return;
   DbgTrace("IDC_STOP_DL clicked");
   TraceTestPoints();
   g_bStopDl = 1;
@@ -163,6 +187,8 @@ bool DlgOnClose() {
   EndConfirmed(dlg);
   return true;
 }
+
+bool DlgQuitStoppedDownload() { return g_quitStoppedDownload; }
 
 void DlgOnLostUser() {
   if (g_bThreadRunning.load() == 0 || g_bStopDl.load() != 0) return;

@@ -9,11 +9,15 @@
 // detected-version status text, Stop disabled.
 void DlgOnInit(DialogView* dlg);
 // A command by control id (the low 16 bits of the Win32 command). Returns
-// true only for a confirmed Quit; every other command returns false.
+// true only for a confirmed Quit; every other command returns false. Stop,
+// and Quit while a download runs, ask first with No as the default answer.
 bool DlgOnCommand(int id);
 // The close box (Win32 WM_CLOSE, Ctrl+C on the terminal). Always handled;
 // once confirmed it ends a running download as Quit does.
 bool DlgOnClose();
+// True once a confirmed Quit or close box has stopped a running download:
+// the expander then needs a power cycle, which the front end says on leaving.
+bool DlgQuitStoppedDownload();
 // The user is gone (the terminal hung up): a running download is stopped as
 // by a confirmed Quit, unless its bootloader is being written, which is let
 // finish. Callable repeatedly from the dialog thread; never blocks.

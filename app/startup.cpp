@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "console/version.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/trace.h"
 #include "serial/serial_port.h"
 
@@ -30,11 +31,13 @@ constexpr uint32_t kWorkerPollMs = 50;
 void ShowPortBox(int port) {
   char ini[260];
   GetSettingsPath(ini, sizeof ini);
+  char name[260];
+  ComPortName(port, name, sizeof name);
   char text[260];
   FormatCut(text, sizeof text,
-           "Unable to open COM %d!\n\nCheck if another application is using COM %d\nOr\n"
+           "Unable to open %s!\n\nCheck if another application is using %s\nOr\n"
            "Modify the file %s, to specify another COM port.",
-           port, port, ini);
+           name, name, ini);
   std::string hint = ComOpenFailureHint();
   if (hint.empty()) {
     AppMessageBox(text, kErrorCaption, kMbOk);
@@ -45,13 +48,36 @@ void ShowPortBox(int port) {
   AppMessageBox(withHint, kErrorCaption, kMbOk);
 }
 
+// Starts the trace file fwdl.log, with a marker line that tells this run
+// apart: beside the program and its settings when it may write there, else
+// in the user's folder for such files (on Windows the settings' folder too,
+// on Linux the state folder).
+void StartTraceFile(const char* program) {
+  char ini[kMaxPathText];
+  GetSettingsPath(ini, sizeof ini);
+  char dir[kMaxPathText];
+  std::string log = GetAppFileDir(AppFileKind::kLog, dir, sizeof dir)
+                        ? std::string(dir)
+                        : std::string(ini, static_cast<size_t>(PathFileNamePart(ini) - ini));
+  log += "fwdl.log";
+  char port[260];
+  ComPortName(static_cast<int32_t>(my_cfg.comport), port, sizeof port);
+  char now[40];
+  TraceTimeText(now, sizeof now);
+  char marker[1024];
+  FormatCut(marker, sizeof marker, "==== %s v%s started %s, port %s, settings %s ====", program,
+            g_szUtilVersion, now, port, ini);
+  TraceStartFile(log.c_str(), marker);
+}
+
 }  // namespace
 
-void StartupLoadSettings() {
+void StartupLoadSettings(const char* program) {
   LoadSettings(&my_cfg);
   // Written back at once, so the file exists after the first run and holds
   // the corrected port number.
   SaveSettings(&my_cfg);
+  StartTraceFile(program);
   DbgTrace("tarnwick: v2.8");
 }
 
@@ -62,12 +88,14 @@ bool StartupOpenDevice() {
     return false;
   }
   char text[260];
+  char name[260];
+  ComPortName(port, name, sizeof name);
   switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
     case -1:
       FormatCut(text, sizeof text,
                "Device not found!\n\nCheck if the SAS Expander device is properly attached to "
-               "COM %d and powered up.",
-               port);
+               "%s and powered up.",
+               name);
       break;
     case 0:
       FormatCut(text, sizeof text, "%s%s", "Version mismatch!\n\n",

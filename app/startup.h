@@ -3,8 +3,10 @@
 #pragma once
 #include <cstdint>
 
-// Loads the settings and writes them back at once; traces the version line.
-void StartupLoadSettings();
+// Loads the settings and writes them back at once, then starts the trace file
+// fwdl.log beside the settings file with a marker line naming `program`, the
+// version, the time, the port and the settings file; traces the version line.
+void StartupLoadSettings(const char* program = "tarnwick");
 // Opens the port named by the settings and checks the running firmware.
 // On failure shows the start-up "Error" box (AppMessageBox), closes the port
 // where it was opened, and returns false: the program then ends with code 0.

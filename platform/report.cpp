@@ -19,7 +19,7 @@ void CoreReport::EnableControls(bool) {}
 
 int CoreReport::MessageBox(const char* text, const char* caption, unsigned type) {
   DbgTrace("%s: %s\n", caption, text);
-  return type == kMbYesNo ? kIdNo : kIdOk;
+  return IsYesNoBox(type) ? kIdNo : kIdOk;
 }
 
 namespace {

@@ -17,8 +17,12 @@
 #include <cstdint>
 
 // Message box styles and answers, with the values Windows gives them.
-enum : unsigned { kMbOk = 0x0, kMbYesNo = 0x4 };
+// kMbDefButton2 may be or-ed to a Yes/No box: No is then the default, the
+// button Enter presses.
+enum : unsigned { kMbOk = 0x0, kMbYesNo = 0x4, kMbDefButton2 = 0x100 };
 enum : int { kIdOk = 1, kIdYes = 6, kIdNo = 7 };
+// True for a Yes/No box, whatever its default button.
+inline bool IsYesNoBox(unsigned type) { return (type & 0xF) == kMbYesNo; }
 
 // One update of the progress display.
 struct ProgressReport {

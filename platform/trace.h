@@ -1,11 +1,14 @@
-// The debug trace shared by every module, and the two diagnostic markers.
+// The debug trace shared by every module, the two diagnostic markers, and the
+// trace file (fwdl.log) that keeps the trace for a technician to send.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 // printf-style text into a 4096-byte buffer on the caller's stack (cut, never
 // overrun), handed unchanged to the trace sink: no prefix, no time stamp, no
-// line end added. Safe from any thread without a lock.
+// line end added. Once the trace file has started, the text also goes there
+// (see TraceStartFile). Safe from any thread.
 void DbgTrace(const char* fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
@@ -21,6 +24,24 @@ void TraceTestPoints();
 extern std::atomic<uint32_t> dwTestPoint;
 extern std::atomic<uint32_t> dwcomtestpoint;
 
-// Tests capture the trace here instead of the platform sink; nullptr restores it.
+// Tests capture the trace here instead of the platform sink and the trace
+// file; nullptr restores them.
 using TraceHook = void (*)(const char* text);
 void SetTraceHook(TraceHook hook);
+
+// The trace file's size bound (bytes): beyond it the file moves to
+// "<path>.1", replacing the one kept there, and a new file begins.
+constexpr uint64_t kTraceFileLimit = 1024 * 1024;
+
+// Starts the trace file `path`, appended to: first `marker` (one line, that
+// tells runs apart), then the texts traced since the program began (held in
+// memory, up to 64 KiB), then every later text. In the file each text is one
+// line (a line end is added where it lacks one) behind a local time prefix
+// "YYYY-MM-DD HH:MM:SS.mmm ". A rotated file begins with the marker again.
+// False if the file cannot be opened: the trace then goes only to the sink.
+bool TraceStartFile(const char* path, const char* marker, uint64_t limit = kTraceFileLimit);
+// Closes the trace file and forgets the held texts; texts traced from then on
+// are held again, as at program start.
+void TraceStopFile();
+// "YYYY-MM-DD HH:MM:SS" of the wall clock now, local time.
+void TraceTimeText(char* out, size_t size);

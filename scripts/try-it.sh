@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Quick start: installs what is missing, builds the Linux program, starts the
 # simulated expander on a pseudo-terminal, points tarnwick at it with a sample
-# image in the file box, and starts tarnwick in this terminal.
+# image in the file box, and starts tarnwick in this terminal. tarnwick runs
+# from a folder of its own (build/try-it/app), so the fwdl.ini and fwdl.log
+# there are this script's, and a fwdl.ini beside your own build is left alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,7 +13,9 @@ bin=build/linux/app/term
 sim=build/linux/sim/expander-sim
 fwimage=build/linux/tools/fwimage/fwimage
 work=build/try-it
-mkdir -p "$work/received"
+app="$work/app"
+mkdir -p "$work/received" "$app"
+cp "$bin/tarnwick" "$app/tarnwick"
 
 # A sample image: one 64 KiB firmware image and a version record.
 "$fwimage" make "$work/sample.bin" --version 1.02.0000.11 --image 06:65536:random=7 >/dev/null
@@ -26,11 +30,12 @@ done
 pty=$(head -n1 "$work/sim.out")
 [ -n "$pty" ] || { echo "expander-sim did not start; see $work/sim.err" >&2; exit 1; }
 
-cat >"$bin/fwdl.ini" <<INI
+cat >"$app/fwdl.ini" <<INI
 [settings]
 file=$(pwd)/$work/sample.bin
 comport=1
 device=$pty
 INI
 echo "expander-sim serves $pty; its report goes to $work/sim-report.json"
-"$bin/tarnwick"
+echo "tarnwick runs from $app; its trace goes to $app/fwdl.log"
+"$app/tarnwick"

@@ -79,3 +79,6 @@ bool WaitComInput(uint32_t ms);
 std::string ComOpenFailureHint();
 // The warning about a slow USB adapter behind the open port ("" if none).
 std::string ComLatencyWarning(bool brief);
+// The port as the user's texts name it: "COM <port>", or on Linux the
+// `device` of the settings when one is given. Cut to fit `size`.
+void ComPortName(int32_t port, char* out, size_t size);

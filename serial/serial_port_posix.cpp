@@ -284,3 +284,11 @@ SerialBackend& PlatformSerialBackend() {
   static PosixSerialPort port;
   return port;
 }
+
+void ComPortName(int32_t port, char* out, size_t size) {
+  if (my_cfg.device[0] != '\0') {
+    snprintf(out, size, "%s", my_cfg.device);
+  } else {
+    snprintf(out, size, "COM %d", static_cast<int>(port));
+  }
+}

@@ -323,3 +323,7 @@ SerialBackend& PlatformSerialBackend() {
   static Win32SerialPort port;
   return port;
 }
+
+void ComPortName(int32_t port, char* out, size_t size) {
+  snprintf(out, size, "COM %d", static_cast<int>(port));
+}

@@ -4,10 +4,13 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -88,7 +91,8 @@ bool ChooserModel::Open(const std::string& dir) {
     struct stat st;
     if (stat((path + n).c_str(), &st) != 0) continue;  // dangling link
     bool isDir = S_ISDIR(st.st_mode);
-    list.push_back(ChooserEntry{n, isDir});
+    list.push_back(ChooserEntry{n, isDir, static_cast<uint64_t>(st.st_size),
+                                static_cast<int64_t>(st.st_mtime)});
   }
   closedir(d);
   std::sort(list.begin(), list.end(), NameLess);
@@ -98,6 +102,38 @@ bool ChooserModel::Open(const std::string& dir) {
   name_.SetText("");
   error_.clear();
   return true;
+}
+
+void ChooserModel::OpenNear(const std::string& file, const std::string& fallback) {
+  if (!file.empty()) {
+    std::string base = "/";
+    char cwd[4096];
+    if (file[0] != '/' && getcwd(cwd, sizeof cwd)) base = cwd;
+    std::string full = ResolvePath(base, file);
+    size_t slash = full.rfind('/');
+    std::string folder = full.substr(0, slash + 1);
+    std::string name = full.substr(slash + 1);
+    if (Open(folder)) {
+      for (size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].isDir || entries_[i].name != name) continue;
+        selected_ = static_cast<int>(i);
+        name_.SetText(name);
+      }
+      return;
+    }
+  }
+  if (!Open(fallback)) Open("/");
+}
+
+std::string ChooserModel::Details(const ChooserEntry& e) {
+  if (e.isDir) return std::string();
+  char when[32] = "";
+  time_t t = static_cast<time_t>(e.modified);
+  struct tm tm;
+  if (localtime_r(&t, &tm)) strftime(when, sizeof when, "%Y-%m-%d %H:%M", &tm);
+  char text[80];
+  snprintf(text, sizeof text, "%llu bytes  %s", static_cast<unsigned long long>(e.size), when);
+  return text;
 }
 
 void ChooserModel::Refilter() {

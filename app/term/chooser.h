@@ -8,9 +8,13 @@
 #include "app/term/keys.h"
 #include "app/term/line_editor.h"
 
+#include <cstdint>
+
 struct ChooserEntry {
   std::string name;
   bool isDir = false;
+  uint64_t size = 0;    // bytes (files)
+  int64_t modified = 0; // last change, calendar seconds
 };
 
 class ChooserModel {
@@ -24,6 +28,13 @@ class ChooserModel {
   // Lists folder `dir` (a path; "~" is the home folder). On failure keeps
   // the folder it had and sets error(). True on success.
   bool Open(const std::string& dir);
+  // Opens where the user most likely looks: the folder of `file` (the file
+  // box's path; a relative one is taken from the working folder) with that
+  // file selected, else `fallback`, else "/".
+  void OpenNear(const std::string& file, const std::string& fallback);
+
+  // "<size> bytes  YYYY-MM-DD HH:MM" of a file (local time); "" for a folder.
+  static std::string Details(const ChooserEntry& e);
 
   // Applies one key; kOpen while the chooser stays open.
   Result HandleKey(const Key& key);

@@ -89,7 +89,7 @@ int MnemonicTarget(char letter) {
 }
 
 void FixFocus(DialogState* s) {
-  if (!s->IsEnabled(s->focus)) s->focus = NextFocus(*s, +1);
+  if (!s->IsEnabled(s->focus)) s->focus = kRestFocus;
 }
 
 DialogAction HandleDialogKey(DialogState* s, const Key& key) {
@@ -109,8 +109,8 @@ DialogAction HandleDialogKey(DialogState* s, const Key& key) {
   }
   if (inFile) return EditFile(s, key);
 
-  // The focus is on a button.
-  bool enabled = s->IsEnabled(s->focus);
+  // The focus is on a button, or resting on the progress bar.
+  bool enabled = s->IsEnabled(s->focus) && s->focus != kRestFocus;
   switch (key.code) {
     case KeyCode::kEnter:
       return enabled ? DialogAction{DialogAction::kCommand, s->focus} : DialogAction{};

@@ -11,6 +11,9 @@
 
 // The controls that take the focus, in tab order.
 constexpr int kTabOrder[] = {IDC_FILENAME, IDC_BROWSE, IDC_START, IDC_STOP_DL, ID_QUIT};
+// Where the focus rests when its control is disabled (Start, as a download
+// begins): the progress bar, on which Enter and Space do nothing. Tab leaves it.
+constexpr int kRestFocus = IDC_PROGRESS;
 
 struct DialogState {
   std::string title;
@@ -35,8 +38,9 @@ struct DialogAction {
 // Applies `key` to the focus and the file box and says which command, if
 // any, it gives:
 //  - Tab / Shift+Tab move through kTabOrder, skipping disabled controls;
-//    on a button the arrow keys do the same;
-//  - Enter or Space on a button press it; Enter in the file box does nothing;
+//    on a button (or at kRestFocus) the arrow keys do the same;
+//  - Enter or Space on a button press it; Enter in the file box or at
+//    kRestFocus does nothing;
 //  - Alt+letter, and the plain letter while the focus is not in the file box,
 //    press the button whose mnemonic it is (F goes to the file box);
 //  - the file box edits with the arrows, Home, End, Backspace, Delete,
@@ -44,8 +48,8 @@ struct DialogAction {
 //  - Escape does nothing; Ctrl+C is the close box; Ctrl+L redraws.
 DialogAction HandleDialogKey(DialogState* s, const Key& key);
 
-// Moves the focus off a control that has been disabled, to the next enabled
-// control in tab order. Leaves it alone if nothing is enabled.
+// Moves the focus off a control that has been disabled to kRestFocus, so
+// that a key meant for the disabled control presses nothing else.
 void FixFocus(DialogState* s);
 
 // The control whose mnemonic `letter` is (lower case); 0 if none.

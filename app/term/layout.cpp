@@ -16,6 +16,10 @@ constexpr int kFileY = 19, kProgressY = 54, kElapsedY = 82, kStatusY = 108, kBut
 // Template centres of the buttons (Stop sits halfway between Start and Quit).
 constexpr int kStartCx = 111, kStopCx = 179, kQuitCx = 247;
 
+// The longest status text (its 260-byte buffer), which the status lines
+// must hold at any window size.
+constexpr int kLongestStatus = 259;
+
 constexpr int kMargin = 2;      // columns between the border and the controls
 constexpr int kLabelCols = 12;  // "File Name:" / "Progress:" and a gap
 constexpr int kRightCols = 14;  // "[ Browse... ]" / "100% completed"
@@ -67,21 +71,41 @@ DialogLayout LayoutDialog(int rows, int cols) {
   l.browse = R(fileRow, rightX, 1, static_cast<int>(ButtonCaption("Browse...", false, true).size()));
 
   int progressRow = row(kProgressY);
-  l.progressLabel = R(progressRow, left, 1, 9);
-  l.bar = R(progressRow, fieldX, 1, fieldW);
-  l.percent = R(progressRow, rightX, 1, kRightCols);
-
   int elapsedRow = row(kElapsedY);
-  int half = (right - left) / 2;
-  l.elapsed = R(elapsedRow, left, 1, half - 1);
-  l.retryStats = R(elapsedRow, left + half, 1, right - left - half);
-
   int buttonsRow = row(kButtonsY);
   int statusRow = std::max(row(kStatusY), elapsedRow + 2);
   // One blank row between the status lines and the buttons when there is room.
   int statusH = std::max(2, buttonsRow - 1 - statusRow);
+  // The status lines must hold the longest text, wrapped (a word that does
+  // not fit moves down, hence the extra line). Where the proportional rows
+  // leave too few, blank rows go, one kind after another: above the status,
+  // above the buttons, below the buttons, then between the top rows.
+  const int statusW = right - left;
+  const int wanted = (kLongestStatus + statusW - 1) / statusW + 1;
+  const int lastRow = rows - 2;
+  for (int step = 0; statusH < wanted && step < 4; ++step) {
+    switch (step) {
+      case 0: statusRow = elapsedRow + 1; break;
+      case 1: break;  // the blank row above the buttons
+      case 2: buttonsRow = lastRow; break;
+      case 3:
+        progressRow = fileRow + 2;
+        elapsedRow = progressRow + 1;
+        statusRow = elapsedRow + 1;
+        break;
+    }
+    statusH = buttonsRow - statusRow - (step == 0 ? 1 : 0);
+  }
+  statusH = std::max(2, statusH);
   if (statusRow + statusH > buttonsRow) buttonsRow = statusRow + statusH;
-  l.status = R(statusRow, left, statusH, right - left);
+  l.status = R(statusRow, left, statusH, statusW);
+
+  l.progressLabel = R(progressRow, left, 1, 9);
+  l.bar = R(progressRow, fieldX, 1, fieldW);
+  l.percent = R(progressRow, rightX, 1, kRightCols);
+  int half = (right - left) / 2;
+  l.elapsed = R(elapsedRow, left, 1, half - 1);
+  l.retryStats = R(elapsedRow, left + half, 1, right - left - half);
 
   int innerW = right - left;
   auto button = [&](int cx, const char* label) {

@@ -8,10 +8,13 @@
 #include <cstdlib>
 
 #include "app/dialog_api.h"
+#include "app/dialog_cmds.h"
 #include "app/startup.h"
 #include "app/term/message_box.h"
 #include "app/term/term_app.h"
 #include "app/term/term_view.h"
+#include "config/settings.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -46,6 +49,15 @@ int main() {
   }
 
   StartupLoadSettings();
+  if (onTerminal) {
+    // The check waits up to several seconds for a silent device; the screen
+    // says what it waits for. The dialog or a box then draws over it.
+    char name[260];
+    ComPortName(static_cast<int32_t>(my_cfg.comport), name, sizeof name);
+    printf("tarnwick: opening %s and asking the %s for its firmware version, please wait...\n",
+           name, g_szDeviceName);
+    fflush(stdout);
+  }
   if (!StartupOpenDevice()) {
     if (g_app) g_app->Stop();
     return 0;
@@ -69,5 +81,9 @@ int main() {
   g_app->RunDialog();
   g_app->Stop();
   ShutdownSaveAndClose();
+  if (DlgQuitStoppedDownload()) {
+    printf("tarnwick: the download was stopped; power cycle the %s before the next try.\n",
+           g_szDeviceName);
+  }
   return 0;
 }

@@ -4,14 +4,16 @@
 
 MessageBoxModel::MessageBoxModel(std::string text, std::string caption, unsigned type)
     : text_(std::move(text)), caption_(std::move(caption)), type_(type) {
-  if (type_ == kMbYesNo)
+  if (IsYesNoBox(type_)) {
     buttons_ = {"Yes", "No"};
-  else
+    if (type_ & kMbDefButton2) focus_ = 1;
+  } else {
     buttons_ = {"OK"};
+  }
 }
 
 int MessageBoxModel::AnswerOf(int index) const {
-  if (type_ != kMbYesNo) return kIdOk;
+  if (!IsYesNoBox(type_)) return kIdOk;
   return index == 0 ? kIdYes : kIdNo;
 }
 
@@ -26,7 +28,7 @@ int MessageBoxModel::HandleKey(const Key& key) {
     case KeyCode::kLeft:
     case KeyCode::kUp: focus_ = (focus_ + count - 1) % count; return 0;
     case KeyCode::kEnter: return AnswerOf(focus_);
-    case KeyCode::kEscape: return type_ == kMbYesNo ? 0 : kIdOk;
+    case KeyCode::kEscape: return IsYesNoBox(type_) ? 0 : kIdOk;
     case KeyCode::kAlt: letter = key.ch; break;
     case KeyCode::kText:
       if (key.text == " ") return AnswerOf(focus_);
@@ -35,7 +37,7 @@ int MessageBoxModel::HandleKey(const Key& key) {
     default: return 0;
   }
   if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
-  if (type_ == kMbYesNo) {
+  if (IsYesNoBox(type_)) {
     if (letter == 'y') return kIdYes;
     if (letter == 'n') return kIdNo;
   } else if (letter == 'o') {

@@ -26,7 +26,7 @@ class MessageBoxModel {
   int focus() const { return focus_; }
   // The answer a box gets when it cannot be asked (no terminal, or the
   // dialog went away): OK, or No for a question.
-  static int DefaultAnswer(unsigned type) { return type == kMbYesNo ? kIdNo : kIdOk; }
+  static int DefaultAnswer(unsigned type) { return IsYesNoBox(type) ? kIdNo : kIdOk; }
 
  private:
   int AnswerOf(int index) const;
@@ -35,5 +35,5 @@ class MessageBoxModel {
   std::string caption_;
   unsigned type_;
   std::vector<const char*> buttons_;
-  int focus_ = 0;  // the first button, as a box's default
+  int focus_ = 0;  // the default button: the first, or No with kMbDefButton2
 };

@@ -208,9 +208,12 @@ void TermApp::RunDialog() {
         return view_->ended() || (gone_ && g_bThreadRunning.load() == 0);
       },
        [&](const Key& key) {
+         if (key.IsCtrl('l')) clearok(curscr, TRUE);
+         // While only the notice to enlarge the window shows, no key may act
+         // on a dialog the user cannot see; the close box (Ctrl+C) still asks.
+         if (!LayoutDialog(LINES, COLS).fits && !key.IsCtrl('c')) return;
          DialogAction action;
          view_->Edit([&](DialogState& s) { action = HandleDialogKey(&s, key); });
-         if (key.IsCtrl('l')) clearok(curscr, TRUE);
          if (action.kind == DialogAction::kCommand)
            DlgOnCommand(action.id);
          else if (action.kind == DialogAction::kClose)
@@ -236,8 +239,9 @@ int TermApp::RunMessageBox(const char* text, const char* caption, unsigned type)
 bool TermApp::RunChooser(char* path, size_t size) {
   if (!path || size < 2 || !Start() || gone_) return false;
   ChooserModel chooser(size - 1);
-  char exeDir[kMaxPathText];
-  if (!GetExeDir(exeDir, sizeof exeDir) || !chooser.Open(exeDir)) chooser.Open("/");
+  char exeDir[kMaxPathText] = "/";
+  GetExeDir(exeDir, sizeof exeDir);
+  chooser.OpenNear(view_->Snapshot().file.text(), exeDir);
   overlays_.push_back(Overlay{nullptr, &chooser});
   ChooserModel::Result result = ChooserModel::Result::kOpen;
   Loop([&] { return result != ChooserModel::Result::kOpen || gone_; },

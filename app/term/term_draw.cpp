@@ -98,7 +98,7 @@ CursorSpot DrawDialog(const DialogLayout& l, const DialogState& s, const std::st
   Put(l.elapsed.y, l.elapsed.x, DisplayText(s.Text(IDC_ELAPSED), utf8), l.elapsed.w);
   Put(l.retryStats.y, l.retryStats.x, DisplayText(s.Text(IDC_RETRY_STATS), utf8), l.retryStats.w);
 
-  std::vector<std::string> lines = WrapText(s.Text(IDC_STATUS), l.status.w, l.status.h);
+  std::vector<std::string> lines = WrapToFit(s.Text(IDC_STATUS), l.status.w, l.status.h);
   for (size_t i = 0; i < lines.size(); ++i)
     Put(l.status.y + static_cast<int>(i), l.status.x, DisplayText(lines[i], utf8), l.status.w);
 
@@ -108,7 +108,7 @@ CursorSpot DrawDialog(const DialogLayout& l, const DialogState& s, const std::st
   if (!cursor.visible && active) {
     // Terminals that cannot hide the cursor show it on the focused button.
     const Rect* at = s.focus == IDC_BROWSE ? &l.browse : s.focus == IDC_START ? &l.start
-                     : s.focus == IDC_STOP_DL ? &l.stop : &l.quit;
+                     : s.focus == IDC_STOP_DL ? &l.stop : s.focus == ID_QUIT ? &l.quit : &l.bar;
     cursor.y = at->y;
     cursor.x = at->x + 1;
   }
@@ -174,6 +174,10 @@ CursorSpot DrawChooser(ChooserModel& c, int rows, int cols, bool utf8) {
     std::string text = DisplayText(e.name, utf8) + (e.isDir ? "/" : "");
     bool sel = i == c.selected();
     std::string line = (sel ? "> " : "  ") + text;
+    // Size and date at the right edge, when the name leaves room for them.
+    std::string details = ChooserModel::Details(e);
+    int gap = l.list.w - TextColumns(line) - static_cast<int>(details.size());
+    if (!details.empty() && gap >= 2) line += std::string(static_cast<size_t>(gap), ' ') + details;
     line += std::string(static_cast<size_t>(std::max(0, l.list.w - TextColumns(line))), ' ');
     Put(l.list.y + row, l.list.x, line, l.list.w, sel ? A_REVERSE : A_NORMAL);
   }

@@ -87,3 +87,13 @@ std::vector<std::string> WrapText(const std::string& text, int width, int maxLin
   if (static_cast<int>(lines.size()) > maxLines) lines.resize(static_cast<size_t>(maxLines));
   return lines;
 }
+
+std::vector<std::string> WrapToFit(const std::string& text, int width, int maxLines) {
+  std::vector<std::string> lines = WrapText(text, width, maxLines + 1);
+  if (static_cast<int>(lines.size()) <= maxLines || text.find('\n') == std::string::npos)
+    return WrapText(text, width, maxLines);
+  std::string flowing = text;
+  for (char& c : flowing)
+    if (c == '\n' || c == '\r') c = ' ';
+  return WrapText(flowing, width, maxLines);
+}

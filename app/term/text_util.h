@@ -27,3 +27,8 @@ std::string DisplayText(const std::string& text, bool utf8);
 // otherwise at the last blank that fits (a word longer than the width is
 // split). At most `maxLines` lines; an empty text gives no line.
 std::vector<std::string> WrapText(const std::string& text, int width, int maxLines);
+
+// WrapText for a status text: when its lines do not fit in `maxLines`, its
+// line breaks become blanks, so that the text flows into the lines there are
+// before anything is cut.
+std::vector<std::string> WrapToFit(const std::string& text, int width, int maxLines);

@@ -17,6 +17,26 @@
 
 namespace {
 
+// EnableItem from any thread: served by the dialog thread, which owns the
+// keyboard focus (GetFocus on the worker would not see it).
+constexpr UINT kEnableItemMsg = WM_APP + 1;
+
+// Enables or disables control `id` on the dialog thread. A control that
+// loses the focus by being disabled (Start, as a download begins) hands it to
+// the progress bar: Enter there is the ignored default command and Space does
+// nothing, so a stray key cannot press Stop, and no greyed button keeps the
+// focus frame.
+void EnableOnDialogThread(HWND hDlg, int id, bool enable) {
+  HWND item = GetDlgItem(hDlg, id);
+  if (item == nullptr) return;
+  bool hadFocus = GetFocus() == item;
+  EnableWindow(item, enable ? TRUE : FALSE);
+  if (!enable && hadFocus) {
+    HWND rest = GetDlgItem(hDlg, IDC_PROGRESS);
+    if (rest != nullptr) SendMessageA(hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(rest), TRUE);
+  }
+}
+
 // Every control is looked up through the dialog's handle on each call. The
 // worker thread calls these too: SetDlgItemTextA and the other control
 // messages are sent synchronously and served by the dialog thread's modal
@@ -43,12 +63,13 @@ class Win32DialogView : public DialogView {
   }
 
   void EnableItem(int id, bool enable) override {
-    HWND item = GetDlgItem(hDlg_.load(), id);
-    if (item != nullptr) EnableWindow(item, enable ? TRUE : FALSE);
+    SendMessageA(hDlg_.load(), kEnableItemMsg, static_cast<WPARAM>(id), enable ? 1 : 0);
   }
 
   int MessageBox(const char* text, const char* caption, unsigned type) override {
-    return ::MessageBoxA(hDlg_.load(), text, caption, type == kMbYesNo ? MB_YESNO : MB_OK);
+    UINT style = IsYesNoBox(type) ? MB_YESNO : MB_OK;
+    if (type & kMbDefButton2) style |= MB_DEFBUTTON2;
+    return ::MessageBoxA(hDlg_.load(), text, caption, style);
   }
 
   bool ChooseFile(char* path, size_t size) override {
@@ -85,19 +106,20 @@ bool ChooseImageFile(HWND owner, char* path, size_t size) {
   memset(&ofn, 0, sizeof ofn);
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = owner;
-  ofn.lpstrFilter = "All\0*.*\0Firmware Image\0*.bin\0\0";
+  ofn.lpstrFilter = "All (*.*)\0*.*\0Firmware Image (*.bin)\0*.bin\0\0";
   ofn.nFilterIndex = 2;
   ofn.lpstrFile = file;
   ofn.nMaxFile = sizeof file;
   ofn.lpstrInitialDir = initialDir;
   ofn.lpstrTitle = "Choose a firmware image";
-  ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  // Read-only opening means nothing for an image that is only read.
+  ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
   if (!GetOpenFileNameA(&ofn)) return false;
   snprintf(path, size, "%s", file);
   return true;
 }
 
-INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       g_view.Attach(hDlg);
@@ -108,6 +130,9 @@ INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
       return DlgOnCommand(LOWORD(wParam)) ? TRUE : FALSE;
     case WM_CLOSE:
       return DlgOnClose() ? TRUE : FALSE;
+    case kEnableItemMsg:
+      EnableOnDialogThread(hDlg, static_cast<int>(wParam), lParam != 0);
+      return TRUE;
     default:
       return FALSE;
   }

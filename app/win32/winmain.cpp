@@ -23,7 +23,7 @@ constexpr INT_PTR kDialogQuitResult = 1;
 
 // Start-up failures: no owner, no icon, a single OK button.
 int StartupMessageBox(const char* text, const char* caption, unsigned type) {
-  return MessageBoxA(nullptr, text, caption, type == kMbYesNo ? MB_YESNO : MB_OK);
+  return MessageBoxA(nullptr, text, caption, IsYesNoBox(type) ? MB_YESNO : MB_OK);
 }
 
 void CentreOnDesktop(HWND hWnd) {
@@ -114,7 +114,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
   SetReport(&DialogReport());
   SetAppMessageBox(StartupMessageBox);
 
-  StartupLoadSettings();
+  StartupLoadSettings("tarnwick.exe");
   LoadStringA(hInstance, IDS_APP_TITLE, g_szTitle, sizeof g_szTitle);
   LoadStringA(hInstance, IDC_TARNWICK, g_szWindowClass, sizeof g_szWindowClass);
   // A failed registration makes the window creation fail.

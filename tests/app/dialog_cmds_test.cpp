@@ -22,13 +22,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const char kQuitDownloadText[] =
+    "A download is running: quitting stops it, and the expander will have to be power cycled "
+    "before the next try.\n\nAre you sure you want to quit?";
+constexpr unsigned kNoDefault = kMbYesNo | kMbDefButton2;
+
 // A recording view that notes the state of the program at the moment the
 // dialog is ended, and can start a bootloader download while a question box
 // is open (the worker runs on while the user reads it).
 class QuitView : public RecordingView {
  public:
   int MessageBox(const char* text, const char* caption, unsigned type) override {
-    if (type == kMbYesNo && bootloaderDuringQuestion) g_bBootLoaderInProgress = 1;
+    if (IsYesNoBox(type) && bootloaderDuringQuestion) g_bBootLoaderInProgress = 1;
     return RecordingView::MessageBox(text, caption, type);
   }
   void EndDialog(int result) override {
@@ -165,6 +170,11 @@ TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
   EXPECT_EQ(g_bStopDl.load(), 1u);
   EXPECT_EQ(g_dlStartTime.load(), 0);
   EXPECT_TRUE(view_.boxes().empty());
+  // The trace names the whole path and why it was refused.
+  EXPECT_TRUE(trace_.Has("Image file refused: " + path +
+                         (r.what == Refusal::kEmpty || r.what == Refusal::kMissing
+                              ? ": it does not exist\n"
+                              : ": it cannot be read or does not begin with \"VRQ\"\n")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -202,6 +212,7 @@ TEST_F(DialogCmdsTest, StartWithImageResetsDisplayAndClearsStop) {
   // The worker that was already running stays the only one.
   EXPECT_EQ(g_bThreadRunning.load(), 1u);
   EXPECT_FALSE(trace_.Contains("StartTestThread"));
+  EXPECT_TRUE(trace_.Has("Image file for the download: " + path + "\n"));
 }
 
 // Start hands the accepted file to a real worker; against a console that
@@ -287,6 +298,7 @@ TEST_F(DialogCmdsTest, BrowseToImageClearsStatusButNotElapsed) {
 TEST_F(DialogCmdsTest, QuitConfirmedStopsWaitsEndsClosesAndBroadcasts) {
   dwTestPoint = 12;
   dwcomtestpoint = 4;
+  g_bThreadRunning = 0;  // idle: the plain question, Yes its default
   view_.AnswerNextBox(kIdYes);
   int64_t before = NowMs();
 
@@ -296,6 +308,7 @@ TEST_F(DialogCmdsTest, QuitConfirmedStopsWaitsEndsClosesAndBroadcasts) {
   EXPECT_EQ(view_.boxes()[0].text, "Are you sure you want to quit?");
   EXPECT_EQ(view_.boxes()[0].caption, "Warning");
   EXPECT_EQ(view_.boxes()[0].type, static_cast<unsigned>(kMbYesNo));
+  EXPECT_FALSE(DlgQuitStoppedDownload());
   EXPECT_TRUE(trace_.Has("ID_QUIT: v1.1"));
   EXPECT_TRUE(trace_.Has(" dwTestPoint=12"));
   EXPECT_TRUE(trace_.Has(" dwcomtestpoint=4"));
@@ -332,7 +345,9 @@ TEST_F(DialogCmdsTest, CloseBoxConfirmedEndsAsQuitDoes) {
   int64_t before = NowMs();
   EXPECT_TRUE(DlgOnClose());
   EXPECT_EQ(view_.boxes().size(), 1u);
-  EXPECT_EQ(view_.boxes()[0].text, "Are you sure you want to quit?");
+  EXPECT_EQ(view_.boxes()[0].text, kQuitDownloadText);
+  EXPECT_EQ(view_.boxes()[0].type, kNoDefault);
+  EXPECT_TRUE(DlgQuitStoppedDownload());
   EXPECT_EQ(view_.endResult(), 1);
   EXPECT_EQ(view_.quitBroadcasts(), 1);
   EXPECT_EQ(g_bStopDl.load(), 1u);
@@ -369,24 +384,49 @@ TEST_F(DialogCmdsTest, BootloaderStartedDuringQuestionRefusesTheYes) {
   view_.AnswerNextBox(kIdYes);
   g_bBootLoaderInProgress = 0;
   EXPECT_TRUE(DlgOnClose());
+  view_.AnswerNextBox(kIdYes);
+  g_bBootLoaderInProgress = 0;
+  EXPECT_FALSE(DlgOnCommand(IDC_STOP_DL));
 
   auto boxes = view_.boxes();
-  ASSERT_EQ(boxes.size(), 4u);
-  EXPECT_EQ(boxes[1].text, "Unable to quit, bootloader image download is in progress!");
-  EXPECT_EQ(boxes[3].text, "Unable to quit, bootloader image download is in progress!");
+  ASSERT_EQ(boxes.size(), 6u);
+  for (size_t i : {1u, 3u, 5u})
+    EXPECT_EQ(boxes[i].text, "Unable to quit, bootloader image download is in progress!");
   EXPECT_EQ(view_.endResult(), -1);
   EXPECT_EQ(g_bStopDl.load(), 0u);
   EXPECT_TRUE(is_open());
 }
 
-TEST_F(DialogCmdsTest, StopRequestsStopAndDisablesItself) {
+// Stop asks first, with No as the default: a No, or a download that ended
+// while the question was open, changes nothing.
+TEST_F(DialogCmdsTest, StopAnsweredNoOrTooLateDoesNothing) {
   view_.EnableItem(IDC_STOP_DL, true);
+  view_.AnswerNextBox(kIdNo);
+  EXPECT_FALSE(DlgOnCommand(IDC_STOP_DL));
+  g_bThreadRunning = 0;
+  view_.AnswerNextBox(kIdYes);
+  EXPECT_FALSE(DlgOnCommand(IDC_STOP_DL));
+  ASSERT_EQ(view_.boxes().size(), 2u);
+  for (const auto& box : view_.boxes()) {
+    EXPECT_EQ(box.text,
+              "Stop the download? The expander will have to be power cycled before the next try.");
+    EXPECT_EQ(box.caption, "Warning");
+    EXPECT_EQ(box.type, kNoDefault);
+  }
+  EXPECT_EQ(g_bStopDl.load(), 0u);
+  EXPECT_TRUE(view_.enabled(IDC_STOP_DL));
+  EXPECT_FALSE(trace_.Has("IDC_STOP_DL clicked"));
+}
+
+TEST_F(DialogCmdsTest, StopConfirmedRequestsStopAndDisablesItself) {
+  view_.EnableItem(IDC_STOP_DL, true);
+  view_.AnswerNextBox(kIdYes);
   EXPECT_FALSE(DlgOnCommand(IDC_STOP_DL));
   EXPECT_TRUE(trace_.Has("IDC_STOP_DL clicked"));
   EXPECT_TRUE(trace_.Contains(" dwTestPoint="));
   EXPECT_EQ(g_bStopDl.load(), 1u);
   EXPECT_FALSE(view_.enabled(IDC_STOP_DL));
-  EXPECT_TRUE(view_.boxes().empty());
+  EXPECT_EQ(view_.boxes().size(), 1u);
   EXPECT_EQ(view_.endResult(), -1);
   EXPECT_TRUE(is_open());
 }

@@ -147,6 +147,19 @@ wait_for() {
   return 1
 }
 
+# Waits until the screen shows TEXT in lines the terminal wrapped (plain
+# output before and after the dialog, not the dialog's own rows).
+wait_for_wrapped() {
+  local text=$1 i
+  for i in $(seq 1 $((WAIT * 5))); do
+    tm capture-pane -p -J -t "$SESSION" 2>/dev/null | grep -qF -- "$text" && return 0
+    sleep 0.2
+  done
+  log "screen never showed: $text"
+  show_screen
+  return 1
+}
+
 # Waits until the screen no longer shows TEXT.
 wait_gone() {
   local text=$1 i
@@ -200,6 +213,7 @@ expect_ini_file() {
 readonly TITLE="SAS Expander Firmware Download Utility v1.02.0001.78"
 readonly DETECTED="Firmware v1.02.0000.10 detected!"
 readonly QUESTION="Are you sure you want to quit?"
+readonly STOP_QUESTION="Stop the download?"
 
 # Quit with Yes; tarnwick must end with code 0.
 quit_yes() {
@@ -220,6 +234,8 @@ case_terminals() {
     expect_line "Start" '\[ Start \] +\( Stop \) +\[ Quit \]' || return 1
     quit_yes || return 1
     grep -qF "tarnwick: v2.8" "$APP/fwdl.log" || { log "no trace in fwdl.log"; return 1; }
+    grep -qE "^[0-9-]+ [0-9:.]+ ==== tarnwick v1\.02\.0001\.78 started .*, port $WORK/console, settings $APP/fwdl\.ini ====\$" \
+      "$APP/fwdl.log" || { log "no run marker in fwdl.log"; cat "$APP/fwdl.log"; return 1; }
   done
 }
 
@@ -294,7 +310,7 @@ case_no_terminal() {
   (cd "$APP" && ./tarnwick </dev/null >"$APP/out" 2>"$APP/err")
   local rc=$?
   [ $rc -eq 0 ] || { log "port failure: exit code $rc"; return 1; }
-  grep -qF "Error: Unable to open COM 1!" "$APP/err" || { log "no port box text:"; cat "$APP/err"; return 1; }
+  grep -qF "Error: Unable to open $WORK/no-such-device!" "$APP/err" || { log "no port box text:"; cat "$APP/err"; return 1; }
 
   start_peer version=1.02.0000.10 || return 1
   setup_app notty "$WORK/console"
@@ -327,8 +343,10 @@ case_silent_peer() {
   start_peer silent || return 1
   setup_app_bare silent "$WORK/console"
   start_tarnwick xterm-256color C.UTF-8 || return 1
+  # The check waits seconds for the silent console; the screen says so.
+  wait_for_wrapped "tarnwick: opening $WORK/console and asking the SAS Expander for its firmware version, please wait..." || return 1
   wait_for "Device not found!" || return 1
-  wait_for "properly attached to COM 1" || return 1
+  wait_for "properly attached to" && wait_for "$WORK/console and powered up." || return 1
   keys Enter && expect_exit 0 || return 1
   expect_ini_written_back
 }
@@ -337,7 +355,7 @@ case_silent_peer() {
 case_missing_port() {
   setup_app_bare missing "$WORK/no-such-device"
   start_tarnwick xterm-256color C.UTF-8 120 30 || return 1
-  wait_for "Unable to open COM 1!" || return 1
+  wait_for "Unable to open $WORK/no-such-device!" || return 1
   wait_for "$APP/fwdl.ini" || return 1
   keys Enter && expect_exit 0 || return 1
   expect_ini_written_back
@@ -378,12 +396,33 @@ case_download() {
   start_download "$WORK/fw.bin" || return 1
   wait_for "% completed" && wait_for "seconds elapsed" || return 1
   expect_line "Browse" '\( Browse\.\.\. \)' || return 1
-  # No keeps the download going.
-  keys M-q && wait_for "$QUESTION" && keys n && wait_gone "$QUESTION" || return 1
+  # The focus left Start for the progress bar: stray Enters and Spaces at
+  # random moments do nothing, and no button shows the focus.
+  local k
+  for k in Enter Space Enter Space Enter; do
+    sleep "$(awk -v r="$RANDOM" 'BEGIN { printf "%.1f", 0.2 + (r % 10) / 10 }')"
+    keys "$k"
+  done
+  expect_line "Start" '\( Start \) +\[ Stop \] +\[ Quit \]' || return 1
+  # While the window is too small, no key acts on the dialog.
+  tm resize-window -t "$SESSION" -x 40 -y 10
+  wait_for "Please enlarge the window" || return 1
+  keys Tab Enter t Space q Enter
+  sleep 0.5
+  tm resize-window -t "$SESSION" -x 80 -y 24
+  wait_for "% completed" || return 1
+  if screen_text | grep -qF -e "$STOP_QUESTION" -e "$QUESTION"; then
+    log "a key in the too-small window acted on the dialog"; show_screen; return 1
+  fi
+  # Quit while it runs says it stops the download; No (Enter) keeps it going.
+  keys M-q && wait_for "A download is running: quitting stops it" && wait_for "$QUESTION" || return 1
+  keys Enter && wait_gone "$QUESTION" || return 1
   expect_success_text && wait_for "100% completed" || return 1
   expect_line "Start" '\[ Start \]' || return 1
   quit_yes || return 1
   expect_ini_file "$WORK/fw.bin" || return 1
+  grep -qF "Image file for the download: $WORK/fw.bin" "$APP/fwdl.log" ||
+    { log "fwdl.log does not name the image file"; return 1; }
   judge 'clean and [(i["part"], i["complete"]) for i in r["images"]] == [(6, True)]'
 }
 
@@ -414,7 +453,17 @@ case_stop_firmware() {
   wait_for "$DETECTED" || return 1
   start_download "$WORK/big.bin" || return 1
   wait_for "% completed" || return 1
-  keys M-t && wait_for "$FAILED_TEXT" || return 1
+  # Stop asks first; Enter answers No and the download goes on.
+  keys M-t && wait_for "$STOP_QUESTION" || return 1
+  wait_for "The expander will have to be power cycled before the" || return 1
+  keys Enter && wait_gone "$STOP_QUESTION" || return 1
+  local before after
+  before=$(screen_line "% completed")
+  sleep 2
+  after=$(screen_line "% completed")
+  [ "$before" != "$after" ] || { log "the download did not go on after No"; show_screen; return 1; }
+  keys M-t && wait_for "$STOP_QUESTION" && keys y || return 1
+  wait_for "$FAILED_TEXT" || return 1
   expect_line "Start" '\[ Start \] +\( Stop \)' || return 1
   quit_yes || return 1
   # The packet under way when Stop came is cut off: the simulator sees a
@@ -429,10 +478,11 @@ case_busy_version() {
   # Query 1 is the start-up check; query 2 the one before the download.
   start_sim --reboot-seconds 2 --busy-version 2 --stale-reboots 1 || return 1
   setup_app busy "$WORK/console"
-  start_tarnwick xterm-256color C.UTF-8 || return 1
+  # The smallest window: the success text wraps into its lines, cut nowhere.
+  start_tarnwick xterm-256color C.UTF-8 60 14 || return 1
   wait_for "$DETECTED" || return 1
   start_download "$WORK/busy.bin" || return 1
-  expect_success_text || return 1
+  wait_for "Firmware download finished successfully." && wait_for "take effect." || return 1
   quit_yes || return 1
   judge 'clean and [i["part"] for i in r["images"] if i["complete"]] == [6, 6, 255]'
 }
@@ -452,12 +502,28 @@ case_bootloader_fails() {
   judge 'clean and [i["part"] for i in r["images"] if i["complete"]] == [6]'
 }
 
+# Quit while a download runs, answered Yes: the download stops and, on
+# leaving, the program says the expander must be power cycled.
+case_quit_download() {
+  make_image "$WORK/quit.bin" --image fw:256K --version 1.2.0.11 || return 1
+  start_sim --baud 38400 || return 1
+  setup_app quitdl "$WORK/console"
+  start_tarnwick xterm-256color C.UTF-8 || return 1
+  wait_for "$DETECTED" || return 1
+  start_download "$WORK/quit.bin" || return 1
+  wait_for "% completed" || return 1
+  keys M-q && wait_for "A download is running: quitting stops it" && keys y || return 1
+  expect_exit 0 || return 1
+  wait_for_wrapped "tarnwick: the download was stopped; power cycle the SAS Expander before the next try." || return 1
+  judge 'not any(i["complete"] for i in r["images"])'
+}
+
 # ---- runner --------------------------------------------------------------------
 
 CASES=(case_terminals case_dialog case_version_mismatch case_no_terminal case_silent_peer
   case_missing_port)
 DOWNLOAD_CASES=(case_download case_bootloader_quit_refused case_stop_firmware case_busy_version
-  case_bootloader_fails)
+  case_bootloader_fails case_quit_download)
 
 main() {
   if [ ! -x "$BIN" ]; then

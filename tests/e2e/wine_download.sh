@@ -3,12 +3,15 @@
 # COM1, driven from the keyboard as a person would: Start (Alt+S), wait for
 # the worker to end, Quit (Alt+Q) and confirm. The simulator's report judges
 # each run (check_download_report.py):
-#   normal       a firmware-only file
+#   normal       a firmware-only file, with Enter and Space pressed at random
+#                moments of the download: neither may stop it
 #   reboot       firmware and bootloader: the path with rebooting
 #   stale        the first reboot keeps the old version: firmware sent again
 #   neverreturn  the expander never comes back from the reboot: failure
 #   reject       one packet rejected and sent again
-#   stop         Stop (Alt+T) pressed while the image is being sent: failure
+#   stop         Stop (Alt+T) pressed while the image is being sent: it asks
+#                first, Enter answers No and the download goes on; asked again
+#                and answered Yes, the download ends as a failure
 #   busyversion  the version query before the download gets a busy answer: it
 #                is asked again, and the first reboot keeps the old version
 #   bootfail     every bootloader packet is rejected: the bootloader failure
@@ -54,19 +57,65 @@ wait_trace() {
   return 1
 }
 
-# Presses Stop in dialog $2 a moment after run $1 has begun sending an image.
+# Presses Stop in dialog $2 a moment after run $1 has begun sending an image:
+# the question comes first, and Enter (No, its default) keeps the download
+# going; the second time Yes stops it.
 press_stop() {
-  local name="$1" dlg="$2"
+  local name="$1" dlg="$2" box
   wait_trace "$name" "my_cfg.dlretry=10 times" 60 || return 1
   sleep 1
   press "$dlg" alt+t
+  box="$(wait_window '^Warning$' 15)" || { log "$name: Stop asked nothing"; return 1; }
+  expect_box "$name" "Stop the download? The expander will have to be power cycled before the next try."
+  press "$box" Return
+  sleep 2
+  if grep -qF 'OutputDebugStringA "IDC_STOP_DL clicked"' "$WORK/$name.trace" ||
+     grep -qF 'OutputDebugStringA "HandleCmds ended"' "$WORK/$name.trace"; then
+    log "$name: Enter on the Stop question stopped the download"
+    return 1
+  fi
+  press "$dlg" alt+t
+  box="$(wait_window '^Warning$' 15)" || { log "$name: Stop asked nothing the second time"; return 1; }
+  press "$box" y
   wait_trace "$name" "IDC_STOP_DL clicked" 10
+}
+
+# Presses Enter and Space in dialog $2 at random moments while run $1 sends
+# its image. The focus left the greyed Start for a control where neither key
+# does anything, so the download must go on to its end.
+poke_keys() {
+  local name="$1" dlg="$2" k
+  wait_trace "$name" "my_cfg.dlretry=10 times" 60 || return 1
+  for k in Return space Return space Return; do
+    sleep "$(awk -v r="$RANDOM" 'BEGIN { printf "%.1f", 0.3 + (r % 15) / 10 }')"
+    press "$dlg" "$k"
+  done
+  # No question may have come up, and nothing may have been pressed.
+  if xdotool search --onlyvisible --name '^Warning$' >/dev/null 2>&1; then
+    log "$name: a stray key opened a question"
+    return 1
+  fi
+}
+
+# The trace file beside the settings: this run's marker and the image's name.
+expect_log_file() {
+  local name="$1" log="$APPDIR/fwdl.log"
+  if [ ! -f "$log" ]; then
+    fail "$name: no fwdl.log"
+  elif ! tr -d '\r' <"$log" | grep -qE '^[0-9-]+ [0-9:.]+ ==== tarnwick\.exe v1\.02\.0001\.78 started .*, port COM 1, settings C:\\tarnwick\\fwdl\.ini ====$'; then
+    fail "$name: fwdl.log has no run marker"
+  elif ! grep -qF "Image file for the download: C:\\tarnwick\\$name.bin" "$log"; then
+    fail "$name: fwdl.log does not name the image file"
+  else
+    pass "$name: fwdl.log has the run marker and the image file"
+  fi
 }
 
 # run_download NAME EXPECT OUTCOME SECONDS -- FWIMAGE_ARGS... -- SIM_ARGS...
 #   EXPECT: what the report must show (see check_download_report.py);
 #   OUTCOME: success or failure, as the worker reports it; stop: press Stop
-#     once the image is under way, then expect failure;
+#     once the image is under way, then expect failure; poke: press Enter and
+#     Space during the download, then expect success;
 #   SECONDS: how long the download may take.
 run_download() {
   local name="$1" expect="$2" outcome="$3" secs="$4"
@@ -108,12 +157,14 @@ run_download() {
   if ! wait_trace "$name" "HandleCmds started" 15; then
     fail "$name: Start did not start the worker"
   elif [ "$outcome" = stop ] && ! press_stop "$name" "$dlg"; then
-    fail "$name: the image was never under way"
+    fail "$name: Stop did not ask first, or did not stop"
+  elif [ "$outcome" = poke ] && ! poke_keys "$name" "$dlg"; then
+    fail "$name: a stray Enter or Space acted on the dialog"
   elif ! wait_trace "$name" "HandleCmds ended" "$secs"; then
     fail "$name: the download did not end within $secs s"
   else
     pass "$name: worker ended"
-    if [ "$outcome" = success ]; then
+    if [ "$outcome" = success ] || [ "$outcome" = poke ]; then
       expect_trace "$name" "bret true: finished successfully"
     else
       expect_trace "$name" "after start_fmdl_download=false"
@@ -136,6 +187,7 @@ run_download() {
     wait_program 1
   fi
   expect_setting "$name" "file=C:\\tarnwick\\$name.bin"
+  expect_log_file "$name"
 
   stop_sim
   [ "$SIM_STATUS" = 0 ] && pass "$name: expander-sim saw no violation" \
@@ -163,7 +215,7 @@ SCENARIOS=("$@")
 FW=(--image fw:24K:random=1 --version 1.2.3.4)
 FW_BOOT=(--image fw:24K:random=1 --version 1.2.3.4 --version-at between --image boot:4K:random=2)
 
-wanted normal && run_download normal normal success 240 -- "${FW[@]}" --
+wanted normal && run_download normal normal poke 240 -- "${FW[@]}" --
 wanted reboot && run_download reboot reboot success 300 -- "${FW_BOOT[@]}" --
 wanted stale && run_download stale stale success 400 -- "${FW_BOOT[@]}" -- --stale-reboots 1
 # The console wait after a reboot gives up after 75 s and ten more prompts.

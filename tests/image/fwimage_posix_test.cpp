@@ -86,7 +86,7 @@ TEST_F(FwimageToolTest, MadeFileReadsBackInTarnwick) {
 
   ToolRun info = Fwimage("info " + f);
   EXPECT_EQ(info.code, 0) << info.out;
-  EXPECT_NE(info.out.find("version:    1.2.3.4 (record at offset 528)"), std::string::npos);
+  EXPECT_NE(info.out.find("version:    1.02.0003.04 (record at offset 528)"), std::string::npos);
   EXPECT_NE(info.out.find("#0  offset 536        length 1028       part 0x06  firmware"),
             std::string::npos)
       << info.out;

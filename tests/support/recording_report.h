@@ -24,7 +24,7 @@ class RecordingReport : public CoreReport {
   void EnableControls(bool enable) override { Add(&controls_, enable ? "enable" : "disable"); }
   int MessageBox(const char* text, const char* caption, unsigned type) override {
     Add(&boxes_, std::string(caption) + ": " + text);
-    return type == kMbYesNo ? kIdNo : kIdOk;
+    return IsYesNoBox(type) ? kIdNo : kIdOk;
   }
 
   std::vector<std::string> statuses() const { return Get(statuses_); }

@@ -42,7 +42,7 @@ int RecordingView::MessageBox(const char* text, const char* caption, unsigned ty
     answers_.pop_front();
     return a;
   }
-  return type == kMbYesNo ? kIdNo : kIdOk;
+  return IsYesNoBox(type) ? kIdNo : kIdOk;
 }
 
 bool RecordingView::ChooseFile(char* path, size_t size) {

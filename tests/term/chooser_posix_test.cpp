@@ -119,6 +119,52 @@ TEST_F(ChooserTest, UnreadableFolderKeepsTheCurrentOne) {
   EXPECT_FALSE(m.error().empty());
 }
 
+// The chooser opens in the folder of the file box's file, with it selected;
+// without a usable one, in the fallback folder.
+TEST_F(ChooserTest, OpensNearTheFileInTheFileBox) {
+  struct Case {
+    std::string file;
+    std::string dir;
+    std::string name;  // selected, in the name line
+  };
+  const Case cases[] = {
+      {root_ + "/zeta/inner.bin", root_ + "/zeta/", "inner.bin"},
+      {root_ + "/zeta/gone.bin", root_ + "/zeta/", ""},
+      {root_ + "/nowhere/fw.bin", root_ + "/Alpha/", ""},
+      {"", root_ + "/Alpha/", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    ChooserModel m;
+    m.OpenNear(c.file, root_ + "/Alpha");
+    EXPECT_EQ(m.dir(), c.dir);
+    EXPECT_EQ(m.name().text(), c.name);
+    if (!c.name.empty()) {
+      EXPECT_EQ(m.entries()[static_cast<size_t>(m.selected())].name, c.name);
+    }
+  }
+  // A relative path is taken from the working folder.
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(root_.c_str()), 0);
+  ChooserModel m;
+  m.OpenNear("zeta/inner.bin", "/");
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(m.dir(), root_ + "/zeta/");
+  EXPECT_EQ(m.name().text(), "inner.bin");
+}
+
+TEST_F(ChooserTest, FilesShowSizeAndDate) {
+  ChooserModel m;
+  ASSERT_TRUE(m.Open(root_));
+  const ChooserEntry& bin = m.entries().back();  // b.bin: "VRQ"
+  ASSERT_EQ(bin.name, "b.bin");
+  std::string details = ChooserModel::Details(bin);
+  EXPECT_EQ(details.rfind("3 bytes  ", 0), 0u) << details;
+  EXPECT_EQ(details.size(), std::string("3 bytes  2024-05-01 12:34").size()) << details;
+  EXPECT_EQ(ChooserModel::Details(m.entries()[1]), "");  // a folder
+}
+
 TEST(ChooserPathTest, ResolvesLexically) {
   setenv("HOME", "/srv/op", 1);
   struct {

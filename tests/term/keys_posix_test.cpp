@@ -212,17 +212,25 @@ TEST_F(DialogKeyTest, FileBoxEditsAndPastes) {
   EXPECT_EQ(s_.file.text(), "");
 }
 
-TEST_F(DialogKeyTest, FocusLeavesAControlThatGotDisabled) {
+// A download starts with Start pressed: the focus rests where no stray
+// Enter or Space stops the download, and Tab still reaches Stop and Quit.
+TEST_F(DialogKeyTest, FocusRestsOffAControlThatGotDisabled) {
   s_.focus = IDC_START;
-  Disable(IDC_START);
+  for (int id : {IDC_FILENAME, IDC_BROWSE, IDC_START}) Disable(id);
   FixFocus(&s_);
+  EXPECT_EQ(s_.focus, kRestFocus);
+  for (const Key& k : {Key::Of(KeyCode::kEnter), Key::Text(" "), Key::Of(KeyCode::kEnter)}) {
+    EXPECT_EQ(Press(k).kind, DialogAction::kNone);
+    EXPECT_EQ(s_.focus, kRestFocus);
+  }
+  Press(Key::Of(KeyCode::kTab));
   EXPECT_EQ(s_.focus, IDC_STOP_DL);
+  // Stop pressed and disabled: the focus rests again.
   Disable(IDC_STOP_DL);
-  Disable(ID_QUIT);
-  Disable(IDC_FILENAME);
-  Disable(IDC_BROWSE);
-  FixFocus(&s_);  // nothing enabled: the focus stays put
-  EXPECT_EQ(s_.focus, IDC_STOP_DL);
+  FixFocus(&s_);
+  EXPECT_EQ(s_.focus, kRestFocus);
+  Press(Key::Of(KeyCode::kBackTab));
+  EXPECT_EQ(s_.focus, ID_QUIT);
 }
 
 }  // namespace

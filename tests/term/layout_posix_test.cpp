@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/term/layout.h"
+#include "app/term/text_util.h"
 
 namespace {
 
@@ -27,6 +28,36 @@ TEST(LayoutTest, ControlsStayInsideTheBorderWithoutOverlap) {
         EXPECT_FALSE(all[i].Overlaps(all[j])) << sz.rows << "x" << sz.cols << " " << i << "/" << j;
     }
     EXPECT_GE(l.status.h, 2);
+  }
+}
+
+// The status lines hold the longest texts the worker shows, whole, at every
+// size down to the smallest.
+TEST(LayoutTest, StatusLinesHoldTheLongestTextsWhole) {
+  const std::string texts[] = {
+      "Firmware download finished successfully.\nPlease power cycle the system for the new "
+      "firmware to take effect.",
+      "Firmware download failed, the SAS Expander still runs its previous firmware after 10 "
+      "attempts. Please check the image file, then click the start button to retry the download!",
+      "Bootloader image download failed, the bootloader was not written. Do not power cycle the "
+      "SAS Expander! Click the start button to write it again.",
+      // A downloading text that fills its 259 characters.
+      ("Downloading from file /home/technician/firmware/" + std::string(180, 'x') +
+       ".bin, please wait...").substr(0, 259),
+  };
+  for (const Size& sz : kSizes) {
+    DialogLayout l = LayoutDialog(sz.rows, sz.cols);
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(std::to_string(sz.rows) + "x" + std::to_string(sz.cols) + " " + text);
+      std::vector<std::string> lines = WrapToFit(text, l.status.w, l.status.h);
+      std::string shown;
+      for (const std::string& line : lines) shown += line;
+      size_t chars = 0;
+      for (char c : text) chars += c != ' ' && c != '\n';
+      size_t shownChars = 0;
+      for (char c : shown) shownChars += c != ' ';
+      EXPECT_EQ(shownChars, chars);
+    }
   }
 }
 

@@ -15,7 +15,9 @@ TEST(MessageBoxTest, YesNoAnswersByLetterFocusAndEnter) {
   struct Case {
     std::vector<Key> keys;
     int answer;
+    unsigned type = kMbYesNo;
   };
+  const unsigned noDefault = kMbYesNo | kMbDefButton2;
   const Case cases[] = {
       {{Key::Text("y")}, kIdYes},
       {{Key::Text("N")}, kIdNo},
@@ -24,9 +26,14 @@ TEST(MessageBoxTest, YesNoAnswersByLetterFocusAndEnter) {
       {{Key::Of(KeyCode::kTab), Key::Of(KeyCode::kEnter)}, kIdNo},
       {{Key::Of(KeyCode::kRight), Key::Of(KeyCode::kBackTab), Key::Text(" ")}, kIdYes},
       {{Key::Of(KeyCode::kEscape), Key::Ctrl('c'), Key::Text("x"), Key::Text("n")}, kIdNo},
+      // With No as the default, a stray Enter or Space answers No.
+      {{Key::Of(KeyCode::kEnter)}, kIdNo, noDefault},
+      {{Key::Text(" ")}, kIdNo, noDefault},
+      {{Key::Of(KeyCode::kLeft), Key::Of(KeyCode::kEnter)}, kIdYes, noDefault},
+      {{Key::Text("y")}, kIdYes, noDefault},
   };
   for (const Case& c : cases) {
-    MessageBoxModel box("Are you sure you want to quit?", "Warning", kMbYesNo);
+    MessageBoxModel box("Are you sure you want to quit?", "Warning", c.type);
     int answer = 0;
     for (const Key& k : c.keys) {
       ASSERT_EQ(answer, 0) << "answered before the last key";

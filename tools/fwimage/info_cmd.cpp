@@ -94,10 +94,11 @@ int RunInfo(int argc, char** argv) {
   PutBootLoaderLast(scan.images, scan.numImages);
 
   if (scan.hasVersion) {
-    printf("version:    %u.%u.%u.%u (record at offset %u)\n", scan.hdrInfo.major,
+    // Written as the dialog writes versions, so the two can be compared.
+    printf("version:    %u.%02u.%04u.%02u (record at offset %u)\n", scan.hdrInfo.major,
            scan.hdrInfo.minor, scan.hdrInfo.build, scan.hdrInfo.revision, scan.versionOffset);
   } else {
-    printf("version:    none (reads as 0.0.0.0)\n");
+    printf("version:    none (reads as 0.00.0000.00)\n");
   }
   PrintImages(scan);
 
