@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/format_cut.h"
+#include "app/startup.h"
 #include "platform/trace.h"
 #include "app/worker.h"
 #include "config/settings.h"
@@ -74,6 +75,8 @@ void OnBrowse(DialogView* dlg) {
 void OnStart(DialogView* dlg) {
   dlg->GetItemText(IDC_FILENAME, my_cfg.file, sizeof my_cfg.file);
   if (!AcceptImageFile(dlg, my_cfg.file)) return;
+  // After the cable came out the port is opened anew, as at start-up.
+  if (g_bThreadRunning.load() == 0 && !ReopenLostPort(dlg)) return;
   g_dlStartTime = NowSeconds();
   SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
   ResetPercent(dlg);
