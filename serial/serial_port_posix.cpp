@@ -58,7 +58,8 @@ bool HungUp(int fd, short revents) {
 class PosixSerialPort : public SerialBackend {
  public:
   bool Open(int32_t port) override;
-  bool IsOpen() override { return fd_.load() >= 0; }
+  // A lost port stays open, in the facade's sense, until Close.
+  bool IsOpen() override { return fd_.load() >= 0 || lost_.load(); }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override;
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override;
   void Purge() override;
@@ -68,7 +69,9 @@ class PosixSerialPort : public SerialBackend {
   std::string OpenFailureHint() override;
 
  private:
-  // Marks the port lost, tracing the first cause only.
+  // Marks the port lost, tracing the first cause only, and lets go of the
+  // device at once: a USB adapter plugged in again gets its old name back
+  // only once nobody holds the old one open.
   void NoteLost(const char* call, const char* why);
   // A read found nothing: asks poll, without waiting, whether the line hung
   // up. A hung-up tty reads as empty, just like a silent one.
@@ -95,6 +98,8 @@ void DevicePath(int32_t port, char* out, size_t size) {
 void PosixSerialPort::NoteLost(const char* call, const char* why) {
   if (lost_.exchange(true)) return;
   DbgTrace("%s(%s): %s: the port is gone\n", call, path_, why);
+  int fd = fd_.exchange(-1);
+  if (fd >= 0) close(fd);
 }
 
 void PosixSerialPort::CheckHangUp(int fd) {
