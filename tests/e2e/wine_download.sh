@@ -17,6 +17,8 @@
 #                failure within 5 s with the lost-port text; once it is back
 #                on COM1's path, Start opens the port again and completes
 #   cableboot    the same during the bootloader: the text says not to power cycle
+#   cablegone    the cable stays out: Start cannot open COM1 again and shows
+#                the start-up box for a port that cannot be opened
 # Needs both presets built (the Linux one provides expander-sim and fwimage).
 # A screenshot of the dialog at the end of each run goes to
 # build/e2e-evidence/. Exits non-zero on failure. Pass scenario names to run
@@ -27,6 +29,7 @@ source "$(dirname "$0")/wine_lib.sh"
 SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
 FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
 SIM_PID=""
+STAYS_OUT=""
 
 stop_sim() {
   SIM_STATUS=""
@@ -96,6 +99,20 @@ cable_out_and_back() {
   expect_trace "$name" "status: $text\n"
   screenshot "download-$name-lost"
 
+  if [ -n "$STAYS_OUT" ]; then
+    press "$dlg" alt+s
+    local box
+    if box="$(wait_window '^Error$' 15)"; then
+      pass "$name: Start shows the box for a port that cannot be opened"
+      screenshot "download-$name-box"
+      press "$box" Return
+    else
+      fail "$name: no box for the port that cannot be opened"
+    fi
+    expect_trace "$name" "Start: COM 1 cannot be opened\n"
+    expect_trace "$name" "status: Unable to open COM 1!\n"
+    return
+  fi
   for i in $(seq 1 100); do [ -L "$COM1_LINK" ] && break; sleep 0.1; done
   press "$dlg" alt+s
   for i in $(seq 1 1200); do
@@ -232,6 +249,10 @@ wanted cable && run_download cable cable cable 240 -- "${FW[@]}" -- --vanish-aft
 # The 105th packet is the bootloader's ninth.
 CABLE_TEXT="Bootloader image download failed, the serial port was lost and the bootloader was not written. Do not power cycle the SAS Expander! Check the cable and the serial adapter, then click the start button to write it again."
 wanted cableboot && run_download cableboot cableboot cable 400 -- "${FW_BOOT[@]}" -- --vanish-after-packets 105 --come-back 3
+CABLE_TEXT="Firmware download failed, the serial port was lost. Check the cable, the serial adapter and the power, then power cycle the system and click the start button to retry the download!"
+STAYS_OUT=1
+wanted cablegone && run_download cablegone cablegone cable 240 -- "${FW[@]}" -- --vanish-after-packets 30
+STAYS_OUT=""
 
 if [ "$FAILURES" -ne 0 ]; then
   log "$FAILURES check(s) failed; traces and reports in $EVIDENCE/download-traces"
