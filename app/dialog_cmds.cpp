@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/format_cut.h"
+#include "app/startup.h"
 #include "platform/trace.h"
 #include "app/worker.h"
 #include "config/settings.h"
@@ -95,6 +96,8 @@ void OnStart(DialogView* dlg) {
   dlg->GetItemText(IDC_FILENAME, my_cfg.file, sizeof my_cfg.file);
   if (!AcceptImageFile(dlg, my_cfg.file)) return;
   DbgTrace("Image file for the download: %s\n", my_cfg.file);
+  // After the cable came out the port is opened anew, as at start-up.
+  if (g_bThreadRunning.load() == 0 && !ReopenLostPort(dlg)) return;
   g_dlStartTime = NowSeconds();
   SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
   ResetPercent(dlg);

@@ -25,10 +25,10 @@ constexpr uint32_t kVersionTimeoutSec = 4;
 constexpr uint32_t kWorkerEndWaitMs = 5000;
 constexpr uint32_t kWorkerPollMs = 50;
 
-// The port box. The standard text is cut to 259 characters (a long settings
-// path loses its end); a backend hint, when there is one, follows after an
-// empty line and has room of its own.
-void ShowPortBox(int port) {
+// The port box's text. The standard text is cut to 259 characters (a long
+// settings path loses its end); a backend hint, when there is one, follows
+// after an empty line and has room of its own.
+std::string PortBoxText(int port) {
   char ini[260];
   GetSettingsPath(ini, sizeof ini);
   char name[260];
@@ -39,13 +39,10 @@ void ShowPortBox(int port) {
            "Modify the file %s, to specify another COM port.",
            name, name, ini);
   std::string hint = ComOpenFailureHint();
-  if (hint.empty()) {
-    AppMessageBox(text, kErrorCaption, kMbOk);
-    return;
-  }
+  if (hint.empty()) return text;
   char withHint[1024];
   FormatCut(withHint, sizeof withHint, "%s\n\n%s", text, hint.c_str());
-  AppMessageBox(withHint, kErrorCaption, kMbOk);
+  return withHint;
 }
 
 // Starts the trace file fwdl.log, with a marker line that tells this run
@@ -69,6 +66,8 @@ void StartTraceFile(const char* program) {
             g_szUtilVersion, now, port, ini);
   TraceStartFile(log.c_str(), marker);
 }
+
+void ShowPortBox(int port) { AppMessageBox(PortBoxText(port).c_str(), kErrorCaption, kMbOk); }
 
 }  // namespace
 
@@ -106,6 +105,25 @@ bool StartupOpenDevice() {
   }
   AppMessageBox(text, kErrorCaption, kMbOk);
   CloseCom();
+  return false;
+}
+
+bool ReopenLostPort(DialogView* dlg) {
+  if (is_open() && !IsComLost()) return true;
+  int port = static_cast<int>(my_cfg.comport);
+  DbgTrace("Start: the serial port was lost, opening COM %d again\n", port);
+  // A lost port is closed first, a half-configured one from an earlier
+  // failed attempt too; startdom then opens the device from scratch.
+  CloseCom();
+  if (startdom(port)) {
+    DbgTrace("Start: COM %d open again\n", port);
+    return true;
+  }
+  DbgTrace("Start: COM %d cannot be opened\n", port);
+  const std::string text = PortBoxText(port);
+  CloseCom();
+  SetStatusText("Unable to open COM %d!", port);
+  dlg->MessageBox(text.c_str(), kErrorCaption, kMbOk);
   return false;
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+class DialogView;
+
 // Loads the settings and writes them back at once, then starts the trace file
 // fwdl.log beside the settings file with a marker line naming `program`, the
 // version, the time, the port and the settings file; traces the version line.
@@ -11,6 +13,12 @@ void StartupLoadSettings(const char* program = "tarnwick");
 // On failure shows the start-up "Error" box (AppMessageBox), closes the port
 // where it was opened, and returns false: the program then ends with code 0.
 bool StartupOpenDevice();
+// On Start: a port that was lost (or could not be opened again on an earlier
+// Start) is closed and opened afresh with the settings of start-up. True
+// when the port is usable; otherwise the status line says so, the dialog
+// shows the start-up box for a port that cannot be opened, and false.
+// Only while no download runs.
+bool ReopenLostPort(DialogView* dlg);
 // After the dialog: saves the settings and closes the port.
 void ShutdownSaveAndClose();
 

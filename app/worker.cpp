@@ -42,6 +42,19 @@ void ShowFailure(DownloadFailure why) {
           "written. Click the start button to retry the download!",
           g_szDeviceName);
       return;
+    case DownloadFailure::kPortLost:
+      SetStatusText(
+          "Firmware download failed, the serial port was lost. Check the cable, the serial "
+          "adapter and the power, then power cycle the system and click the start button to "
+          "retry the download!");
+      return;
+    case DownloadFailure::kPortLostInBootloader:
+      SetStatusText(
+          "Bootloader image download failed, the serial port was lost and the bootloader was not "
+          "written. Do not power cycle the %s! Check the cable and the serial adapter, then click "
+          "the start button to write it again.",
+          g_szDeviceName);
+      return;
     case DownloadFailure::kNone:
     case DownloadFailure::kFailed:
       break;

@@ -52,6 +52,11 @@ bool IsSysUpAndRunning(uint32_t timeout) {
   // turn prompts again until the re-prompts are used up.
   const int64_t start = NowSeconds();
   for (;;) {
+    // A console behind a port that is gone cannot answer: no more prompts.
+    if (IsComLost()) {
+      DbgTrace("IsSysUpAndRunning: port lost\n");
+      return false;
+    }
     if (NowSeconds() - start > static_cast<int64_t>(timeout)) {
       PurgeCom();
       WriteCom(" ");

@@ -8,7 +8,8 @@
 void RebootExpander();
 // Waits up to `timeout` whole seconds (then ten re-prompts) for a '>' from the
 // console, keeping the elapsed seconds shown. True when one arrived; false
-// when the re-prompts are used up. Does not look at the stop request.
+// when the re-prompts are used up, and at once once the port is lost
+// (IsComLost). Does not look at the stop request.
 bool IsSysUpAndRunning(uint32_t timeout);
 // " " then the fixed product-data write, with the fixed pauses.
 void SetFirmwareDefaults();

@@ -101,6 +101,11 @@ int32_t CheckFirmwareVer(FW_VERSION* ver, uint32_t timeout) {
   uint32_t queries = 1;
   uint32_t iBytesRead = 0;
   for (;;) {
+    // No answer can come through a port that is gone, nor a repeated query go out.
+    if (IsComLost()) {
+      DbgTrace("CheckFirmwareVer: port lost\n");
+      return -1;
+    }
     bool expired = NowSeconds() - start > static_cast<int64_t>(timeout);
     if (expired) {
       DbgTrace("CheckFirmwareVer timeout\n");

@@ -14,7 +14,7 @@ extern FW_VERSION g_start_ver;
 
 // Asks the console for the running version, waiting `timeout` whole seconds
 // (then up to three repeated queries). -1: no usable answer (version left
-// unchanged); 0: no version found (version all zero) or older than
+// unchanged), also at once once the port is lost; 0: no version found (version all zero) or older than
 // 0.01.0000.05; 1: accepted, `ver` filled.
 int32_t CheckFirmwareVer(FW_VERSION* ver, uint32_t timeout);
 // Finds the first four-number version in `text` (changed in place: control

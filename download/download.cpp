@@ -29,8 +29,8 @@ constexpr uint32_t kVersionWaitSeconds = 4;
 constexpr int kExtraVersionQueries = 3;
 constexpr uint32_t kPauseBetweenImagesMs = 160;
 
-// A stop request, or the port closed under the download (Quit), ends the
-// procedure as failed whatever the last step returned.
+// A stop request, the port closed under the download (Quit) or a port that
+// is gone ends the procedure as failed whatever the last step returned.
 bool Abandoned(const char* where) {
   if (IsDlStopped()) {
     DbgTrace("%s: stop requested\n", where);
@@ -38,6 +38,10 @@ bool Abandoned(const char* where) {
   }
   if (!is_open()) {
     DbgTrace("%s: port closed\n", where);
+    return true;
+  }
+  if (IsComLost()) {
+    DbgTrace("%s: port lost\n", where);
     return true;
   }
   return false;
@@ -163,15 +167,9 @@ bool DownloadWithRebooting() {
   }
 }
 
-}  // namespace
-
-DownloadFailure LastDownloadFailure() { return g_lastFailure.load(); }
-
-uint32_t LastFirmwareAttempts() { return g_lastAttempts.load(); }
-
-bool fmdl_download(const char* path) {
-  g_lastFailure = DownloadFailure::kFailed;
-  g_lastAttempts = 0;
+// The procedure of fmdl_download; sets g_lastFailure only for the causes it
+// finds itself.
+bool DownloadFile(const char* path) {
   SetStatusText("Checking %s status, please wait...", g_szDeviceName);
   bool up = IsSysUpAndRunning(kConsoleWaitSeconds);
   SetStatusText("%s", "");
@@ -214,6 +212,27 @@ bool fmdl_download(const char* path) {
   if (result) g_lastFailure = DownloadFailure::kNone;
 
   FreeFwFileBuffer();
+  return result;
+}
+
+}  // namespace
+
+DownloadFailure LastDownloadFailure() { return g_lastFailure.load(); }
+
+uint32_t LastFirmwareAttempts() { return g_lastAttempts.load(); }
+
+bool fmdl_download(const char* path) {
+  g_lastFailure = DownloadFailure::kFailed;
+  g_lastAttempts = 0;
+  const bool result = DownloadFile(path);
+  // Whatever step noticed it, a port that is gone is the cause; a bootloader
+  // cut off by it still must not be followed by a power cycle.
+  if (!result && IsComLost()) {
+    DbgTrace("fmdl_download: the serial port was lost\n");
+    g_lastFailure = g_lastFailure == DownloadFailure::kBootloader
+                        ? DownloadFailure::kPortLostInBootloader
+                        : DownloadFailure::kPortLost;
+  }
   return result;
 }
 

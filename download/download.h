@@ -11,6 +11,8 @@ enum class DownloadFailure {
   kNoVersion,       // the running version could not be read before anything was written
   kNotConfirmed,    // every firmware attempt rebooted into the version that ran before
   kBootloader,      // the new firmware runs, but its bootloader image failed
+  kPortLost,        // the serial port went away (cable, adapter) before the bootloader
+  kPortLostInBootloader,  // the serial port went away while the bootloader was written
 };
 // Set by fmdl_download on the worker thread before it returns.
 DownloadFailure LastDownloadFailure();
@@ -20,7 +22,8 @@ uint32_t LastFirmwareAttempts();
 // True when the file was downloaded (and, on the path with rebooting, the
 // bootloader too once the new firmware was confirmed). Runs on the download
 // worker, reports through the dialog API (status, progress, retry
-// statistics) and returns false after a stop request.
+// statistics) and returns false after a stop request. Ends within moments
+// once the port is lost (IsComLost), sending nothing more.
 bool fmdl_download(const char* path);
 // One download sequence over `numimages` consecutive entries from `first`:
 // clears the retry statistics, enters download mode, sends each image through

@@ -27,6 +27,10 @@ void exitdownloadmode() {
   DbgTrace("exitdownloadmode called\n");
   // After a stop request the expander is left as it is: nothing more goes out.
   if (IsDlStopped()) return;
+  if (IsComLost()) {
+    DbgTrace("exitdownloadmode: port lost\n");
+    return;
+  }
   // Set first, so that a failed terminating header gets a single attempt.
   g_bExitingDlMode = 1;
   DbgTrace("***sending terminating hdr***");

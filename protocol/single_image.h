@@ -6,7 +6,7 @@
 // 100 ms apart, without reading the answers; clears g_bExitingDlMode.
 void enterdownloadmode();
 // Sends the terminating header with a single attempt. Sends nothing after a
-// stop request, so a stopped expander is left as it is.
+// stop request, so a stopped expander is left as it is, nor on a lost port.
 void exitdownloadmode();
 // Streams the image file at `path` in 256-byte blocks from offset 0, each
 // block credited to the progress display before it is sent. True when every

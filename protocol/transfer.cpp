@@ -105,8 +105,13 @@ bool QueryWriteSubpacketStatus() {
   const int64_t limit = StatusLimit(my_cfg.dlnormaldelay);
   // Right after a piece is written its "*" cannot be there yet: sleep until it
   // is rather than open with a read that finds nothing.
-  if (!IsDlStopped()) WaitComInput(TurnBound(start, limit));
+  if (!IsDlStopped() && !IsComLost()) WaitComInput(TurnBound(start, limit));
   for (;;) {
+    // A port that is gone brings no "*" however long the wait: not a time-out.
+    if (IsComLost()) {
+      DbgTrace("QueryWriteSubpacketStatus: port lost\n");
+      return false;
+    }
     if (NowSeconds() - start > limit) {
       DbgTrace("QueryWriteSubpacketStatus timeout\n");
       log.Trace();
@@ -135,8 +140,12 @@ bool QueryWriteComStatus(uint32_t seconds) {
   uint8_t tmp = 0xFF;
   ReplyLog log;
   // The status reply follows the last "*" on the line; wait for it first.
-  if (!IsDlStopped()) WaitComInput(TurnBound(start, seconds));
+  if (!IsDlStopped() && !IsComLost()) WaitComInput(TurnBound(start, seconds));
   for (;;) {
+    if (IsComLost()) {
+      DbgTrace("QueryWriteComStatus: port lost\n");
+      return false;
+    }
     int64_t elapsed = NowSeconds() - start;
     dwTestPoint = 701;
     if (elapsed > static_cast<int64_t>(seconds)) {
@@ -248,7 +257,7 @@ bool SendRawDataToComport(const uint8_t* pData, uint32_t size, uint32_t type, ui
   bool ret = true;
   int32_t retry = 0;
   for (;;) {
-    if (IsDlStopped()) {
+    if (IsDlStopped() || IsComLost()) {
       ret = false;
       break;
     }
@@ -280,6 +289,9 @@ bool SendRawDataToComport(const uint8_t* pData, uint32_t size, uint32_t type, ui
     // The status reply alone decides the attempt, even when the line was cut short.
     ret = QueryWriteComStatus(limit);
     dwTestPoint = 6;
+    // Neither a recovery packet nor another attempt can reach a port that is
+    // gone, and the failure is no retry of the expander's.
+    if (!ret && IsComLost()) break;
     if (!ret) {
       if (dwOffset == 0) {
         ++g_dwStartRetryCount;

@@ -23,7 +23,8 @@ extern uint32_t g_dwSubpacketTimeoutCount;
 // sends it and awaits its status, retrying up to my_cfg.dlretry attempts
 // (one while g_bExitingDlMode is set) with a recovery packet after each
 // failure. True when accepted; false for size > 256, after the last failed attempt,
-// and always after a stop request. Shows the retry statistics after each
+// always after a stop request, and at once, without a recovery packet, once
+// the port is lost (IsComLost). Shows the retry statistics after each
 // attempt once any counter is nonzero.
 bool SendRawDataToComport(const uint8_t* pData, uint32_t size, uint32_t type, uint32_t dwOffset);
 // Sends `n` packet bytes (at most 381) as one base64 line closed by 0x7F, in
@@ -37,11 +38,13 @@ bool fwdl_WriteCom(const uint8_t* bytes, uint32_t n);
 bool SendSubpackets(const char* line, uint32_t n);
 // Waits up to my_cfg.dlnormaldelay seconds for a "*". True on "*" and, at
 // once, on a stop request (the caller tells the two apart); false on a
-// time-out, which counts in g_dwSubpacketTimeoutCount.
+// time-out, which counts in g_dwSubpacketTimeoutCount, and at once, without
+// counting, once the port is lost.
 bool QueryWriteSubpacketStatus();
 // Waits up to `seconds` whole seconds for the status digit. True for '0' or
 // '1' (the last digit of the first read that brings one) and, at once, on a
-// stop request; false for a higher digit or a time-out. Consumes what it reads.
+// stop request; false for a higher digit or a time-out, and at once once the
+// port is lost. Consumes what it reads.
 bool QueryWriteComStatus(uint32_t seconds);
 // Sends the recovery packet (awaiting its "*"s, ignoring its outcome and any
 // status reply), then pauses 10 ms.

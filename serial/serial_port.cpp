@@ -71,6 +71,10 @@ void WriteLine(const char* text, bool dropEarlierInput) {
     DbgTrace("WriteCom (!is_open)");
     return;
   }
+  if (IsComLost()) {
+    DbgTrace("WriteCom (port lost)");
+    return;
+  }
   if (text == nullptr) text = "";
   DbgTrace("WriteCom V1.4(%s)", text);
   uint32_t written = 0;
@@ -95,12 +99,14 @@ void WriteComForReply(const char* text) { WriteLine(text, true); }
 bool MyReadFile(uint8_t* buf, uint32_t count, uint32_t* read) {
   std::lock_guard<std::mutex> lock(PortMutex());
   *read = 0;
+  if (Backend().IsLost()) return false;
   return Backend().Read(buf, count, read);
 }
 
 bool MyWriteFile(const uint8_t* buf, uint32_t count, uint32_t* written) {
   std::lock_guard<std::mutex> lock(PortMutex());
   *written = 0;
+  if (Backend().IsLost()) return false;
   return Backend().Write(buf, count, written);
 }
 
@@ -150,9 +156,10 @@ void CloseCom() {
 bool WaitComInput(uint32_t ms) {
   if (g_closeWaiting.load() == 0) {
     std::lock_guard<std::mutex> lock(PortMutex());
-    if (Backend().IsOpen()) return Backend().WaitInput(ms);
+    if (Backend().IsOpen() && !Backend().IsLost()) return Backend().WaitInput(ms);
   }
-  // Closed or closing: nothing will arrive; just let the time pass.
+  // Closed, closing or lost: nothing will arrive; just let the time pass, so
+  // that a loop which does not ask IsComLost still cannot spin.
   PauseMs(ms);
   return false;
 }
@@ -160,6 +167,11 @@ bool WaitComInput(uint32_t ms) {
 std::string ComLatencyWarning(bool brief) {
   std::lock_guard<std::mutex> lock(PortMutex());
   return Backend().LatencyWarning(brief);
+}
+
+bool IsComLost() {
+  std::lock_guard<std::mutex> lock(PortMutex());
+  return Backend().IsOpen() && Backend().IsLost();
 }
 
 std::string ComOpenFailureHint() {

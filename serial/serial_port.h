@@ -31,6 +31,11 @@ class SerialBackend {
   virtual bool WaitInput(uint32_t ms) = 0;
   // Closes the device; harmless when already closed.
   virtual void Close() = 0;
+  // True once the open device has gone away (the far end hung up, the adapter
+  // was pulled): nothing will arrive on it or leave through it again. Set by
+  // the call that finds it out, which traces why; cleared by Open and Close.
+  // A silent but present device is never lost.
+  virtual bool IsLost() { return false; }
   // A sentence for the user on why the last Open failed, beyond the standard
   // port box ("" when there is nothing to add).
   virtual std::string OpenFailureHint() { return std::string(); }
@@ -50,7 +55,7 @@ bool startdom(int32_t port);
 bool is_open();
 // One console command line: the text one byte at a time 10 ms apart, then
 // 0x0A 0x0A 0x0A in one write, then a 500 ms pause. Nothing (and no pause)
-// when the port is closed.
+// when the port is closed or lost.
 void WriteCom(const char* text);
 // WriteCom for a line whose answer is read next: whatever input arrived
 // before the line feeds go out (a late prompt, boot messages, echoes) is read
@@ -58,9 +63,11 @@ void WriteCom(const char* text);
 // was complete. Writes exactly what WriteCom writes.
 void WriteComForReply(const char* text);
 // Reads what has arrived, 0..count bytes, without waiting. The buffer is not
-// NUL-terminated. False on a port error (then *read is 0).
+// NUL-terminated. False on a port error (then *read is 0), and at once,
+// without touching the device, once the port is lost.
 bool MyReadFile(uint8_t* buf, uint32_t count, uint32_t* read);
-// Writes count bytes; true when the platform finished the request.
+// Writes count bytes; true when the platform finished the request. False at
+// once, with nothing sent, once the port is lost.
 bool MyWriteFile(const uint8_t* buf, uint32_t count, uint32_t* written);
 // One write, then one read into a zeroed buffer; either half skipped when its
 // buffer is null or its count 0. False when the port is closed or a half fails.
@@ -72,9 +79,14 @@ void PurgeCom();
 // write running on another thread: it waits for that operation to end.
 void CloseCom();
 // Sleeps until input is available or `ms` milliseconds have passed (also when
-// the port is closed). The polling loops of the console and the protocol call
-// it between their turns so that they never spin. True if input is available.
+// the port is closed or lost). The polling loops of the console and the
+// protocol call it between their turns so that they never spin. True if input
+// is available. Returns at once, false, from the wait that finds the port
+// lost; the loops ask IsComLost and end rather than wait again.
 bool WaitComInput(uint32_t ms);
+// True once the open port's device has gone away (see SerialBackend::IsLost).
+// Stays true until CloseCom; the port must then be opened again with startdom.
+bool IsComLost();
 // The backend's hint for the last failed startdom ("" if none).
 std::string ComOpenFailureHint();
 // The warning about a slow USB adapter behind the open port ("" if none).

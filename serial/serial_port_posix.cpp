@@ -44,24 +44,46 @@ int MsUntil(int64_t deadline) {
 // Where opening failed, for the hint shown to the user.
 enum class OpenStep { kNone, kOpen, kLock };
 
+// Errors with which a terminal answers once its device has gone: the far end
+// of a pseudo-terminal closed, a USB adapter pulled (its tty is hung up).
+bool DeviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
+// True when poll flags a hang-up or an error on `fd` and no input is left to
+// read: bytes that came before the hang-up still count as input.
+bool HungUp(int fd, short revents) {
+  if (!(revents & (POLLHUP | POLLERR | POLLNVAL))) return false;
+  int queued = 0;
+  return !(ioctl(fd, FIONREAD, &queued) == 0 && queued > 0);
+}
+
 class PosixSerialPort : public SerialBackend {
  public:
   bool Open(int32_t port) override;
-  bool IsOpen() override { return fd_.load() >= 0; }
+  // A lost port stays open, in the facade's sense, until Close.
+  bool IsOpen() override { return fd_.load() >= 0 || lost_.load(); }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override;
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override;
   void Purge() override;
   bool WaitInput(uint32_t ms) override;
   void Close() override;
+  bool IsLost() override { return lost_.load(); }
   std::string OpenFailureHint() override;
   std::string LatencyWarning(bool brief) override { return tuner_.Warning(brief); }
 
  private:
+  // Marks the port lost, tracing the first cause only, and lets go of the
+  // device at once: a USB adapter plugged in again gets its old name back
+  // only once nobody holds the old one open.
+  void NoteLost(const char* call, const char* why);
+  // A read found nothing: asks poll, without waiting, whether the line hung
+  // up. A hung-up tty reads as empty, just like a silent one.
+  void CheckHangUp(int fd);
   bool Configure(int fd);
   // The device, blocked until every byte is queued or the deadline passes.
   bool WriteAll(int fd, const uint8_t* buf, uint32_t count, uint32_t* written);
 
   std::atomic<int> fd_{-1};
+  std::atomic<bool> lost_{false};
   char path_[260] = "";
   OpenStep failedStep_ = OpenStep::kNone;
   int failedErrno_ = 0;
@@ -76,7 +98,20 @@ void DevicePath(int32_t port, char* out, size_t size) {
   }
 }
 
+void PosixSerialPort::NoteLost(const char* call, const char* why) {
+  if (lost_.exchange(true)) return;
+  DbgTrace("%s(%s): %s: the port is gone\n", call, path_, why);
+  int fd = fd_.exchange(-1);
+  if (fd >= 0) close(fd);
+}
+
+void PosixSerialPort::CheckHangUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 0) == 1 && HungUp(fd, p.revents)) NoteLost("poll", "hang-up");
+}
+
 bool PosixSerialPort::Open(int32_t port) {
+  lost_ = false;
   failedStep_ = OpenStep::kNone;
   failedErrno_ = 0;
   DbgTrace("startdom--V1.4");
@@ -160,10 +195,18 @@ bool PosixSerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
   if (n > 0) {
     *read = static_cast<uint32_t>(n);
   } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+    int err = errno;
     dwcomtestpoint = 104;
-    DbgTrace("read(%s): %s\n", path_, strerror(errno));
+    if (DeviceGone(err)) {
+      NoteLost("read", strerror(err));
+    } else {
+      DbgTrace("read(%s): %s\n", path_, strerror(err));
+    }
     DbgTrace("Error in communicatons--read 1\n");
     result = false;
+  } else {
+    CheckHangUp(fd);
+    result = !lost_.load();
   }
   dwcomtestpoint = 109;
   dwcomtestpoint = 110;
@@ -193,7 +236,11 @@ bool PosixSerialPort::WriteAll(int fd, const uint8_t* buf, uint32_t count,
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
       int err = errno;
-      DbgTrace("write(%s): %s\n", path_, strerror(err));
+      if (DeviceGone(err)) {
+        NoteLost("write", strerror(err));
+      } else {
+        DbgTrace("write(%s): %s\n", path_, strerror(err));
+      }
       if (!waited) {
         dwcomtestpoint = 213;
         DbgTrace("Error in communicatons--write 1\n");
@@ -237,16 +284,16 @@ bool PosixSerialPort::WaitInput(uint32_t ms) {
   } while (r < 0 && errno == EINTR);
   if (r <= 0) return false;
   if (!(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return (p.revents & POLLIN) != 0;
-  int queued = 0;
-  if (ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) return true;
+  if (!HungUp(fd, p.revents)) return true;
   // Hung up (the other end of a pseudo-terminal closed, an adapter unplugged):
-  // poll reports that at once on every call, readable or not, so sleep out
-  // the bound rather than let the caller's loop spin.
-  poll(nullptr, 0, MsUntil(deadline));
+  // the device will not come back under this descriptor, so there is nothing
+  // to wait for. From now on the facade no longer asks the device.
+  NoteLost("poll", "hang-up");
   return false;
 }
 
 void PosixSerialPort::Close() {
+  lost_ = false;
   int fd = fd_.exchange(-1);
   if (fd < 0) return;
   // Dropping queued output first keeps close() from waiting for it to drain.

@@ -2,6 +2,7 @@
 // write a request with an event of its own.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/os_error.h"
@@ -44,14 +45,59 @@ void TraceError(const char* what, DWORD err) {
   DbgTrace("%s: error %lu (%s)\n", what, err, OsErrorText(err).c_str());
 }
 
+// Set once the open port's device has gone away; cleared by Open and Close.
+std::atomic<bool> g_lost{false};
+
+// Errors with which a port answers once its device is gone. USB serial
+// drivers give ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND or ERROR_GEN_FAILURE
+// after a surprise removal, newer ones ERROR_DEVICE_REMOVED; Wine gives
+// ERROR_NOT_READY to ClearCommError and WriteFile once the far end of its
+// pseudo-terminal has closed, and completes a read with ERROR_BROKEN_PIPE.
+// A silent device gives none of them.
+bool GoneError(DWORD err) {
+  switch (err) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Marks the port lost when `err`, the error of the failed call `what`, says
+// the device is gone, tracing the first cause only. True if it is lost.
+bool NoteIfGone(const char* what, DWORD err) {
+  if (!GoneError(err)) return g_lost.load();
+  if (!g_lost.exchange(true)) {
+    DbgTrace("%s: error %lu (%s): the port is gone\n", what, err, OsErrorText(err).c_str());
+  }
+  return true;
+}
+
 // Clears the port's error state. *queued receives the number of bytes in the
-// input queue; false when the port refuses (closed).
+// input queue; false when the port refuses (closed, or its device gone).
 bool ClearError(DWORD* queued = nullptr) {
   DWORD errors = 0;
   COMSTAT stat = {};
   bool ok = ClearCommError(hComm, &errors, &stat) != 0;
+  if (!ok) NoteIfGone("ClearCommError", GetLastError());
   if (queued) *queued = ok ? stat.cbInQue : 0;
   return ok;
+}
+
+// A request that ended with ERROR_OPERATION_ABORTED was cut off either by a
+// purge or by the removal of the device; the port itself tells which.
+bool NoteIfGoneAfter(const char* what, DWORD err) {
+  if (err == ERROR_OPERATION_ABORTED) {
+    ClearError();
+    return g_lost.load();
+  }
+  return NoteIfGone(what, err);
 }
 
 // Ends a request that is still pending and waits until the driver lets go of
@@ -72,6 +118,7 @@ class Win32SerialPort : public SerialBackend {
   void Purge() override { PurgeComm(hComm, kPurgeAll); }
   bool WaitInput(uint32_t ms) override;
   void Close() override;
+  bool IsLost() override { return g_lost.load(); }
   std::string LatencyWarning(bool brief) override { return tuner_.Warning(brief); }
 
  private:
@@ -82,6 +129,7 @@ class Win32SerialPort : public SerialBackend {
 constexpr char kFtdiRegistryRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
 
 bool Win32SerialPort::Open(int32_t port) {
+  g_lost = false;
   DbgTrace("startdom--V1.4");
   char strComPort[48];
   snprintf(strComPort, sizeof strComPort, "COM%d", static_cast<int>(port));
@@ -151,7 +199,10 @@ bool Win32SerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
   if (queueKnown && queued < count) count = queued;
   DWORD n = 0;
   bool result = false;
-  if (queueKnown && count == 0) {
+  if (g_lost) {
+    // The error state could not be cleared because the device is gone.
+    dwcomtestpoint = 104;
+  } else if (queueKnown && count == 0) {
     result = true;
   } else if (ReadFile(hComm, buf, count, &n, &ov)) {
     result = true;
@@ -159,7 +210,7 @@ bool Win32SerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
     dwcomtestpoint = 104;
     DWORD err = GetLastError();
     if (err != ERROR_IO_PENDING) {
-      TraceError("ReadFile", err);
+      if (!NoteIfGone("ReadFile", err)) TraceError("ReadFile", err);
       DbgTrace("Error in communicatons--read 1\n");
     } else {
       dwcomtestpoint = 105;
@@ -172,6 +223,7 @@ bool Win32SerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
           result = true;
         } else {
           dwcomtestpoint = 108;
+          NoteIfGoneAfter("ReadFile", GetLastError());
           DbgTrace("Error in communicatons--read 2\n");
         }
       } else {
@@ -186,7 +238,7 @@ bool Win32SerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
   if (result) *read = n;
   dwcomtestpoint = 109;
   CloseHandle(ov.hEvent);
-  ClearError();
+  if (!g_lost) ClearError();
   dwcomtestpoint = 110;
   return result;
 }
@@ -209,7 +261,7 @@ bool Win32SerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* writte
     dwcomtestpoint = 213;
     DWORD err = GetLastError();
     if (err != ERROR_IO_PENDING) {
-      TraceError("WriteFile", err);
+      if (!NoteIfGone("WriteFile", err)) TraceError("WriteFile", err);
       DbgTrace("Error in communicatons--write 1\n");
     } else {
       // No limit here: the port's 500 ms write time-out ends the request.
@@ -218,6 +270,7 @@ bool Win32SerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* writte
         result = true;
       } else {
         dwcomtestpoint = 215;
+        NoteIfGoneAfter("WriteFile", GetLastError());
         DbgTrace("Error in communicatons--write 2\n");
       }
     }
@@ -282,6 +335,7 @@ EventWait WaitReceiveEvent(DWORD ms) {
 bool PollInputQueue(ULONGLONG end) {
   for (;;) {
     if (InputQueued()) return true;
+    if (g_lost) return false;
     ULONGLONG now = GetTickCount64();
     if (now >= end) return false;
     Sleep(static_cast<DWORD>(end - now < 5 ? end - now : 5));
@@ -295,6 +349,8 @@ bool Win32SerialPort::WaitInput(uint32_t ms) {
     // byte arriving between the look and the wait still ends the wait.
     if (!SetCommMask(hComm, EV_RXCHAR)) return PollInputQueue(end);
     if (InputQueued()) return true;
+    // Nothing can arrive on a port whose device has gone.
+    if (g_lost) return false;
     ULONGLONG now = GetTickCount64();
     if (now >= end) return false;
     EventWait wait = WaitReceiveEvent(static_cast<DWORD>(end - now));
@@ -310,11 +366,15 @@ bool Win32SerialPort::WaitInput(uint32_t ms) {
 
 void Win32SerialPort::Close() {
   if (hComm == INVALID_HANDLE_VALUE) return;
+  // Each may fail on a device that has gone; closing goes on regardless.
   SetCommMask(hComm, 0);
-  ClearError();
+  DWORD errors = 0;
+  COMSTAT stat = {};
+  ClearCommError(hComm, &errors, &stat);
   PurgeComm(hComm, kPurgeAll);
   CloseHandle(hComm);
   hComm = INVALID_HANDLE_VALUE;
+  g_lost = false;
 }
 
 }  // namespace

@@ -336,6 +336,30 @@ void Expander::FinishBoot(Micros when) {
   late_text_due_ = config_.faults.late_boot_text;
 }
 
+// ---- the line itself ------------------------------------------------------
+
+void Expander::LineLost(Micros now) {
+  ++record_.counts.line_losses;
+  Note("line lost");
+  if (mode_ == Mode::kDownload) LeaveDownload(false);
+  input_.clear();
+  // Replies still queued never reach the host; they count as gone, so that
+  // the next tracked reply is known written as soon as it is.
+  output_.clear();
+  out_written_ = out_produced_;
+  awaiting_ = false;
+  out_tail_ = now;
+  last_delivery_ = now;
+}
+
+void Expander::LineBack(Micros now) {
+  Note("line back");
+  rebooting_ = false;
+  out_tail_ = now;
+  last_delivery_ = now;
+  FinishBoot(now);
+}
+
 // ---- download mode -------------------------------------------------------
 
 void Expander::EnterDownload(Micros now) {

@@ -39,6 +39,12 @@ class Expander {
   size_t DueOutput(Micros now, uint8_t* buffer, size_t max) const;
   // n bytes from the front went onto the line at now.
   void OutputWritten(size_t n, Micros now);
+  // The line went away (the cable was pulled): a download sequence under way
+  // is abandoned and nothing queued either way will arrive.
+  void LineLost(Micros now);
+  // The line is back and the console up again as after a power cycle (the
+  // banner unless --quiet-boot), running the version it ran before.
+  void LineBack(Micros now);
   bool OutputEmpty() const { return output_.empty(); }
 
   const Record& record() const { return record_; }

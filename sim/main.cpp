@@ -45,6 +45,7 @@ const char* ReasonName(sim::ExitReason reason) {
     case sim::ExitReason::kSignal: return "signal";
     case sim::ExitReason::kDownload: return "download";
     case sim::ExitReason::kTimeout: return "timeout";
+    case sim::ExitReason::kLineError: return "line error";
   }
   return "?";
 }
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
   sim::ClosePort(&port);
 
   if (status != 0) return status;
+  if (reason == sim::ExitReason::kLineError) return 2;
   if (!engine.record().violations.empty()) return 1;
   if (reason == sim::ExitReason::kTimeout && options.exit_after_downloads > 0) return 3;
   return 0;

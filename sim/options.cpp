@@ -159,12 +159,29 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
       const unsigned long part = std::strtoul(v.c_str(), &end, 0);
       if (v.empty() || errno != 0 || *end != '\0' || part > 0xFF) return bad(v);
       o.engine.faults.reject_part.push_back(static_cast<int>(part));
+    } else if (arg == "--vanish-after-packets") {
+      if (!need(&v) || !ToUnsigned(v, 0xFFFFFFFFu, &n) || n == 0) return bad(v);
+      o.vanish_after_packets = static_cast<uint32_t>(n);
+    } else if (arg == "--come-back") {
+      if (!need(&v) || !ToMicros(v, kMicrosPerSecond, &o.come_back)) return bad(v);
     } else if (arg == "--split-replies") {
       if (!need(&v) || !ToMicros(v, kMicrosPerMs, &o.engine.faults.split_gap)) return bad(v);
     } else {
       *error = "unknown option " + arg;
       return false;
     }
+  }
+  if (o.come_back >= 0 && o.vanish_after_packets == 0) {
+    *error = "--come-back needs --vanish-after-packets";
+    return false;
+  }
+  if (o.come_back >= 0 && o.link.empty()) {
+    *error = "--come-back needs --link: the new pseudo-terminal has a new name";
+    return false;
+  }
+  if (o.vanish_after_packets > 0 && !o.device.empty()) {
+    *error = "--vanish-after-packets works on a pseudo-terminal, not with --device";
+    return false;
   }
   *out = o;
   return true;
@@ -213,6 +230,12 @@ std::string UsageText() {
       "  --late-boot-text       after every boot, the first line that is more than spaces draws,\n"
       "                         after its prompt, a boot-ROM line with a version of its own\n"
       "  --reject-part P        answer every data packet of images of part P (0x06, 0xFF, ...) \"@2\"\n"
+      "The cable comes out:\n"
+      "  --vanish-after-packets K  right after the K-th data packet arrives (unanswered), close\n"
+      "                         the pseudo-terminal, so the host sees a hang-up, and remove --link\n"
+      "  --come-back S          S seconds later serve a new pseudo-terminal at the same --link\n"
+      "                         (its path is printed as a further line), the console up again\n"
+      "                         as after a power cycle, the cut sequence abandoned\n"
       "Options that take K or N may be repeated.\n"
       "expander-sim --version alone prints the program's version.\n"
       "Exit status: 0 clean, 1 violations seen, 2 usage or setup error,\n"

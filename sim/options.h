@@ -14,6 +14,8 @@ struct Options {
   int exit_after_downloads = 0;  // exit once this many sequences ended and the line went quiet; 0 = never
   Micros timeout = 0;        // exit after this long; 0 = never
   Micros linger = 2 * kMicrosPerSecond;  // quiet time before --exit-after-download exits
+  uint32_t vanish_after_packets = 0;  // the line goes away after this data packet; 0 = never
+  Micros come_back = -1;     // and comes back on the same --link after this long; -1 = never
   bool verbose = false;
   bool help = false;
 };

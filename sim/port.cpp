@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -73,6 +74,22 @@ bool SetNonBlocking(int fd, std::string* error) {
     *error = Errno("fcntl");
     return false;
   }
+  return true;
+}
+
+// The cable comes out: once the master side closes, the host's side of the
+// pseudo-terminal hangs up, as a terminal does when its USB adapter is pulled.
+void Vanish(Port* port, const Options& options) {
+  if (!options.link.empty()) RemoveLink(options.link, port->path);
+  ClosePort(port);
+}
+
+// The cable goes back in: a new pseudo-terminal behind the same link.
+bool ComeBack(Port* port, const Options& options, std::string* error) {
+  if (!OpenPseudoTerminal(port, error)) return false;
+  if (!options.link.empty() && !MakeLink(options.link, port->path, error)) return false;
+  std::printf("%s\n", port->path.c_str());
+  std::fflush(stdout);
   return true;
 }
 
@@ -174,10 +191,41 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
   uint8_t buffer[4096];
   WakeLateness lateness;
   const bool timed_exactly = options.engine.baud > 0;
+  bool vanished = false;
+  Micros back_at = kNever;
 
   for (;;) {
     Micros now = MonotonicNow();
     engine->Advance(now);
+
+    // The reply to the packet that triggers it is never written.
+    if (!vanished && options.vanish_after_packets > 0 &&
+        engine->record().counts.data_packets >= options.vanish_after_packets) {
+      vanished = true;
+      Vanish(port, options);
+      engine->LineLost(now);
+      if (options.come_back >= 0) back_at = now + options.come_back;
+    }
+    if (port->fd < 0) {
+      if (options.timeout > 0 && now - start >= options.timeout) return ExitReason::kTimeout;
+      if (now >= back_at) {
+        std::string error;
+        if (!ComeBack(port, options, &error)) {
+          std::fprintf(stderr, "expander-sim: %s\n", error.c_str());
+          return ExitReason::kLineError;
+        }
+        engine->LineBack(MonotonicNow());
+        continue;
+      }
+      Micros wake = std::min(back_at, now + kMaxWait);
+      if (options.timeout > 0) wake = std::min(wake, start + options.timeout);
+      const Micros wait = std::max<Micros>(0, wake - now);
+      pollfd stop{stop_fd, POLLIN, 0};
+      const timespec timeout{static_cast<time_t>(wait / kMicrosPerSecond),
+                             static_cast<long>(wait % kMicrosPerSecond) * 1000};
+      if (ppoll(&stop, 1, &timeout, nullptr) > 0 && (stop.revents & POLLIN)) return ExitReason::kSignal;
+      continue;
+    }
 
     write_blocked = false;
     for (;;) {

@@ -32,10 +32,12 @@ void RemoveLink(const std::string& link, const std::string& target);
 // Microseconds on the monotonic clock.
 Micros MonotonicNow();
 
-enum class ExitReason { kSignal, kDownload, kTimeout };
+enum class ExitReason { kSignal, kDownload, kTimeout, kLineError };
 
 // Serves the port until a byte arrives on stop_fd (the signal handler's
-// pipe) or an exit condition of the options holds.
+// pipe) or an exit condition of the options holds. With --vanish-after-packets
+// the port is closed (and --link removed) under the host, and with --come-back
+// replaced by a new pseudo-terminal later; kLineError if that cannot be made.
 ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_fd);
 
 }  // namespace sim

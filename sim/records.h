@@ -86,6 +86,7 @@ struct Counters {
   uint64_t sequences_terminated = 0;
   uint64_t reboots = 0;
   uint64_t defaults_writes = 0;
+  uint64_t line_losses = 0;        // times the line went away under the host
 };
 
 struct Record {

@@ -125,6 +125,7 @@ std::string ReportJson(const Record& record, const std::vector<ImageRecord>& ima
        ", \"download_sequences\": " + Num(n.download_sequences) +
        ", \"sequences_terminated\": " + Num(n.sequences_terminated) +
        ", \"reboots\": " + Num(n.reboots) + ", \"defaults_writes\": " + Num(n.defaults_writes) +
+       ", \"line_losses\": " + Num(n.line_losses) +
        ", \"violations\": " + Num(record.violations.size() + record.violations_dropped) + "},\n";
 
   j += "  \"violations\": [";

@@ -192,7 +192,7 @@ int RunDownload(const CliOptions& o) {
     message = report.lastStatus();
     if (ok) {
       code = kExitSuccess;
-    } else if (LastDownloadFailure() == DownloadFailure::kBootloader) {
+    } else if (ExitCodeForFailure(LastDownloadFailure()) == kExitBootloader) {
       // Whatever else happened, this one must be told: do not power cycle.
       code = kExitBootloader;
     } else if (StopWasRequested()) {

@@ -5,7 +5,12 @@ ExitCode ExitCodeForFailure(DownloadFailure why) {
     case DownloadFailure::kNone:
       return kExitSuccess;
     case DownloadFailure::kBootloader:
+    case DownloadFailure::kPortLostInBootloader:
+      // The new firmware runs and its bootloader is not written: whatever
+      // cut it off, the one thing to tell is not to power cycle.
       return kExitBootloader;
+    case DownloadFailure::kPortLost:
+      return kExitPortLost;
     case DownloadFailure::kNoVersion:
       // Nothing was written: the console answered, but with no version.
       return kExitNotFound;
@@ -28,6 +33,7 @@ const char* ExitCodeName(int code) {
     case kExitDownloadFailed: return "download-failed";
     case kExitStopped: return "stopped";
     case kExitBootloader: return "bootloader-failed";
+    case kExitPortLost: return "port-lost";
     default: return "failed";
   }
 }
@@ -46,8 +52,9 @@ int Severity(int code) {
     case kExitTooOld: return 5;
     case kExitInternal: return 6;
     case kExitDownloadFailed: return 7;
+    case kExitPortLost: return 8;
     case kExitBootloader: return 9;
-    default: return 8;
+    default: return 7;
   }
 }
 }  // namespace

@@ -13,7 +13,7 @@ enum ExitCode : int {
   kExitDownloadFailed = 6, // the download failed; power cycle, then retry
   kExitStopped = 7,        // Ctrl+C or SIGTERM stopped the download
   kExitBootloader = 8,     // new firmware runs, its bootloader is not written: do not power cycle
-  // 9 is kept for a port that vanishes during the download.
+  kExitPortLost = 9,       // the serial port went away (cable, adapter, power) during the download
 };
 
 // The exit code of a download that did not succeed, by its cause. A cause

@@ -13,7 +13,9 @@
 #include "config/settings.h"
 #include "console/version.h"
 #include "image/fw_image.h"
+#include "platform/thread.h"
 #include "platform/trace.h"
+#include "serial/serial_port.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
 #include "support/trace_capture.h"
@@ -243,6 +245,63 @@ TEST_F(DialogCmdsTest, StartRunsTheWorkerToItsEnd) {
   EXPECT_TRUE(view_.enabled(IDC_FILENAME));
   EXPECT_FALSE(view_.enabled(IDC_STOP_DL));
   EXPECT_EQ(g_bStopDl.load(), 0u);
+}
+
+// Start after the cable came out: the lost port is opened again with the
+// settings of start-up; one that cannot be opened gets the start-up text and
+// starts nothing, and the next Start tries again.
+int g_workersStarted = 0;
+bool CountingStarter(ThreadRoutine, uint32_t) {
+  ++g_workersStarted;
+  return true;
+}
+
+TEST_F(DialogCmdsTest, StartReopensALostPort) {
+  std::string path = MakeFile("fw.bin", "VRQ image");
+  g_bThreadRunning = 0;
+  g_workersStarted = 0;
+  SetThreadStarter(&CountingStarter);
+  struct Step {
+    const char* name;
+    bool vanish;
+    bool openWorks;
+    int opens;    // opens of the device so far (start-up counts one)
+    int workers;  // workers started so far
+    const char* status;
+  } steps[] = {
+      {"PortPresent", false, true, 1, 1, nullptr},
+      {"LostAndAdapterMissing", true, false, 2, 1, "Unable to open COM 1!"},
+      {"AdapterStillMissing", false, false, 3, 1, "Unable to open COM 1!"},
+      {"AdapterBack", false, true, 4, 2, nullptr},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    if (s.vanish) port_.exp().Vanish();
+    port_.exp().SetOpenResult(s.openWorks);
+    view_.SetItemText(IDC_FILENAME, path.c_str());
+    const size_t boxes = view_.boxes().size();
+    g_bThreadRunning = 0;
+    DlgOnCommand(IDC_START);
+    EXPECT_EQ(port_.exp().opens(), s.opens);
+    EXPECT_EQ(g_workersStarted, s.workers);
+    EXPECT_FALSE(IsComLost());
+    if (s.status == nullptr) {
+      EXPECT_TRUE(is_open());
+      EXPECT_EQ(view_.text(IDC_STATUS), "Downloading from file " + path + ", please wait...");
+      EXPECT_EQ(view_.boxes().size(), boxes);
+    } else {
+      EXPECT_FALSE(is_open());
+      EXPECT_EQ(view_.text(IDC_STATUS), s.status);
+      ASSERT_EQ(view_.boxes().size(), boxes + 1);
+      EXPECT_EQ(view_.boxes().back().caption, "Error");
+      EXPECT_EQ(view_.boxes().back().text.rfind(
+                    "Unable to open COM 1!\n\nCheck if another application is using COM 1\nOr\n", 0),
+                0u);
+    }
+  }
+  EXPECT_EQ(trace_.Count("Start: the serial port was lost, opening COM 1 again\n"), 3);
+  EXPECT_EQ(trace_.Count("Start: COM 1 open again\n"), 1);
+  SetThreadStarter(nullptr);
 }
 
 TEST_F(DialogCmdsTest, LongPathsAreCutNeverOverrun) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,7 +57,8 @@ class WorkerTest : public ::testing::Test {
     g_bStopDl = 0;
     char dir[260];
     ASSERT_TRUE(GetTempDir(dir, sizeof dir));
-    path_ = std::string(dir) + "flow_worker_test.bin";
+    // Unique across the test processes that ctest runs side by side.
+    path_ = std::string(dir) + "flow_worker_test_" + std::to_string(std::random_device{}()) + ".bin";
     std::string file = MakeImage(0x06, 700, 3) + MakeVersionRecord(1, 2, 0, 0);
     FILE* f = fopen(path_.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -157,6 +159,7 @@ TEST_F(WorkerTest, FailureTextSaysWhatHappened) {
     std::vector<std::string> versions;
     char bootloaderStatus;
     std::string text;
+    int vanishAtImage = -1;  // the cable comes out at the first packet of this image
   } cases[] = {
       {"BootloaderFails", {"1.01.0000.07", "1.02.0000.00"}, '7',
        "Bootloader image download failed, the bootloader was not written. Do not power cycle the "
@@ -168,6 +171,16 @@ TEST_F(WorkerTest, FailureTextSaysWhatHappened) {
       {"NoVersionBefore", {"(console busy, try again later)"}, '0',
        "Firmware download failed, the SAS Expander did not report its firmware version and "
        "nothing was written. Click the start button to retry the download!"},
+      {"PortLostInFirmware", {"1.01.0000.07", "1.02.0000.00"}, '0',
+       "Firmware download failed, the serial port was lost. Check the cable, the serial adapter "
+       "and the power, then power cycle the system and click the start button to retry the "
+       "download!",
+       0},
+      {"PortLostInBootloader", {"1.01.0000.07", "1.02.0000.00"}, '0',
+       "Bootloader image download failed, the serial port was lost and the bootloader was not "
+       "written. Do not power cycle the SAS Expander! Check the cable and the serial adapter, "
+       "then click the start button to write it again.",
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -175,6 +188,9 @@ TEST_F(WorkerTest, FailureTextSaysWhatHappened) {
     DownloadPeer peer(port.exp());
     peer.versions = c.versions;
     peer.statusFor = [&](int index) { return index >= 1 ? c.bootloaderStatus : '0'; };
+    peer.onEvent = [&](const std::string& event, int index) {
+      if (event == "packet" && index == c.vanishAtImage) port.exp().Vanish();
+    };
     g_bThreadRunning = 1;
     EXPECT_EQ(HandleCmds(IDC_START), 1u);
     EXPECT_EQ(view().text(IDC_STATUS), c.text);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,8 @@ class DownloadTest : public ::testing::Test {
     g_start_ver = {7, 7, 7, 7};
     char dir[260];
     ASSERT_TRUE(GetTempDir(dir, sizeof dir));
-    static int serial = 0;
-    path_ = std::string(dir) + "flow_download_test_" + std::to_string(++serial) + ".bin";
+    // Unique across the test processes that ctest runs side by side.
+    path_ = std::string(dir) + "flow_download_test_" + std::to_string(std::random_device{}()) + ".bin";
   }
 
   void TearDown() override {
@@ -335,6 +336,57 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"QuitDuringReboot", "reboot", 1, true, 1, 1},
                       StopCase{"QuitDuringBootloader", "packet", 2, true, 2, 3}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
+
+// The cable comes out in each phase: the download ends at once as lost,
+// sends nothing more and (TearDown) leaves no temporary file, while every
+// wait of a silent expander runs its full time (the tests above).
+struct LostCase {
+  const char* name;
+  const char* event;
+  int nth;  // which occurrence of the event (1-based); packets count images
+  DownloadFailure failure;
+  int enters;
+  int terminators;
+};
+
+class LostTest : public DownloadTest, public ::testing::WithParamInterface<LostCase> {};
+
+TEST_P(LostTest, LostPortEndsTheDownloadAtOnce) {
+  const LostCase& c = GetParam();
+  WriteImageFile({0x06, 0xFF});
+  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
+  int seen = 0;
+  int64_t lostAtMs = -1;
+  size_t writesBefore = 0;
+  peer_.onEvent = [&](const std::string& event, int index) {
+    if (event != c.event || lostAtMs >= 0) return;
+    if (event == "packet" ? index == c.nth - 1 : ++seen == c.nth) {
+      port_.exp().Vanish();
+      lostAtMs = port_.clock().NowMs();
+      writesBefore = port_.exp().writes().size();
+    }
+  };
+  EXPECT_FALSE(Run());
+  ASSERT_GE(lostAtMs, 0);
+  EXPECT_EQ(LastDownloadFailure(), c.failure);
+  EXPECT_LT(port_.clock().NowMs() - lostAtMs, 2000);
+  EXPECT_EQ(port_.exp().writes().size(), writesBefore);
+  EXPECT_EQ(peer_.enters(), c.enters);
+  EXPECT_EQ(peer_.terminators(), c.terminators);
+  EXPECT_EQ(peer_.recoveries(), 0);
+  EXPECT_TRUE(trace_.Has("fmdl_download: the serial port was lost\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, LostTest,
+    ::testing::Values(
+        LostCase{"ConsoleCheck", "prompt", 1, DownloadFailure::kPortLost, 0, 0},
+        LostCase{"VersionBefore", "query", 1, DownloadFailure::kPortLost, 0, 0},
+        LostCase{"FirmwarePacket", "packet", 1, DownloadFailure::kPortLost, 1, 0},
+        LostCase{"Reboot", "reboot", 1, DownloadFailure::kPortLost, 1, 1},
+        LostCase{"VersionAfterReboot", "query", 2, DownloadFailure::kPortLost, 1, 1},
+        LostCase{"BootloaderPacket", "packet", 2, DownloadFailure::kPortLostInBootloader, 2, 1}),
+    [](const ::testing::TestParamInfo<LostCase>& info) { return info.param.name; });
 
 TEST_F(DownloadTest, PortClosedWithoutStopFails) {
   WriteImageFile({0x06, 0xFF});

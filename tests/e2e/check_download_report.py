@@ -14,6 +14,11 @@ list the images in it. EXPECT names what the simulator must have seen:
   stop         no image received in full (the user stopped the download)
   bootfail     firmware, a reboot that changed the version, every bootloader
                packet rejected: no bootloader image
+  cable        the line went away during the firmware image (cut off, never
+               terminated), then the firmware image once in full
+  cableboot    firmware, a reboot that changed the version, the line gone
+               during the bootloader, then firmware and bootloader in full
+  cablegone    the line gone during the firmware image for good: no image
 Every image received in full must equal its image in the file byte for byte,
 and the utility must have broken no rule of the protocol. Prints one line per
 failed check; exits 1 if any failed.
@@ -66,6 +71,18 @@ def main():
 
     reboots = report.get("reboots", [])
     changed = [r for r in reboots if r.get("after") and r.get("after") != r.get("before")]
+    if expect in ("cable", "cableboot", "cablegone"):
+        check(counts.get("line_losses") == 1, "line losses: %s" % counts.get("line_losses"))
+        check(len(received) == counts.get("download_sequences", 0) - 1,
+              "not exactly one image cut off: %s" % report.get("images"))
+    if expect == "cablegone":
+        check(parts == [], "images received: %s" % parts)
+    if expect == "cable":
+        check(parts == [FW], "images received: %s" % parts)
+        check(not reboots, "unexpected reboots: %s" % reboots)
+    if expect == "cableboot":
+        check(parts == [FW, FW, BOOT], "images received: %s" % parts)
+        check(len(changed) >= 1, "no reboot changed the version: %s" % reboots)
     if expect in ("normal", "reject"):
         check(parts == [FW], "images received: %s" % parts)
         check(not reboots, "unexpected reboots: %s" % reboots)

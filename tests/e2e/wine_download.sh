@@ -16,6 +16,12 @@
 #                is asked again, and the first reboot keeps the old version
 #   bootfail     every bootloader packet is rejected: the bootloader failure
 #                text, which says not to power cycle
+#   cable        the simulator vanishes during the image (the cable comes out):
+#                failure within 5 s with the lost-port text; once it is back
+#                on COM1's path, Start opens the port again and completes
+#   cableboot    the same during the bootloader: the text says not to power cycle
+#   cablegone    the cable stays out: Start cannot open COM1 again and shows
+#                the start-up box for a port that cannot be opened
 # Needs both presets built (the Linux one provides expander-sim and fwimage).
 # A screenshot of the dialog at the end of each run goes to
 # build/e2e-evidence/. Exits non-zero on failure. Pass scenario names to run
@@ -26,6 +32,7 @@ source "$(dirname "$0")/wine_lib.sh"
 SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
 FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
 SIM_PID=""
+STAYS_OUT=""
 
 stop_sim() {
   SIM_STATUS=""
@@ -111,11 +118,65 @@ expect_log_file() {
   fi
 }
 
+# Seconds since the epoch, to the millisecond.
+now_ms() { date +%s%3N; }
+
+# Run $1 loses its port during an image: the worker must end within 5 s of
+# the serial layer finding the port gone, with the status text $3. Once the
+# simulator is back on COM1's path, Start (Alt+S) in dialog $2 opens the port
+# again and the download completes.
+cable_out_and_back() {
+  local name="$1" dlg="$2" text="$3" gone="" ended="" i
+  for i in $(seq 1 1200); do
+    [ -z "$gone" ] && grep -q "the port is gone" "$WORK/$name.trace" 2>/dev/null && gone="$(now_ms)"
+    if [ -n "$gone" ] && grep -qF 'OutputDebugStringA "HandleCmds ended"' "$WORK/$name.trace"; then
+      ended="$(now_ms)"
+      break
+    fi
+    sleep 0.1
+  done
+  if [ -z "$gone" ] || [ -z "$ended" ]; then
+    fail "$name: the lost port was not found, or the worker did not end"
+    return 1
+  fi
+  log "     $name: worker ended $((ended - gone)) ms after the port was found gone"
+  grep -m1 "the port is gone" "$WORK/$name.trace" | sed 's/^.*OutputDebugStringA/     trace:/'
+  [ $((ended - gone)) -lt 5000 ] && pass "$name: failure within 5 s" \
+    || fail "$name: failure took $((ended - gone)) ms"
+  expect_trace "$name" "after start_fmdl_download=false"
+  expect_trace "$name" "status: $text\n"
+  screenshot "download-$name-lost"
+
+  if [ -n "$STAYS_OUT" ]; then
+    press "$dlg" alt+s
+    local box
+    if box="$(wait_window '^Error$' 15)"; then
+      pass "$name: Start shows the box for a port that cannot be opened"
+      screenshot "download-$name-box"
+      press "$box" Return
+    else
+      fail "$name: no box for the port that cannot be opened"
+    fi
+    expect_trace "$name" "Start: COM 1 cannot be opened\n"
+    expect_trace "$name" "status: Unable to open COM 1!\n"
+    return
+  fi
+  for i in $(seq 1 100); do [ -L "$COM1_LINK" ] && break; sleep 0.1; done
+  press "$dlg" alt+s
+  for i in $(seq 1 1200); do
+    [ "$(grep -cF 'OutputDebugStringA "HandleCmds ended"' "$WORK/$name.trace")" -ge 2 ] && break
+    sleep 0.2
+  done
+  expect_trace "$name" "Start: COM 1 open again\n"
+  expect_trace "$name" "bret true: finished successfully"
+}
+
 # run_download NAME EXPECT OUTCOME SECONDS -- FWIMAGE_ARGS... -- SIM_ARGS...
 #   EXPECT: what the report must show (see check_download_report.py);
 #   OUTCOME: success or failure, as the worker reports it; stop: press Stop
 #     once the image is under way, then expect failure; poke: press Enter and
-#     Space during the download, then expect success;
+#     Space during the download, then expect success; cable: see
+#     cable_out_and_back;
 #   SECONDS: how long the download may take.
 run_download() {
   local name="$1" expect="$2" outcome="$3" secs="$4"
@@ -156,6 +217,8 @@ run_download() {
   press "$dlg" alt+s
   if ! wait_trace "$name" "HandleCmds started" 15; then
     fail "$name: Start did not start the worker"
+  elif [ "$outcome" = cable ]; then
+    cable_out_and_back "$name" "$dlg" "$CABLE_TEXT"
   elif [ "$outcome" = stop ] && ! press_stop "$name" "$dlg"; then
     fail "$name: Stop did not ask first, or did not stop"
   elif [ "$outcome" = poke ] && ! poke_keys "$name" "$dlg"; then
@@ -231,6 +294,17 @@ if wanted bootfail; then
   run_download bootfail bootfail failure 300 -- "${FW_BOOT[@]}" -- --reject-part 0xFF
   expect_trace bootfail "status: Bootloader image download failed, the bootloader was not written. Do not power cycle the SAS Expander! Click the start button to write it again.\n"
 fi
+
+# 24 KiB is 97 packets; the cable comes out at the 30th, and goes back in 3 s later.
+CABLE_TEXT="Firmware download failed, the serial port was lost. Check the cable, the serial adapter and the power, then power cycle the system and click the start button to retry the download!"
+wanted cable && run_download cable cable cable 240 -- "${FW[@]}" -- --vanish-after-packets 30 --come-back 3
+# The 105th packet is the bootloader's ninth.
+CABLE_TEXT="Bootloader image download failed, the serial port was lost and the bootloader was not written. Do not power cycle the SAS Expander! Check the cable and the serial adapter, then click the start button to write it again."
+wanted cableboot && run_download cableboot cableboot cable 400 -- "${FW_BOOT[@]}" -- --vanish-after-packets 105 --come-back 3
+CABLE_TEXT="Firmware download failed, the serial port was lost. Check the cable, the serial adapter and the power, then power cycle the system and click the start button to retry the download!"
+STAYS_OUT=1
+wanted cablegone && run_download cablegone cablegone cable 240 -- "${FW[@]}" -- --vanish-after-packets 30
+STAYS_OUT=""
 
 if [ "$FAILURES" -ne 0 ]; then
   log "$FAILURES check(s) failed; traces and reports in $EVIDENCE/download-traces"

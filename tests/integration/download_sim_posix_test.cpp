@@ -6,13 +6,17 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/dialog_api.h"
+#include "app/startup.h"
 #include "download/download.h"
 #include "integration/sim_process.h"
+#include "support/recording_view.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -195,5 +199,87 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--version", "1.02.0000.10", "--reject-part", "0xFF"},
                    false, DownloadFailure::kBootloader, {0x06}, 1}),
     [](const ::testing::TestParamInfo<SafetyCase>& info) { return std::string(info.param.name); });
+
+// The cable comes out during an image: the simulator closes its side, the
+// host sees a hang-up. The download fails with the lost port as its cause
+// within moments, leaves no temporary file, and once the simulator is back
+// on the same path Start opens it again and the download completes.
+struct CableCase {
+  const char* name;
+  const char* images;
+  int vanishAfterPackets;  // counted over the run
+  DownloadFailure failure;
+  size_t lastAt, lastLength;  // the last image of the file
+};
+
+class CableSimTest : public ::testing::TestWithParam<CableCase> {};
+
+// Steady time of the last progress update: each block is credited just
+// before it is sent, so the last one is the block the cable cut off.
+class ProgressClock : public CoreReport {
+ public:
+  void ShowProgress(const ProgressReport&) override { last = std::chrono::steady_clock::now(); }
+  std::chrono::steady_clock::time_point last;
+};
+
+TEST_P(CableSimTest, LostPortFailsFastAndStartWorksOnceItIsBack) {
+  const CableCase& c = GetParam();
+  TraceCapture trace;
+  SimProcess sim;
+  // The folder of the simulator's report holds the link too: it has no
+  // name yet when the simulator starts, so the link is named by its pid.
+  const std::string link = "/tmp/tarnwick-cable-" + std::to_string(getpid()) + "-" + c.name;
+  ASSERT_TRUE(sim.Start({"--reboot-seconds", "3", "--link", link, "--vanish-after-packets",
+                         std::to_string(c.vanishAfterPackets), "--come-back", "1"}));
+  const std::string file = sim.dir() + "/firmware.bin";
+  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file + "' " +
+                           c.images + " --version 1.02.0000.11 >/dev/null";
+  ASSERT_EQ(0, std::system(make.c_str()));
+  TempDirScope temp(sim.dir() + "/tmp");
+  ProgressClock progress;
+  SetReport(&progress);
+  g_bStopDl = 0;
+  {
+    HostLine host;
+    ASSERT_TRUE(host.Open(link, 15));
+    EXPECT_FALSE(fmdl_download(file.c_str()));
+    const auto failedAfter = std::chrono::steady_clock::now() - progress.last;
+    EXPECT_LT(failedAfter, std::chrono::seconds(5));
+    EXPECT_EQ(c.failure, LastDownloadFailure());
+    EXPECT_TRUE(temp.Leftovers().empty());
+    EXPECT_TRUE(IsComLost());
+    std::printf("[ cable    ] %s: failed %lld ms after the last block went out\n", c.name,
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(failedAfter).count()));
+
+    // Start: the port is opened again at the same path once it is there.
+    struct stat st;
+    for (int i = 0; i < 100 && lstat(link.c_str(), &st) != 0; ++i) usleep(50000);
+    RecordingView view;
+    ASSERT_TRUE(ReopenLostPort(&view));
+    EXPECT_TRUE(trace.Contains("open again"));
+    EXPECT_TRUE(fmdl_download(file.c_str()));
+    EXPECT_TRUE(temp.Leftovers().empty());
+  }
+  SetReport(nullptr);
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  EXPECT_TRUE(report.violations.empty()) << report.raw;
+  EXPECT_EQ(1, report.Count("line_losses"));
+  ASSERT_FALSE(report.images.empty());
+  int cut = 0;
+  for (const auto& image : report.images) cut += image.terminated ? 0 : 1;
+  EXPECT_EQ(1, cut);  // the image the cable cut off
+  EXPECT_TRUE(report.images.back().terminated);
+  EXPECT_TRUE(ReadAll(report.images.back().file) == ReadAll(file).substr(c.lastAt, c.lastLength));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, CableSimTest,
+    ::testing::Values(
+        CableCase{"DuringFirmware", "--image fw:8K", 12, DownloadFailure::kPortLost, 0, 8220},
+        CableCase{"DuringBootloader", "--image fw:2K --image boot:1K", 12,
+                  DownloadFailure::kPortLostInBootloader, 2076, 1052}),
+    [](const ::testing::TestParamInfo<CableCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

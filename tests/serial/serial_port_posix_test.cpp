@@ -211,13 +211,56 @@ TEST_F(PtyPortTest, WaitComInputSleepsUntilInput) {
   EXPECT_EQ(ReadPort(1), "k");
 }
 
-TEST_F(PtyPortTest, WaitComInputDoesNotSpinAfterHangUp) {
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The far end hangs up, as when an adapter is pulled: that is a lost port,
+// found by whichever call comes first, never a silence to wait out. Once
+// lost, nothing is read or written and no wait spins; after CloseCom the
+// port opens afresh on a new device.
+TEST_F(PtyPortTest, HangUpIsALostPortNotSilence) {
+  for (bool byRead : {false, true}) {
+    SCOPED_TRACE(byRead ? "found by a read" : "found by a wait");
+    ASSERT_TRUE(startdom(1));
+    trace_.Clear();
+    EXPECT_FALSE(WaitComInput(30));
+    EXPECT_FALSE(IsComLost());  // silent but present
+    close(master_);
+    uint8_t buf[8];
+    uint32_t n = 99;
+    int64_t t0 = SteadyMs();
+    if (byRead) {
+      EXPECT_FALSE(MyReadFile(buf, sizeof buf, &n));
+    } else {
+      EXPECT_FALSE(WaitComInput(5000));
+    }
+    EXPECT_LT(SteadyMs() - t0, 1000);
+    EXPECT_TRUE(IsComLost());
+    EXPECT_TRUE(trace_.Contains("the port is gone"));
+    EXPECT_FALSE(MyWriteFile(reinterpret_cast<const uint8_t*>("x"), 1, &n));
+    EXPECT_FALSE(MyReadFile(buf, sizeof buf, &n));
+    EXPECT_EQ(n, 0u);
+    t0 = SteadyMs();
+    WriteCom("donz");  // nothing sent, no pauses
+    EXPECT_LT(SteadyMs() - t0, 40);
+    EXPECT_TRUE(trace_.Has("WriteCom (port lost)"));
+    const int64_t cpu = ThreadCpuMs();
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(WaitComInput(50));
+    EXPECT_LT(ThreadCpuMs() - cpu, 100);
+    int traced = 0;
+    for (const std::string& line : trace_.lines()) traced += line.find("the port is gone") != std::string::npos;
+    EXPECT_EQ(traced, 1);
+    CloseCom();
+    EXPECT_FALSE(IsComLost());
+    // The adapter comes back as a new device.
+    SetUp();
+  }
   ASSERT_TRUE(startdom(1));
-  close(master_);
-  master_ = open("/dev/null", O_RDONLY);
-  const int64_t cpu = ThreadCpuMs();
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(WaitComInput(50));
-  EXPECT_LT(ThreadCpuMs() - cpu, 100);
+  Send("ok");
+  EXPECT_EQ(ReadPort(2), "ok");
 }
 
 TEST_F(PtyPortTest, CloseComWhileAnotherThreadDoesIo) {

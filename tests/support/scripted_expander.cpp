@@ -39,13 +39,14 @@ size_t ScriptedExpander::pending() const {
 bool ScriptedExpander::Open(int32_t port) {
   ++opens_;
   lastPort_ = port;
+  lost_ = false;
   open_ = openOk_;
   return open_;
 }
 
 bool ScriptedExpander::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
   *read = 0;
-  if (!open_ || readFails_) return false;
+  if (!open_ || readFails_ || lost_) return false;
   std::lock_guard<std::mutex> lock(mu_);
   int64_t now = clock_.NowMs();
   while (*read < count && !inbox_.empty() && inbox_.front().ms <= now) {
@@ -57,7 +58,7 @@ bool ScriptedExpander::Read(uint8_t* buf, uint32_t count, uint32_t* read) {
 
 bool ScriptedExpander::Write(const uint8_t* buf, uint32_t count, uint32_t* written) {
   *written = 0;
-  if (!open_ || writeFails_) return false;
+  if (!open_ || writeFails_ || lost_) return false;
   std::string bytes(reinterpret_cast<const char*>(buf), count);
   {
     std::lock_guard<std::mutex> lock(mu_);

@@ -2,6 +2,7 @@
 // with its virtual time, and delivers replies that a test queues (directly or
 // from a responder called on every write) at chosen virtual times.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -30,6 +31,10 @@ class ScriptedExpander : public SerialBackend {
   void SetOpenResult(bool ok) { openOk_ = ok; }
   void SetReadFails(bool fails) { readFails_ = fails; }
   void SetWriteFails(bool fails) { writeFails_ = fails; }
+  // The device goes away (the cable is pulled): from now on reads and writes
+  // fail, nothing arrives and the port reports itself lost, until it is
+  // closed.
+  void Vanish() { lost_ = true; }
 
   // Everything written, in order, one record per write call.
   std::vector<WriteRecord> writes() const;
@@ -48,7 +53,11 @@ class ScriptedExpander : public SerialBackend {
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override;
   void Purge() override;
   bool WaitInput(uint32_t ms) override;
-  void Close() override { open_ = false; }
+  void Close() override {
+    open_ = false;
+    lost_ = false;
+  }
+  bool IsLost() override { return open_ && lost_; }
 
   int32_t lastPort() const { return lastPort_; }
 
@@ -66,6 +75,7 @@ class ScriptedExpander : public SerialBackend {
   bool openOk_ = true;
   bool readFails_ = false;
   bool writeFails_ = false;
+  std::atomic<bool> lost_{false};
   int purges_ = 0;
   int opens_ = 0;
   int32_t lastPort_ = 0;
