@@ -7,13 +7,15 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/console_io.h"
 #include "app/cli/exit_codes.h"
+#include "tarnwick_version.h"
 
 namespace {
 
 const char kFooter[] =
     "Exit codes: 0 success, 1 internal error, 2 bad arguments or file, 3 cannot open port,\n"
     "4 device not found, 5 firmware too old, 6 download failed (power cycle, then retry),\n"
-    "7 stopped (Ctrl+C, SIGTERM), 8 bootloader failed (new firmware runs: do NOT power cycle).";
+    "7 stopped (Ctrl+C, SIGTERM), 8 bootloader failed (new firmware runs: do NOT power cycle),\n"
+    "9 serial port lost (check cable, adapter, power).";
 
 template <typename T>
 CLI::Option* AddSetting(CLI::App* app, const char* name, Setting<T>* setting, const char* help) {
@@ -66,6 +68,8 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   app.name("tarnwick-cli");
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("tarnwick-cli ") + TARNWICK_VERSION,
+                       "print the program's version and exit");
   app.footer(kFooter);
 
   CLI::App* ports = app.add_subcommand("ports", "list the serial ports of this machine");
@@ -102,6 +106,8 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());

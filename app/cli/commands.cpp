@@ -124,6 +124,10 @@ int RunProbe(const CliOptions& o) {
   const DeviceCheck check = CheckDeviceAtStartup(port.comport);
   if (check == DeviceCheck::kFound) report.Version(g_start_ver);
   code = CheckResult(check, port, &message);
+  // A slow USB adapter is worth knowing before a download; standard error
+  // keeps it out of what a script parses.
+  const std::string slow = ComLatencyWarning(false);
+  if (!slow.empty()) fprintf(stderr, "tarnwick-cli: %s\n", slow.c_str());
   CloseCom();
   // In plain output the version line said it all.
   if (code != kExitSuccess || report.style() == OutputStyle::kJson) report.Result(code, message);
