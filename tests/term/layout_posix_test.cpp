@@ -42,7 +42,7 @@ TEST(LayoutTest, StatusLinesHoldTheLongestTextsWhole) {
       "Bootloader image download failed, the bootloader was not written. Do not power cycle the "
       "SAS Expander! Click the start button to write it again.",
       // A downloading text that fills its 259 characters.
-      ("Downloading from file /home/technician/firmware/" + std::string(180, 'x') +
+      ("Downloading from file /data/technician/firmware/" + std::string(180, 'x') +
        ".bin, please wait...").substr(0, 259),
   };
   for (const Size& sz : kSizes) {
