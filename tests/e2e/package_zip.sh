@@ -5,8 +5,6 @@
 # a read-only folder must keep its settings under %APPDATA%\tarnwick.
 set -uo pipefail
 source "$(dirname "$0")/wine_lib.sh"
-SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
-SIM_PID=""
 trap '[ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null; chmod -R u+w "$WORK" 2>/dev/null; e2e_cleanup' EXIT
 
 check_tools || exit 2

@@ -13,19 +13,6 @@ TARNWICK_EXE="${TARNWICK_CLI_EXE:-$(cd "$(dirname "$0")/../.." && pwd)/build/win
 export TARNWICK_EXE
 source "$(dirname "$0")/wine_lib.sh"
 
-SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
-FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
-SIM_PID=""
-
-stop_sim() {
-  SIM_STATUS=""
-  if [ -n "$SIM_PID" ]; then
-    kill -TERM "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID"
-    SIM_STATUS=$?
-    SIM_PID=""
-  fi
-}
 trap 'stop_sim; e2e_cleanup' EXIT
 
 for t in wine wineserver python3 sha256sum; do

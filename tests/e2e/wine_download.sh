@@ -29,20 +29,7 @@
 set -uo pipefail
 source "$(dirname "$0")/wine_lib.sh"
 
-SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
-FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
-SIM_PID=""
 STAYS_OUT=""
-
-stop_sim() {
-  SIM_STATUS=""
-  if [ -n "$SIM_PID" ]; then
-    kill -TERM "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID"
-    SIM_STATUS=$?
-    SIM_PID=""
-  fi
-}
 trap 'stop_sim; e2e_cleanup' EXIT
 
 check_tools || exit 2

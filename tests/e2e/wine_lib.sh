@@ -17,6 +17,22 @@ PEER_PID=""
 WINE_PID=""
 FAILURES=0
 
+# expander-sim and fwimage of the Linux build; SIM_PID is the simulator a
+# script started, stop_sim ends it and leaves its exit status in SIM_STATUS.
+SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
+FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
+SIM_PID=""
+
+stop_sim() {
+  SIM_STATUS=""
+  if [ -n "$SIM_PID" ]; then
+    kill -TERM "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID"
+    SIM_STATUS=$?
+    SIM_PID=""
+  fi
+}
+
 e2e_cleanup() {
   set +e
   [ -n "$WINE_PID" ] && kill "$WINE_PID" 2>/dev/null
