@@ -4,7 +4,8 @@
 // set against the ideal time of the same download (bench/ideal_model.h).
 //
 //   tarnwick-bench --device PATH --file IMAGE [--baud N] [--reboot-seconds S]
-//                  [--reply-bytes N] [--version-bytes N] [--trace FILE] [--json] [--bare]
+//                  [--reply-bytes N] [--version-bytes N] [--trace FILE]
+//                  [--roundtrips FILE] [--json] [--bare]
 //
 // Prints key=value lines (or one JSON object with --json) on stdout. Exit
 // code 0 when the download succeeded, 1 when it failed, 2 when it could not
@@ -80,6 +81,12 @@ class Histogram {
   double sumUs_ = 0;
 };
 
+// Which tenth of the image bytes the download is in (0..9), from the
+// progress the core reports; round trips are also kept per tenth, so a tail
+// or a drift that grows over a long download shows up.
+std::atomic<int> g_decile{0};
+constexpr int kDeciles = 10;
+
 // Passes every call to the platform backend and counts calls, bytes and the
 // wall time spent inside each kind of call.
 class CountingBackend : public SerialBackend {
@@ -106,7 +113,7 @@ class CountingBackend : public SerialBackend {
     if (n == 0) {
       c_.emptyReads += 1;
     } else {
-      if (writeEnd_ && !lastWriteEndedLine_) roundTrip_.Add(Micros(t1 - *writeEnd_));
+      if (writeEnd_ && !lastWriteEndedLine_) AddRoundTrip(Micros(t1 - *writeEnd_));
       writeEnd_.reset();
       dataAt_ = t1;
     }
@@ -143,10 +150,15 @@ class CountingBackend : public SerialBackend {
   std::string OpenFailureHint() override { return inner_.OpenFailureHint(); }
 
   const Counts& counts() const { return c_; }
+  // Every round trip, one line each ("<index> <decile> <microseconds>"), for
+  // plotting against the position in the download.
+  void LogRoundTrips(FILE* f) { log_ = f; }
   void Reset() {
     c_ = Counts{};
     turnaround_.Clear();
     roundTrip_.Clear();
+    for (Histogram& h : byDecile_) h.Clear();
+    roundTrips_ = 0;
     dataAt_.reset();
     writeEnd_.reset();
   }
@@ -156,8 +168,17 @@ class CountingBackend : public SerialBackend {
   // From the end of a write to the arrival of the next reply: line and peer.
   // Console lines (ending in a line feed) wait out their pause and are left out.
   const Histogram& roundTrip() const { return roundTrip_; }
+  const Histogram& roundTripInDecile(int d) const { return byDecile_[static_cast<size_t>(d)]; }
 
  private:
+  void AddRoundTrip(double us) {
+    const int d = std::min(std::max(g_decile.load(), 0), kDeciles - 1);
+    roundTrip_.Add(us);
+    byDecile_[static_cast<size_t>(d)].Add(us);
+    if (log_) fprintf(log_, "%llu %d %.1f\n", static_cast<unsigned long long>(roundTrips_), d, us);
+    ++roundTrips_;
+  }
+
   static double Seconds(Steady::duration d) { return std::chrono::duration<double>(d).count(); }
   static double Micros(Steady::duration d) { return Seconds(d) * 1e6; }
 
@@ -168,6 +189,9 @@ class CountingBackend : public SerialBackend {
   bool lastWriteEndedLine_ = false;
   std::optional<Steady::time_point> dataAt_, writeEnd_;
   Histogram turnaround_, roundTrip_;
+  std::array<Histogram, kDeciles> byDecile_{};
+  uint64_t roundTrips_ = 0;
+  FILE* log_ = nullptr;
 };
 
 
@@ -193,7 +217,7 @@ void CountTrace(const char* text) {
 }
 
 struct Options {
-  std::string device, file, tracePath;
+  std::string device, file, tracePath, roundTripsPath;
   uint32_t baud = 0;
   double rebootSeconds = 0;
   bench::ConsoleReplies replies;
@@ -204,13 +228,14 @@ struct Options {
 void Usage() {
   fprintf(stderr,
           "usage: tarnwick-bench --device PATH --file IMAGE [--baud N] [--reboot-seconds S]\n"
-          "                      [--reply-bytes N] [--version-bytes N] [--trace FILE] [--json]\n"
-          "                      [--bare]\n"
+          "                      [--reply-bytes N] [--version-bytes N] [--trace FILE]\n"
+          "                      [--roundtrips FILE] [--json] [--bare]\n"
           "  --baud N            line rate the peer emulates (0: none) for the ideal time\n"
           "  --reboot-seconds S  how long the peer stays down after a reboot command\n"
           "  --reply-bytes N     bytes the peer answers to each console line\n"
           "  --version-bytes N   bytes of the peer's version answer beyond that\n"
           "  --trace FILE        keep the trace in FILE\n"
+          "  --roundtrips FILE   every sub-packet round trip: index, tenth of the image, us\n"
           "  --bare              talk to the port directly, without counting calls and bytes\n");
 }
 
@@ -233,6 +258,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       o->file = v;
     } else if (a == "--trace" && value(&v)) {
       o->tracePath = v;
+    } else if (a == "--roundtrips" && value(&v)) {
+      o->roundTripsPath = v;
     } else if (a == "--baud" && value(&v)) {
       o->baud = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
     } else if (a == "--reboot-seconds" && value(&v)) {
@@ -268,6 +295,11 @@ class BenchReport : public CoreReport {
   int MessageBox(const char* text, const char* caption, unsigned type) override {
     fprintf(stderr, "tarnwick-bench: %s: %s\n", caption, text);
     return CoreReport::MessageBox(text, caption, type);
+  }
+  void ShowProgress(const ProgressReport& p) override {
+    if (p.totalBytes == 0) return;
+    const uint64_t tenth = uint64_t{p.bytesSent} * kDeciles / p.totalBytes;
+    g_decile = static_cast<int>(std::min<uint64_t>(tenth, kDeciles - 1));
   }
 };
 
@@ -352,6 +384,14 @@ int main(int argc, char** argv) {
 
   CountingBackend port(PlatformSerialBackend());
   if (!opt.bare) SetSerialBackend(&port);
+  FILE* roundTrips = nullptr;
+  if (!opt.roundTripsPath.empty()) {
+    roundTrips = fopen(opt.roundTripsPath.c_str(), "w");
+    if (roundTrips == nullptr) {
+      fprintf(stderr, "tarnwick-bench: cannot write %s\n", opt.roundTripsPath.c_str());
+      return 2;
+    }
+  }
   if (!startdom(static_cast<int32_t>(my_cfg.comport))) {
     fprintf(stderr, "tarnwick-bench: cannot open %s %s\n", opt.device.c_str(),
             ComOpenFailureHint().c_str());
@@ -366,6 +406,8 @@ int main(int argc, char** argv) {
 
   // The measured interval is fmdl_download alone, as the worker runs it.
   port.Reset();
+  port.LogRoundTrips(roundTrips);
+  g_decile = 0;
   g_trace.lines = 0;
   g_trace.bytes = 0;
   g_trace.recovery = 0;
@@ -385,6 +427,8 @@ int main(int argc, char** argv) {
   SetReport(nullptr);
   SetTraceHook(nullptr);
   if (g_traceFile) fclose(g_traceFile);
+  port.LogRoundTrips(nullptr);
+  if (roundTrips) fclose(roundTrips);
 
   bench::ModelInput mi;
   mi.baud = opt.baud;
@@ -461,6 +505,12 @@ int main(int argc, char** argv) {
   r.Num("roundtrip_median_us", port.roundTrip().Quantile(0.5));
   r.Num("roundtrip_p90_us", port.roundTrip().Quantile(0.9));
   r.Num("roundtrip_p99_us", port.roundTrip().Quantile(0.99));
+  for (int d = 0; d < kDeciles; ++d) {
+    const Histogram& h = port.roundTripInDecile(d);
+    std::string k = "roundtrip.tenth" + std::to_string(d);
+    r.Num(k + ".mean_us", h.Mean());
+    r.Num(k + ".p99_us", h.Quantile(0.99));
+  }
   r.Int("trace_lines", g_trace.lines);
   r.Int("trace_bytes", g_trace.bytes);
   r.Int("recovery_packets", g_trace.recovery);

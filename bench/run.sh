@@ -5,7 +5,7 @@
 # own cost per packet without a line-rate limit. Every run is checked against
 # the simulator's report (images byte for byte, no protocol violation).
 #
-#   bench/run.sh            the full set (about two minutes)
+#   bench/run.sh            the full set, 16 KiB to 4 MiB (about fifteen minutes)
 #   bench/run.sh --quick    16 KiB only, with and without the line rate
 #   bench/run.sh --latency  only the USB adapter table (about four minutes)
 #
@@ -47,6 +47,8 @@ mkdir -p "$work"
 "$fwimage" make "$work/fw16k.bin" --version 1.2.0.12 --image fw:16K:random=16 >/dev/null
 "$fwimage" make "$work/fw64k.bin" --version 1.2.0.12 --image fw:64K:random=64 >/dev/null
 "$fwimage" make "$work/fw256k.bin" --version 1.2.0.12 --image fw:256K:random=256 >/dev/null
+"$fwimage" make "$work/fw1m.bin" --version 1.2.0.12 --image fw:1M:random=1024 >/dev/null
+"$fwimage" make "$work/fw4m.bin" --version 1.2.0.12 --image fw:4M:random=4096 >/dev/null
 "$fwimage" make "$work/fwboot.bin" --version 1.2.0.12 --version-at between \
   --image fw:64K:random=65 --image boot:16K:random=17 >/dev/null
 
@@ -117,7 +119,8 @@ run_one() {
   [ "$baud" -gt 0 ] && simargs+=(--baud "$baud")
   start_sim "$dir" "${simargs[@]}"
   local rc=0
-  timeout 600 "$bench" --device "$pty" --file "$file" --baud "$baud" \
+  timeout 1200 "$bench" --device "$pty" --file "$file" --baud "$baud" \
+    --roundtrips "$dir/roundtrips.txt" \
     --reboot-seconds "$REBOOT_SECONDS" --reply-bytes "$REPLY_BYTES" \
     --version-bytes "$VERSION_BYTES" >"$dir/result.txt" 2>"$dir/bench.err" || rc=$?
   stop_sim
@@ -140,11 +143,38 @@ row() {
   awk -v label="$label" -v verdict="$(cat "$work/$label/verdict.txt")" -F= '
     { v[$1] = $2 }
     END {
-      printf "%-14s %8d %-6s %8.2f %8.2f %7.3f %10.0f %7.2f%% %8.1f %8.0f  %s\n", label,
+      printf "%-14s %8d %-6s %8.2f %8.2f %7.3f %10.0f %7.2f%% %8.1f %8.0f %8.0f  %s\n", label,
         v["file_bytes"], v["path"], v["wall_s"], v["ideal_s"], v["ratio"],
         v["throughput_Bps"], 100 * v["cpu_share"], v["rss_peak_kib"] / 1024,
-        v["roundtrip_mean_us"], verdict
+        v["roundtrip_mean_us"], v["roundtrip_p99_us"], verdict
     }' "$r"
+}
+
+# The round trip over the download, a column per tenth of the image bytes: the
+# mean, then the 99th percentile. A loss that grows with the image size shows
+# here as a rise from left to right.
+deciles() {
+  local what l r
+  for what in mean p99; do
+    echo "Round trip in us by tenth of the download ($what):"
+    printf '%-14s' image
+    for d in 1 2 3 4 5 6 7 8 9 10; do printf ' %6s' "${d}0%"; done
+    echo
+    for l in "$@"; do
+      r=$work/$l/result.txt
+      [ -s "$r" ] && [ -n "$(val "$r" wall_s)" ] || continue
+      awk -v label="$l" -v what="$what" -F= '
+        { v[$1] = $2 }
+        END {
+          printf "%-14s", label
+          for (d = 0; d < 10; d++) printf " %6.0f", v["roundtrip.tenth" d "." what "_us"]
+          printf "\n"
+        }' "$r"
+    done
+    echo
+  done
+  echo "Every round trip of a run: $work/<run>/roundtrips.txt (index, tenth, us)."
+  echo
 }
 
 echo "tarnwick download benchmark against expander-sim"
@@ -185,8 +215,10 @@ if [ "$latency_only" -eq 1 ]; then
   exit 0
 fi
 
-labels=(fw16k fw64k fw256k fwboot)
+labels=(fw16k fw64k fw256k fw1m fw4m fwboot)
 [ "$quick" -eq 1 ] && labels=(fw16k)
+# BENCH_IMAGES: a subset of the images above, e.g. "fw64k fw1m".
+[ -n "${BENCH_IMAGES:-}" ] && read -r -a labels <<<"$BENCH_IMAGES"
 for l in "${labels[@]}"; do
   extra=()
   [ "$l" = fwboot ] && extra=(--reboot-seconds "$REBOOT_SECONDS")
@@ -194,12 +226,14 @@ for l in "${labels[@]}"; do
 done
 
 echo "At $BAUD baud (the simulator holds the line to 10 bits a byte):"
-printf '%-14s %8s %-6s %8s %8s %7s %10s %8s %8s %8s  %s\n' image "bytes" path "wall s" \
-  "ideal s" ideal/m "payload/s" CPU "RSS MiB" "RTT us" "check"
+printf '%-14s %8s %-6s %8s %8s %7s %10s %8s %8s %8s %8s  %s\n' image "bytes" path "wall s" \
+  "ideal s" ideal/m "payload/s" CPU "RSS MiB" "RTT us" "p99 us" "check"
 for l in "${labels[@]}"; do row "$l"; done
-echo "RTT: mean time from the end of a sub-packet's write to the arrival of its reply;"
-echo "a full sub-packet and its \"*\" take 13 byte times (1128 us at 115200) on the line."
+echo "RTT: mean time from the end of a sub-packet's write to the arrival of its reply, and"
+echo "its 99th percentile; a full sub-packet and its \"*\" take 13 byte times (1128 us at"
+echo "115200) on the line."
 echo
+deciles "${labels[@]}"
 
 nolimit=(fw256k fw256k)
 [ "$quick" -eq 1 ] && nolimit=(fw16k)

@@ -430,6 +430,13 @@ void Expander::DownloadByte(const InByte& in) {
               "sub-packet of more than 12 characters, or sent before the reply to the one before");
   }
   if (sub_len_ == 0) awaiting_ = false;
+  if (turn_open_) {
+    turn_open_ = false;
+    const Micros turn = in.read_time - awaited_written_at_;
+    if (awaited_written_at_ != kNever && turn >= 0 && turn < 50 * kMicrosPerMs) {
+      record_.timing.host_turn.Add(turn);
+    }
+  }
   if (line_.size() < kMaxLineChars) {
     line_ += static_cast<char>(b);
     line_bytes_.push_back(in);
@@ -605,6 +612,13 @@ size_t Expander::DueOutput(Micros now, uint8_t* buffer, size_t max) const {
 
 void Expander::OutputWritten(size_t n, Micros now) {
   n = std::min(n, output_.size());
+  // The awaited reply byte leaves with these: how late, against its time.
+  if (awaiting_ && awaited_written_at_ == kNever && out_written_ + n > awaited_index_ &&
+      awaited_index_ >= out_written_) {
+    const Micros due = HasAdapter() ? ReleaseTime() : output_[awaited_index_ - out_written_].not_before;
+    record_.timing.reply_late.Add(now - due);
+    turn_open_ = true;
+  }
   for (size_t i = 0; i < n; ++i) output_.pop_front();
   out_written_ += n;
   record_.counts.bytes_sent += n;

@@ -128,6 +128,7 @@ class Expander {
   bool awaiting_ = false;           // a tracked reply was queued
   uint64_t awaited_index_ = 0;
   Micros awaited_written_at_ = kNever;
+  bool turn_open_ = false;          // a download reply went out; the host's answer is timed
 };
 
 }  // namespace sim

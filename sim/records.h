@@ -3,6 +3,7 @@
 // records shared by the engine, the options parser, the report writer and the
 // tests.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -89,6 +90,50 @@ struct Counters {
   uint64_t line_losses = 0;        // times the line went away under the host
 };
 
+// How a set of durations spreads: microsecond buckets up to 8 ms, one
+// overflow bucket, the sum and the largest. Fixed size, so a long run costs
+// no more memory than a short one.
+struct Spread {
+  static constexpr size_t kBuckets = 8192;
+  std::array<uint32_t, kBuckets + 1> counts{};
+  uint64_t n = 0;
+  Micros sum = 0;
+  Micros max = 0;
+
+  void Add(Micros us) {
+    if (us < 0) us = 0;
+    ++counts[static_cast<size_t>(us) < kBuckets ? static_cast<size_t>(us) : kBuckets];
+    ++n;
+    sum += us;
+    if (us > max) max = us;
+  }
+  double Mean() const { return n ? static_cast<double>(sum) / static_cast<double>(n) : 0; }
+  // The smallest bucket that holds the q-quantile (0..1); the largest value
+  // when that is the overflow bucket; 0 for no values.
+  Micros Quantile(double q) const {
+    if (n == 0) return 0;
+    const uint64_t rank = static_cast<uint64_t>(q * static_cast<double>(n - 1)) + 1;
+    uint64_t seen = 0;
+    for (size_t i = 0; i < kBuckets; ++i) {
+      seen += counts[i];
+      if (seen >= rank) return static_cast<Micros>(i);
+    }
+    return max;
+  }
+};
+
+// The simulator's own timing of the download exchanges, to tell its share of
+// a round trip from the host's.
+struct Timing {
+  // From the time a download reply ("*" or status) is due on the line to the
+  // moment it was written to the host: how late the serving loop was.
+  Spread reply_late;
+  // From the write of a download reply to the read of the host's next packet
+  // character: the host's wake-up and turn, and the pseudo-terminal both ways.
+  // Gaps of 50 ms and more (a pause of the host's) are left out.
+  Spread host_turn;
+};
+
 struct Record {
   Micros start = 0;
   Version start_version;
@@ -98,6 +143,7 @@ struct Record {
   uint64_t violations_dropped = 0;  // beyond the list's limit
   std::vector<RebootRecord> reboots;
   Counters counts;
+  Timing timing;
 };
 
 }  // namespace sim

@@ -41,6 +41,18 @@ std::string Seconds(Micros t, Micros start) {
 
 std::string Num(unsigned long long v) { return std::to_string(v); }
 
+std::string SpreadJson(const Spread& s) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "{\"count\": %llu, \"mean\": %.1f, \"p50\": %lld, \"p90\": %lld, \"p99\": %lld, "
+                "\"p999\": %lld, \"max\": %lld}",
+                static_cast<unsigned long long>(s.n), s.Mean(),
+                static_cast<long long>(s.Quantile(0.5)), static_cast<long long>(s.Quantile(0.9)),
+                static_cast<long long>(s.Quantile(0.99)), static_cast<long long>(s.Quantile(0.999)),
+                static_cast<long long>(s.max));
+  return text;
+}
+
 std::string PartName(int part) {
   if (part < 0) return "none";
   char text[16];
@@ -127,6 +139,8 @@ std::string ReportJson(const Record& record, const std::vector<ImageRecord>& ima
        ", \"reboots\": " + Num(n.reboots) + ", \"defaults_writes\": " + Num(n.defaults_writes) +
        ", \"line_losses\": " + Num(n.line_losses) +
        ", \"violations\": " + Num(record.violations.size() + record.violations_dropped) + "},\n";
+  j += "  \"timing\": {\"reply_late_us\": " + SpreadJson(record.timing.reply_late) +
+       ", \"host_turn_us\": " + SpreadJson(record.timing.host_turn) + "},\n";
 
   j += "  \"violations\": [";
   for (size_t i = 0; i < record.violations.size(); ++i) {
