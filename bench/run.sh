@@ -68,6 +68,7 @@ start_sim() {
     --version 1.02.0000.11 --new-version 1.02.0000.12 "$@" \
     >"$dir/sim.out" 2>"$dir/sim.err" &
   sim_pid=$!
+  sim_started=${EPOCHREALTIME/,/.}
   pty=""
   for _ in $(seq 100); do
     pty=$(head -n1 "$dir/sim.out" 2>/dev/null || true)
@@ -76,6 +77,27 @@ start_sim() {
   done
   echo "expander-sim did not start; see $dir/sim.err" >&2
   return 1
+}
+
+# CPU time the hypervisor gave to others while this guest wanted it, summed
+# over all CPUs, in clock ticks (0 on bare metal).
+steal_ticks() { awk '$1 == "cpu" { print $9 + 0; exit }' /proc/stat; }
+
+# What the simulator cost until now (its CPU, page faults and context
+# switches, from /proc) into the run's sim_usage.txt as key=value lines.
+sim_usage() {
+  local dir=$1 now
+  now=${EPOCHREALTIME/,/.}
+  [ -r "/proc/$sim_pid/stat" ] || return 0
+  awk -v tck="$(getconf CLK_TCK)" -v t0="$sim_started" -v t1="$now" '
+    FNR == 1 && FILENAME ~ /stat$/ {
+      sub(/^.*\) /, "")            # fields from the state on: state is $1
+      printf "sim_cpu_s=%.3f\nsim_wall_s=%.3f\nsim_minor_faults=%d\nsim_major_faults=%d\n",
+        ($12 + $13) / tck, t1 - t0, $8, $10
+    }
+    /^voluntary_ctxt_switches/ { printf "sim_voluntary_switches=%d\n", $2 }
+    /^nonvoluntary_ctxt_switches/ { printf "sim_involuntary_switches=%d\n", $2 }
+  ' "/proc/$sim_pid/stat" "/proc/$sim_pid/status" >"$dir/sim_usage.txt" 2>/dev/null || true
 }
 
 # Stops the simulator; sets sim_rc to its exit status (0 clean, 1 violations).
@@ -119,10 +141,13 @@ run_one() {
   [ "$baud" -gt 0 ] && simargs+=(--baud "$baud")
   start_sim "$dir" "${simargs[@]}"
   local rc=0
+  steal_before=$(steal_ticks)
   timeout 1200 "$bench" --device "$pty" --file "$file" --baud "$baud" \
     --roundtrips "$dir/roundtrips.txt" \
     --reboot-seconds "$REBOOT_SECONDS" --reply-bytes "$REPLY_BYTES" \
     --version-bytes "$VERSION_BYTES" >"$dir/result.txt" 2>"$dir/bench.err" || rc=$?
+  sim_usage "$dir"
+  echo "steal_ticks=$(($(steal_ticks) - steal_before))" >>"$dir/sim_usage.txt"
   stop_sim
   local verdict
   if [ "$rc" -ne 0 ]; then
@@ -175,6 +200,56 @@ deciles() {
   done
   echo "Every round trip of a run: $work/<run>/roundtrips.txt (index, tenth, us)."
   echo
+}
+
+# Where a round trip goes, on both sides of the line, from tarnwick-bench's
+# results and the simulator's report and usage.
+split_table() {
+  python3 - "$work" "$@" <<'PY'
+import json, os, sys
+work, labels = sys.argv[1], sys.argv[2:]
+tck = os.sysconf("SC_CLK_TCK")
+def kv(path):
+    out = {}
+    try:
+        for line in open(path):
+            k, _, v = line.rstrip("\n").partition("=")
+            out[k] = v
+    except OSError:
+        pass
+    return out
+print("Where a round trip goes (us, means; pty: the pseudo-terminal and both wake-ups,")
+print("both ways; line: what is left, the simulator's emulated line) and what each side costs:")
+print("%-10s %7s %7s %7s %7s %7s %7s %8s %8s %9s %9s %7s" % ("image", "RTT", "line", "pty",
+      "late", "turn", "data", "tw CPU", "sim CPU", "tw flt/p", "sim flt/p", "steal"))
+for l in labels:
+    r = kv(f"{work}/{l}/result.txt")
+    u = kv(f"{work}/{l}/sim_usage.txt")
+    try:
+        t = json.load(open(f"{work}/{l}/report.json")).get("timing", {})
+        late = t["reply_late_us"]["mean"]
+        host_turn = t["host_turn_us"]["mean"]
+    except (OSError, ValueError, KeyError):
+        continue
+    if not r.get("wall_s"):
+        continue
+    rtt, turn = float(r["roundtrip_mean_us"]), float(r["turnaround_mean_us"])
+    pty = host_turn - turn
+    packets = max(float(r["packets"]), 1)
+    sim_share = float(u.get("sim_cpu_s", 0)) / max(float(u.get("sim_wall_s", 0) or 0), 1e-9)
+    steal = float(u.get("steal_ticks", 0)) / tck / max(float(u.get("sim_wall_s", 0) or 0), 1e-9)
+    print("%-10s %7.0f %7.0f %7.1f %7.1f %7.1f %7.3f %7.2f%% %7.2f%% %9.2f %9.2f %6.2f%%" % (
+        l, rtt, rtt - late - pty, pty, late, turn, float(r["data_ratio"]),
+        100 * float(r["cpu_share"]), 100 * sim_share,
+        float(r["minor_faults"]) / packets, float(u.get("sim_minor_faults", 0)) / packets,
+        100 * steal))
+print("late: the simulator's reply after its time; turn: tarnwick from a reply to its next")
+print("write; data: ideal/measured of the data packets alone (without the fixed pauses);")
+print("CPU: share of the wall time (tw: tarnwick-bench during the download; sim: the")
+print("simulator over its life); flt/p: minor page faults per data packet; steal: CPU")
+print("time the hypervisor withheld from this guest, as a share of one CPU.")
+print()
+PY
 }
 
 echo "tarnwick download benchmark against expander-sim"
@@ -234,6 +309,7 @@ echo "its 99th percentile; a full sub-packet and its \"*\" take 13 byte times (1
 echo "115200) on the line."
 echo
 deciles "${labels[@]}"
+split_table "${labels[@]}"
 
 nolimit=(fw256k fw256k)
 [ "$quick" -eq 1 ] && nolimit=(fw16k)

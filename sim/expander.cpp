@@ -60,9 +60,9 @@ Expander::Expander(const EngineConfig& config, Micros start, Log log)
       log_(std::move(log)),
       stale_left_(config.faults.stale_reboots),
       assembler_(config.pace_tolerance, config.idle_limit),
-      last_delivery_(start),
+      last_delivery_ns_(start * kNanosPerMicro),
       last_input_(start),
-      out_tail_(start) {
+      out_tail_ns_(start * kNanosPerMicro) {
   record_.start = start;
   record_.start_version = config.version;
   record_.running_version = config.version;
@@ -72,10 +72,14 @@ Expander::Expander(const EngineConfig& config, Micros start, Log log)
   }
 }
 
-Micros Expander::ByteTime() const {
+// To the nanosecond: a byte of 86.8 us counted as 87 would make the line
+// 0.2 % slower than it is, and a long download that much longer.
+int64_t Expander::ByteNanos() const {
   if (config_.baud <= 0) return 0;
-  return (10 * kMicrosPerSecond + config_.baud / 2) / config_.baud;
+  return (10 * kMicrosPerSecond * kNanosPerMicro + config_.baud / 2) / config_.baud;
 }
+
+Micros Expander::MicrosAtOrAfter(int64_t ns) { return (ns + kNanosPerMicro - 1) / kNanosPerMicro; }
 
 void Expander::Note(const std::string& text) const {
   if (log_) log_(text);
@@ -98,10 +102,13 @@ void Expander::Input(const uint8_t* bytes, size_t n, Micros read_time) {
   last_input_ = read_time;
   // A byte is taken once its whole frame has crossed the line: one byte time
   // after the line was free for it.
-  const Micros byte_time = ByteTime();
+  const int64_t byte_ns = ByteNanos();
   for (size_t i = 0; i < n; ++i) {
-    const Micros deliver = byte_time > 0 ? std::max(read_time, last_delivery_) + byte_time : read_time;
-    last_delivery_ = deliver;
+    Micros deliver = read_time;
+    if (byte_ns > 0) {
+      last_delivery_ns_ = std::max(read_time * kNanosPerMicro, last_delivery_ns_) + byte_ns;
+      deliver = MicrosAtOrAfter(last_delivery_ns_);
+    }
     input_.push_back({bytes[i], read_time, read_id_, deliver});
   }
   Advance(read_time);
@@ -348,15 +355,15 @@ void Expander::LineLost(Micros now) {
   output_.clear();
   out_written_ = out_produced_;
   awaiting_ = false;
-  out_tail_ = now;
-  last_delivery_ = now;
+  out_tail_ns_ = now * kNanosPerMicro;
+  last_delivery_ns_ = now * kNanosPerMicro;
 }
 
 void Expander::LineBack(Micros now) {
   Note("line back");
   rebooting_ = false;
-  out_tail_ = now;
-  last_delivery_ = now;
+  out_tail_ns_ = now * kNanosPerMicro;
+  last_delivery_ns_ = now * kNanosPerMicro;
   FinishBoot(now);
 }
 
@@ -576,14 +583,15 @@ void Expander::Reply(const std::string& bytes, Micros now, bool tracked) {
     all = kNoiseBefore + bytes + kNoiseAfter;
     last_meaningful += sizeof kNoiseBefore - 1;
   }
-  const Micros byte_time = ByteTime();
-  const Micros gap = std::max(byte_time, config_.faults.split_gap);
-  // A byte reaches the host one byte time after the line is free for it.
+  const int64_t byte_ns = ByteNanos();
+  const int64_t gap_ns = std::max(byte_ns, config_.faults.split_gap * kNanosPerMicro);
+  // A byte reaches the host one byte time after the line is free for it, and
+  // never before: its time is rounded up to the microsecond.
   for (size_t i = 0; i < all.size(); ++i) {
-    Micros at = std::max(now, out_tail_) + byte_time;
-    if (i > 0) at = std::max(at, out_tail_ + gap);
-    out_tail_ = at;
-    output_.push_back({static_cast<uint8_t>(all[i]), at});
+    int64_t at_ns = std::max(now * kNanosPerMicro, out_tail_ns_) + byte_ns;
+    if (i > 0) at_ns = std::max(at_ns, out_tail_ns_ + gap_ns);
+    out_tail_ns_ = at_ns;
+    output_.push_back({static_cast<uint8_t>(all[i]), MicrosAtOrAfter(at_ns)});
     if (tracked && i == last_meaningful) {
       awaiting_ = true;
       awaited_index_ = out_produced_;

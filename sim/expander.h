@@ -88,7 +88,9 @@ class Expander {
   void Reply(const std::string& bytes, Micros now, bool tracked);
   void Violation(Micros when, const std::string& text);
   void Note(const std::string& text) const;
-  Micros ByteTime() const;
+  // One byte (start bit, 8 data bits, stop bit) at the line rate; 0 without one.
+  int64_t ByteNanos() const;
+  static Micros MicrosAtOrAfter(int64_t ns);
   bool HasAdapter() const { return config_.latency > 0 || config_.usb_frame > 0; }
   // When the adapter hands the front of the output to the host.
   Micros ReleaseTime() const;
@@ -117,13 +119,13 @@ class Expander {
 
   std::deque<InByte> input_;
   uint64_t read_id_ = 0;
-  Micros last_delivery_ = 0;
+  int64_t last_delivery_ns_ = 0;   // the line from the host is busy until then
   Micros last_input_ = 0;
 
   std::deque<OutByte> output_;
   uint64_t out_produced_ = 0;
   uint64_t out_written_ = 0;
-  Micros out_tail_ = 0;
+  int64_t out_tail_ns_ = 0;        // the line to the host is busy until then
   Micros last_release_ = 0;         // the adapter last handed bytes on
   bool awaiting_ = false;           // a tracked reply was queued
   uint64_t awaited_index_ = 0;

@@ -12,6 +12,7 @@ using Micros = int64_t;
 constexpr Micros kNever = std::numeric_limits<Micros>::max();
 constexpr Micros kMicrosPerMs = 1000;
 constexpr Micros kMicrosPerSecond = 1000000;
+constexpr int64_t kNanosPerMicro = 1000;
 
 // A firmware version as the console prints it: four dot-separated numbers.
 struct Version {
