@@ -2,7 +2,7 @@
 # The whole test run: installs what is missing, builds both presets and runs
 # every test suite: Linux natively, Windows under Wine, then the end-to-end
 # scripts in tests/e2e (terminal dialog in tmux, Win32 dialog under Wine+Xvfb),
-# then the Linux suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the benchmark's short run, then the Linux suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the threaded tests under ThreadSanitizer, and every fuzzer for
 # FUZZ_SECONDS (default 60) each. A finding in any of them fails the run.
 set -euo pipefail
@@ -21,6 +21,12 @@ echo "== End-to-end tests"
 failed=0
 if ! (cd build/linux && ctest --output-on-failure -L e2e); then
   echo "FAILED: end-to-end tests"
+  failed=1
+fi
+
+echo "== Benchmark, short run (every download checked; the figures are not judged)"
+if ! bench/run.sh --quick; then
+  echo "FAILED: benchmark"
   failed=1
 fi
 

@@ -469,4 +469,35 @@ TEST_F(SimEngine, BaudRatePacesBothDirections) {
   EXPECT_EQ(sent + 1129, t_);
 }
 
+// The simulator's own timing of the exchanges: a reply written 30 us after
+// its time, the host's next character 45 us after that; a pause of the
+// host's (60 ms) is no turn.
+TEST_F(SimEngine, TimesItsRepliesAndTheHostsTurn) {
+  sim::EngineConfig config;
+  config.baud = 115200;
+  Start(config);
+  EnterDownloadMode();
+  const std::vector<uint8_t> image = Image(0x06, 40);
+  const std::string line = Base64(DataPacket(0, image.data(), image.size()));
+  auto piece = [&](size_t k, Micros late) {
+    Read(line.substr(12 * k, 12));
+    t_ = engine_->NextOutputTime() + late;
+    Flush();
+    EXPECT_EQ("*", Take());
+  };
+  piece(0, 30);
+  t_ += 45;
+  piece(1, 0);
+  t_ += 60 * kMs;
+  piece(2, 0);
+
+  const sim::Timing& timing = engine_->record().timing;
+  EXPECT_EQ(3u, timing.reply_late.n);
+  EXPECT_EQ(30, timing.reply_late.max);
+  EXPECT_EQ(0, timing.reply_late.Quantile(0.5));
+  EXPECT_EQ(1u, timing.host_turn.n);
+  EXPECT_EQ(45, timing.host_turn.sum);
+  EXPECT_EQ("", Violations());
+}
+
 }  // namespace
