@@ -5,7 +5,7 @@
 # own cost per packet without a line-rate limit. Every run is checked against
 # the simulator's report (images byte for byte, no protocol violation).
 #
-#   bench/run.sh            the full set, 16 KiB to 4 MiB (about fifteen minutes)
+#   bench/run.sh            the full set, 16 KiB to 4 MiB (about 25 minutes)
 #   bench/run.sh --quick    16 KiB only, with and without the line rate
 #   bench/run.sh --latency  only the USB adapter table (about four minutes)
 #
