@@ -92,7 +92,20 @@ start_wine_prefix() {
   # the Ports key names the device. It names $COM1_LINK, which the tests
   # point at a pseudo-terminal or at nothing.
   COM1_LINK="$WORK/com1"
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$COM1_LINK" /f >/dev/null 2>&1
+  # The first start of a fresh prefix may still be setting it up when the key
+  # is written, and then the key is lost: COM1 becomes the machine's own
+  # /dev/ttyS0 and every check on COM1 talks to nothing. So the key is read
+  # back, and written again until it holds.
+  local i
+  for i in 1 2 3; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$COM1_LINK" /f >/dev/null 2>&1
+    wineserver -w
+    if wine reg query 'HKLM\Software\Wine\Ports' /v COM1 2>/dev/null | tr -d '\r' \
+      | grep -qF "$COM1_LINK"; then
+      break
+    fi
+    log "Wine's Ports key does not name $COM1_LINK yet (attempt $i)"
+  done
   wineserver -w
   ln -sfn "$COM1_LINK" "$DOSDEV/com1"
   com1_missing
