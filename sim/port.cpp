@@ -268,7 +268,7 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
     pollfd fds[2];
     fds[0] = {stop_fd, POLLIN, 0};
     fds[1] = {port->fd, static_cast<short>(POLLIN | (write_blocked ? POLLOUT : 0)), 0};
-    // Sleep to the microsecond: at a line rate a byte is due every 87 us, and
+    // Sleep to the microsecond: at a line rate a byte is due every 86.8 us, and
     // whole milliseconds would stretch every exchange on the line.
     const timespec timeout{static_cast<time_t>(wait / kMicrosPerSecond),
                            static_cast<long>(wait % kMicrosPerSecond) * 1000};
