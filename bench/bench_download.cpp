@@ -150,9 +150,12 @@ class CountingBackend : public SerialBackend {
   std::string OpenFailureHint() override { return inner_.OpenFailureHint(); }
 
   const Counts& counts() const { return c_; }
-  // Every round trip, one line each ("<index> <decile> <microseconds>"), for
-  // plotting against the position in the download.
-  void LogRoundTrips(FILE* f) { log_ = f; }
+  // Every round trip, one line each ("<index> <tenth> <microseconds> <ms since
+  // the download began>"), for plotting against the position in the download.
+  void LogRoundTrips(FILE* f) {
+    log_ = f;
+    logStart_ = Steady::now();
+  }
   void Reset() {
     c_ = Counts{};
     turnaround_.Clear();
@@ -175,7 +178,10 @@ class CountingBackend : public SerialBackend {
     const int d = std::min(std::max(g_decile.load(), 0), kDeciles - 1);
     roundTrip_.Add(us);
     byDecile_[static_cast<size_t>(d)].Add(us);
-    if (log_) fprintf(log_, "%llu %d %.1f\n", static_cast<unsigned long long>(roundTrips_), d, us);
+    if (log_) {
+      const double atMs = std::chrono::duration<double, std::milli>(Steady::now() - logStart_).count();
+      fprintf(log_, "%llu %d %.1f %.1f\n", static_cast<unsigned long long>(roundTrips_), d, us, atMs);
+    }
     ++roundTrips_;
   }
 
@@ -192,6 +198,7 @@ class CountingBackend : public SerialBackend {
   std::array<Histogram, kDeciles> byDecile_{};
   uint64_t roundTrips_ = 0;
   FILE* log_ = nullptr;
+  Steady::time_point logStart_;
 };
 
 
@@ -235,7 +242,7 @@ void Usage() {
           "  --reply-bytes N     bytes the peer answers to each console line\n"
           "  --version-bytes N   bytes of the peer's version answer beyond that\n"
           "  --trace FILE        keep the trace in FILE\n"
-          "  --roundtrips FILE   every sub-packet round trip: index, tenth of the image, us\n"
+          "  --roundtrips FILE   every sub-packet round trip: index, tenth of the image, us, ms\n"
           "  --bare              talk to the port directly, without counting calls and bytes\n");
 }
 
