@@ -211,7 +211,7 @@ deciles() {
     done
     echo
   done
-  echo "Every round trip of a run: $work/<run>/roundtrips.txt (index, tenth, us)."
+  echo "Every round trip of a run: $work/<run>/roundtrips.txt (index, tenth, us, ms since the start)."
   echo
 }
 
