@@ -2,9 +2,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/format_cut.h"
+#include "app/image_refusal.h"
 #include "app/startup.h"
 #include "platform/trace.h"
 #include "app/worker.h"
@@ -61,40 +63,48 @@ void ResetPercent(DialogView* dlg) {
   dlg->SetItemText(IDC_PERCENT, "");
 }
 
-// True if `path` names an image file. Otherwise the status line says why,
-// with only the file-name part of the path, and the progress bar and
-// percentage are reset; the elapsed text is left alone.
+// True if `path` names an image file that can be downloaded whole: the same
+// check as the command line's, so a file refused there is refused here before
+// the port is touched. Otherwise the status line says why, with only the
+// file-name part of the path, and the progress bar and percentage are reset;
+// the elapsed text is left alone.
 bool AcceptImageFile(DialogView* dlg, const char* path) {
-  bool exists = FileExists(path);
-  if (exists && IsImageFile(path)) return true;
-  const char* name = PathFileNamePart(path);
+  const IMAGE_FILE_CHECK check = CheckImageFileForDownload(path);
+  if (check.problem == ImageFileProblem::kNone) return true;
   // The trace names the whole path and the reason, for whoever reads it later.
-  if (exists) {
-    DbgTrace("Image file refused: %s: it cannot be read or does not begin with \"%s\"\n", path,
-             my_cfg.signature);
-    SetStatusText("Error, %s is not a valid firmware image!", name);
-  } else {
-    DbgTrace("Image file refused: %s: it does not exist\n", path);
-    SetStatusText("Error, file %s doesn't exist!", name);
-  }
+  const std::string text = ImageRefusalText(check, path);
+  DbgTrace("Image file refused: %s: %s\n", path, text.c_str());
+  SetStatusText("%s", text.c_str());
   ResetPercent(dlg);
   return false;
 }
 
+// A path as long as a file box or a chooser can give, so that one too long
+// for my_cfg.file is seen whole and refused, never cut to another file's name.
+constexpr size_t kBoxPathSize = 4096;
+
 void OnBrowse(DialogView* dlg) {
-  char path[sizeof my_cfg.file] = "";
-  if (!dlg->ChooseFile(path, sizeof path)) return;
-  FormatCut(my_cfg.file, sizeof my_cfg.file, "%s", path);
-  dlg->SetItemText(IDC_FILENAME, my_cfg.file);
-  if (AcceptImageFile(dlg, my_cfg.file)) {
+  std::string path(kBoxPathSize, '\0');
+  if (!dlg->ChooseFile(&path[0], path.size())) return;
+  path.resize(strlen(path.c_str()));
+  dlg->SetItemText(IDC_FILENAME, path.c_str());
+  // A path too long is shown and refused; my_cfg.file keeps the last one that fitted.
+  if (path.size() < sizeof my_cfg.file) {
+    FormatCut(my_cfg.file, sizeof my_cfg.file, "%s", path.c_str());
+  }
+  if (AcceptImageFile(dlg, path.c_str())) {
     dlg->SetItemText(IDC_STATUS, "");
     ResetPercent(dlg);
   }
 }
 
 void OnStart(DialogView* dlg) {
-  dlg->GetItemText(IDC_FILENAME, my_cfg.file, sizeof my_cfg.file);
-  if (!AcceptImageFile(dlg, my_cfg.file)) return;
+  std::string box(kBoxPathSize, '\0');
+  dlg->GetItemText(IDC_FILENAME, &box[0], box.size());
+  box.resize(strlen(box.c_str()));
+  // A path too long is refused whole; my_cfg.file keeps the last one that fitted.
+  if (box.size() < sizeof my_cfg.file) FormatCut(my_cfg.file, sizeof my_cfg.file, "%s", box.c_str());
+  if (!AcceptImageFile(dlg, box.c_str())) return;
   DbgTrace("Image file for the download: %s\n", my_cfg.file);
   // After the cable came out the port is opened anew, as at start-up.
   if (g_bThreadRunning.load() == 0 && !ReopenLostPort(dlg)) return;

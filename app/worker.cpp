@@ -9,6 +9,7 @@
 #include "console/device.h"
 #include "console/version.h"
 #include "download/download.h"
+#include "platform/paths.h"
 #include "platform/thread.h"
 
 std::atomic<uint32_t> g_bThreadRunning{0};
@@ -36,11 +37,45 @@ void ShowFailure(DownloadFailure why) {
           "Please check the image file, then click the start button to retry the download!",
           g_szDeviceName, static_cast<int>(LastFirmwareAttempts()));
       return;
+    case DownloadFailure::kConsoleSilent:
+      SetStatusText(
+          "Firmware download failed, the %s did not answer and nothing was written. Check the "
+          "cable and the power, then click the start button to try again!",
+          g_szDeviceName);
+      return;
     case DownloadFailure::kNoVersion:
       SetStatusText(
           "Firmware download failed, the %s did not report its firmware version and nothing was "
           "written. Click the start button to retry the download!",
           g_szDeviceName);
+      return;
+    case DownloadFailure::kBadImage:
+      SetStatusText(
+          "Firmware download failed, %s holds no image that can be downloaded and nothing was "
+          "written. Choose another file, then click the start button!",
+          PathFileNamePart(my_cfg.file));
+      return;
+    case DownloadFailure::kStoppedBeforeWrite:
+      SetStatusText(
+          "Download stopped before anything was written, the %s runs as before. Click the start "
+          "button to try again.",
+          g_szDeviceName);
+      return;
+    case DownloadFailure::kPortLostBeforeWrite:
+      SetStatusText(
+          "Firmware download failed, the serial port was lost before anything was written. Check "
+          "the cable and the serial adapter, then click the start button to try again!");
+      return;
+    case DownloadFailure::kNotWritten:
+      SetStatusText(
+          "Firmware download failed before anything was written (see the trace). Click the start "
+          "button to try again!");
+      return;
+    case DownloadFailure::kPortLostAtEnd:
+      SetStatusText(
+          "Every image was written and accepted, but the serial port was lost as the download "
+          "ended. Check the cable and the serial adapter, then power cycle the system for the new "
+          "firmware to take effect.");
       return;
     case DownloadFailure::kPortLost:
       SetStatusText(

@@ -20,6 +20,11 @@ namespace {
 
 std::atomic<DownloadFailure> g_lastFailure{DownloadFailure::kNone};
 std::atomic<uint32_t> g_lastAttempts{0};
+// What the running fmdl_download has done so far, for the cause of a failure:
+// whether download mode was entered (before it nothing was written), and
+// whether a bootloader image was the one that failed. Worker thread only.
+bool g_enteredDownloadMode = false;
+bool g_bootloaderFailed = false;
 
 // Seconds to wait for the console prompt, at the start and after a reboot.
 constexpr uint32_t kConsoleWaitSeconds = 75;
@@ -173,17 +178,21 @@ bool DownloadFile(const char* path) {
   SetStatusText("Checking %s status, please wait...", g_szDeviceName);
   bool up = IsSysUpAndRunning(kConsoleWaitSeconds);
   SetStatusText("%s", "");
-  if (!up) return false;
+  if (!up) {
+    g_lastFailure = DownloadFailure::kConsoleSilent;
+    return false;
+  }
   if (Abandoned("fmdl_download")) return false;
 
   // The version that runs before anything is written: the confirmation after
   // a reboot and the factory-defaults decision afterwards both read it, so a
   // download that cannot read it writes nothing.
   if (!QueryRunningVersion(&g_start_ver, "before download")) {
-    if (!IsDlStopped()) g_lastFailure = DownloadFailure::kNoVersion;
+    g_lastFailure = DownloadFailure::kNoVersion;
     return false;
   }
   ParseFwFile(path);
+  if (g_dwNumofImages == 0) g_lastFailure = DownloadFailure::kBadImage;
   DbgTrace("fw header info=v.%d.%d.%d.%d", g_FwHdrInfo.major, g_FwHdrInfo.minor,
            g_FwHdrInfo.build, g_FwHdrInfo.revision);
   DbgTrace("g_start_ver=v.%d.%d.%d.%d", static_cast<int>(g_start_ver.major),
@@ -207,8 +216,12 @@ bool DownloadFile(const char* path) {
     result = fmdl_downloadimages(&g_FwImages[0], g_dwNumofImages);
   }
   // A stop request or a closed port never ends in success, even when it came
-  // after the last packet was accepted.
-  if (result && Abandoned("fmdl_download")) result = false;
+  // after the last packet was accepted. A port lost then went while download
+  // mode was left: every image had been accepted.
+  if (result && Abandoned("fmdl_download")) {
+    result = false;
+    if (IsComLost()) g_lastFailure = DownloadFailure::kPortLostAtEnd;
+  }
   if (result) g_lastFailure = DownloadFailure::kNone;
 
   FreeFwFileBuffer();
@@ -221,17 +234,53 @@ DownloadFailure LastDownloadFailure() { return g_lastFailure.load(); }
 
 uint32_t LastFirmwareAttempts() { return g_lastAttempts.load(); }
 
+namespace {
+
+// The cause of a failed download from what the step that failed found and
+// what the download had done by then. Before download mode nothing was
+// written, whatever stopped it; a bootloader image that failed, on either
+// path and for any cause, must not be followed by a power cycle; otherwise
+// a port that is gone is the cause, whichever step noticed it.
+DownloadFailure FailureCause(DownloadFailure found) {
+  const bool lost = IsComLost();
+  if (lost) DbgTrace("fmdl_download: the serial port was lost\n");
+  if (!g_enteredDownloadMode) {
+    if (lost) return DownloadFailure::kPortLostBeforeWrite;
+    if (IsDlStopped() || !is_open()) return DownloadFailure::kStoppedBeforeWrite;
+    return found == DownloadFailure::kFailed ? DownloadFailure::kNotWritten : found;
+  }
+  if (g_bootloaderFailed || found == DownloadFailure::kBootloader) {
+    return lost ? DownloadFailure::kPortLostInBootloader : DownloadFailure::kBootloader;
+  }
+  if (lost && found != DownloadFailure::kPortLostAtEnd) return DownloadFailure::kPortLost;
+  return found;
+}
+
+}  // namespace
+
+bool NothingWritten(DownloadFailure why) {
+  switch (why) {
+    case DownloadFailure::kConsoleSilent:
+    case DownloadFailure::kNoVersion:
+    case DownloadFailure::kBadImage:
+    case DownloadFailure::kStoppedBeforeWrite:
+    case DownloadFailure::kPortLostBeforeWrite:
+    case DownloadFailure::kNotWritten:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool fmdl_download(const char* path) {
   g_lastFailure = DownloadFailure::kFailed;
   g_lastAttempts = 0;
+  g_enteredDownloadMode = false;
+  g_bootloaderFailed = false;
   const bool result = DownloadFile(path);
-  // Whatever step noticed it, a port that is gone is the cause; a bootloader
-  // cut off by it still must not be followed by a power cycle.
-  if (!result && IsComLost()) {
-    DbgTrace("fmdl_download: the serial port was lost\n");
-    g_lastFailure = g_lastFailure == DownloadFailure::kBootloader
-                        ? DownloadFailure::kPortLostInBootloader
-                        : DownloadFailure::kPortLost;
+  if (!result) g_lastFailure = FailureCause(g_lastFailure.load());
+  if (!result && NothingWritten(g_lastFailure.load())) {
+    DbgTrace("fmdl_download: nothing was written\n");
   }
   return result;
 }
@@ -256,10 +305,13 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
     return false;
   }
 
+  g_enteredDownloadMode = true;
   enterdownloadmode();
   for (uint32_t i = 0; i < numimages; ++i) {
     const FW_IMAGE& image = first[i];
     char tmpfile[260] = "";
+    // Whatever ends this image, a bootloader that failed is told apart.
+    g_bootloaderFailed = image.part == kPartBootloader;
     if (!CreateTempFileName(tmppath, "fwdl", tmpfile, sizeof tmpfile)) {
       DbgTrace("fmdl_downloadimages: unable to create a temporary file in %s\n", tmppath);
       return AbortSequence(nullptr);
@@ -277,6 +329,7 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
                static_cast<int>(i), image.part, static_cast<int>(image.offset));
       return AbortSequence(tmpfile);
     }
+    g_bootloaderFailed = false;
     DeleteFilePath(tmpfile);
     PauseMs(kPauseBetweenImagesMs);
   }

@@ -133,6 +133,13 @@ void ParseFwFile(const char* path) {
     DbgTrace("sizeof(FW_FILE_HDR)=%d bytes", static_cast<int>(kFwFileHdrSize));
     FW_SCAN scan;
     ScanFwBuffer(buf, g_dwTotalFileSize, my_cfg.signature, &scan);
+    // The images past the table's last entry would be dropped, a bootloader
+    // among them, and the rest reported as the whole file: refused instead.
+    if (scan.numHeaders > kMaxImages) {
+      DbgTrace("ParseFwFile: %u images, more than the %u the table holds, file refused",
+               static_cast<unsigned>(scan.numHeaders), static_cast<unsigned>(kMaxImages));
+      scan.numImages = 0;
+    }
     g_dwNumofImages = scan.numImages;
     for (uint32_t i = 0; i < scan.numImages; ++i) g_FwImages[i] = scan.images[i];
     g_FwHdrInfo = scan.hdrInfo;

@@ -51,7 +51,8 @@ extern std::atomic<uint32_t> g_bBootLoaderInProgress;
 bool IsImageFile(const char* path);
 // Reads the whole file and fills the image table (bootloader last), the
 // version record and g_dwTotalFileSize; starts a new progress count. A file
-// that cannot be read leaves the table empty; one too large to hold raises
+// that cannot be read, or holds more images than the table, leaves the
+// table empty; one too large to hold raises
 // the out-of-memory box (AppMessageBox) and leaves it empty. The table points
 // into a buffer kept until FreeFwFileBuffer or the next parse.
 void ParseFwFile(const char* path);

@@ -30,10 +30,17 @@ bool MatchSignature(const uint8_t* p, size_t avail, const char* signature) {
   return true;
 }
 
-void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_SCAN* out) {
+// The scan's trace lines, left out by a check that is not the parse.
+#define SCAN_TRACE(...)               \
+  do {                                \
+    if (traced) DbgTrace(__VA_ARGS__); \
+  } while (0)
+
+void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_SCAN* out,
+                  bool traced) {
   memset(out, 0, sizeof *out);
   if (!IsUsableSignature(signature)) {
-    DbgTrace("ParseFwFile: signature \"%s\" must have 1 to 8 characters, no image header can match",
+    SCAN_TRACE("ParseFwFile: signature \"%s\" must have 1 to 8 characters, no image header can match",
              signature);
   }
   // 64-bit offsets: a length near 4 GiB must not wrap back into the file.
@@ -47,14 +54,14 @@ void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_S
       uint32_t dwFwLen = (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
                          (static_cast<uint32_t>(b[2]) << 8) | b[3];
       uint8_t part = ByteAt(buf, size, pos + 10);
-      DbgTrace("%x, %x, %x, %x", b[0], b[1], b[2], b[3]);
-      DbgTrace("dwBytesToProcess=%d", static_cast<int>(pos));
-      DbgTrace("dwFwLen=%d(0x%x)", static_cast<int>(dwFwLen), dwFwLen);
-      DbgTrace("hdr->dstpart=0x%x", part);
+      SCAN_TRACE("%x, %x, %x, %x", b[0], b[1], b[2], b[3]);
+      SCAN_TRACE("dwBytesToProcess=%d", static_cast<int>(pos));
+      SCAN_TRACE("dwFwLen=%d(0x%x)", static_cast<int>(dwFwLen), dwFwLen);
+      SCAN_TRACE("hdr->dstpart=0x%x", part);
       ++out->numHeaders;
       uint64_t end = pos + kFwFileHdrSize + dwFwLen;
       if (end > size) {
-        DbgTrace(
+        SCAN_TRACE(
             "ParseFwFile: image at offset %u (dwFwLen=%u) runs past the end of the file "
             "(%u bytes), file refused",
             static_cast<unsigned>(pos), dwFwLen, size);
@@ -72,7 +79,7 @@ void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_S
         img.part = part;
         img.data = p;
       } else {
-        DbgTrace("ParseFwFile: more than %u images, image at offset %u not stored",
+        SCAN_TRACE("ParseFwFile: more than %u images, image at offset %u not stored",
                  static_cast<unsigned>(kMaxImages), static_cast<unsigned>(pos));
       }
       pos = end;
@@ -83,7 +90,7 @@ void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_S
       memcpy(&out->hdrInfo, rec, sizeof rec);
       out->hasVersion = true;
       out->versionOffset = static_cast<uint32_t>(pos);
-      DbgTrace("fw header info=v.%d.%d.%d.%d", out->hdrInfo.major, out->hdrInfo.minor,
+      SCAN_TRACE("fw header info=v.%d.%d.%d.%d", out->hdrInfo.major, out->hdrInfo.minor,
                out->hdrInfo.build, out->hdrInfo.revision);
       pos += sizeof(FW_HDR_INFO);
     } else {
@@ -91,6 +98,8 @@ void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_S
     }
   }
 }
+
+#undef SCAN_TRACE
 
 void PutBootLoaderLast(FW_IMAGE* images, uint32_t count) {
   for (uint32_t i = 0; i + 1 < count; ++i) {

@@ -37,8 +37,10 @@ struct FW_SCAN {
 // Scans the `size` bytes at `buf` from offset 0: an image header (with its
 // body) is stepped over whole, a version record by its 8 bytes, anything else
 // by one byte. Reads nothing at or past buf + size; header fields beyond the
-// end read as zero. Writes the ParseFwFile trace lines. Does not reorder.
-void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_SCAN* out);
+// end read as zero. Writes the ParseFwFile trace lines unless `traced` is
+// false. Does not reorder.
+void ScanFwBuffer(const uint8_t* buf, uint32_t size, const char* signature, FW_SCAN* out,
+                  bool traced = true);
 
 // Exchanges the first bootloader entry (part 0xFF) with the last entry in use,
 // so the bootloader is sent last; the entries between keep their places.

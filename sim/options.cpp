@@ -162,6 +162,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
     } else if (arg == "--vanish-after-packets") {
       if (!need(&v) || !ToUnsigned(v, 0xFFFFFFFFu, &n) || n == 0) return bad(v);
       o.vanish_after_packets = static_cast<uint32_t>(n);
+    } else if (arg == "--vanish-after-terminators") {
+      if (!need(&v) || !ToUnsigned(v, 0xFFFFFFFFu, &n) || n == 0) return bad(v);
+      o.vanish_after_terminators = static_cast<uint32_t>(n);
     } else if (arg == "--come-back") {
       if (!need(&v) || !ToMicros(v, kMicrosPerSecond, &o.come_back)) return bad(v);
     } else if (arg == "--split-replies") {
@@ -171,16 +174,17 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
       return false;
     }
   }
-  if (o.come_back >= 0 && o.vanish_after_packets == 0) {
-    *error = "--come-back needs --vanish-after-packets";
+  const bool vanishes = o.vanish_after_packets > 0 || o.vanish_after_terminators > 0;
+  if (o.come_back >= 0 && !vanishes) {
+    *error = "--come-back needs --vanish-after-packets or --vanish-after-terminators";
     return false;
   }
   if (o.come_back >= 0 && o.link.empty()) {
     *error = "--come-back needs --link: the new pseudo-terminal has a new name";
     return false;
   }
-  if (o.vanish_after_packets > 0 && !o.device.empty()) {
-    *error = "--vanish-after-packets works on a pseudo-terminal, not with --device";
+  if (vanishes && !o.device.empty()) {
+    *error = "--vanish-after-packets and -terminators work on a pseudo-terminal, not with --device";
     return false;
   }
   *out = o;
@@ -233,6 +237,7 @@ std::string UsageText() {
       "The cable comes out:\n"
       "  --vanish-after-packets K  right after the K-th data packet arrives (unanswered), close\n"
       "                         the pseudo-terminal, so the host sees a hang-up, and remove --link\n"
+      "  --vanish-after-terminators K  the same right after the K-th terminating header\n"
       "  --come-back S          S seconds later serve a new pseudo-terminal at the same --link\n"
       "                         (its path is printed as a further line), the console up again\n"
       "                         as after a power cycle, the cut sequence abandoned\n"

@@ -15,6 +15,7 @@ struct Options {
   Micros timeout = 0;        // exit after this long; 0 = never
   Micros linger = 2 * kMicrosPerSecond;  // quiet time before --exit-after-download exits
   uint32_t vanish_after_packets = 0;  // the line goes away after this data packet; 0 = never
+  uint32_t vanish_after_terminators = 0;  // or after this terminating header; 0 = never
   Micros come_back = -1;     // and comes back on the same --link after this long; -1 = never
   bool verbose = false;
   bool help = false;

@@ -199,8 +199,11 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
     engine->Advance(now);
 
     // The reply to the packet that triggers it is never written.
-    if (!vanished && options.vanish_after_packets > 0 &&
-        engine->record().counts.data_packets >= options.vanish_after_packets) {
+    const auto& counts = engine->record().counts;
+    if (!vanished && ((options.vanish_after_packets > 0 &&
+                       counts.data_packets >= options.vanish_after_packets) ||
+                      (options.vanish_after_terminators > 0 &&
+                       counts.terminating_headers >= options.vanish_after_terminators))) {
       vanished = true;
       Vanish(port, options);
       engine->LineLost(now);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/cli/exit_codes.h"
+#include "app/image_refusal.h"
 #include "config/settings.h"
 #include "image/fw_image.h"
 #include "image/fw_scan.h"
@@ -85,42 +86,13 @@ bool OpenTrace(const std::string& path, std::string* error) {
 }
 
 bool CheckImageFile(const std::string& path, std::string* error) {
-  char text[600];
-  const char* name = PathFileNamePart(path.c_str());
   if (path.empty()) {
     *error = "no image file: name one with --file";
     return false;
   }
-  if (!FileExists(path.c_str())) {
-    snprintf(text, sizeof text, "Error, file %s doesn't exist!", name);
-    *error = text;
-    return false;
-  }
-  if (!IsImageFile(path.c_str())) {
-    snprintf(text, sizeof text, "Error, %s is not a valid firmware image!", name);
-    *error = text;
-    return false;
-  }
-  uint32_t size = 0;
-  uint8_t* buf = ReadWholeFile(path.c_str(), &size);
-  if (buf == nullptr) {
-    snprintf(text, sizeof text, "Error, %s cannot be read!", name);
-    *error = text;
-    return false;
-  }
-  FW_SCAN scan;
-  ScanFwBuffer(buf, size, my_cfg.signature, &scan);
-  delete[] buf;
-  if (scan.numImages > 0) return true;
-  if (scan.truncated) {
-    snprintf(text, sizeof text,
-             "Error, %s is not a valid firmware image: the image at offset %u runs past the end "
-             "of the file!",
-             name, scan.truncatedOffset);
-  } else {
-    snprintf(text, sizeof text, "Error, %s holds no image to download!", name);
-  }
-  *error = text;
+  const IMAGE_FILE_CHECK check = CheckImageFileForDownload(path.c_str());
+  if (check.problem == ImageFileProblem::kNone) return true;
+  *error = ImageRefusalText(check, path.c_str());
   return false;
 }
 

@@ -10,10 +10,20 @@ ExitCode ExitCodeForFailure(DownloadFailure why) {
       // cut it off, the one thing to tell is not to power cycle.
       return kExitBootloader;
     case DownloadFailure::kPortLost:
+    case DownloadFailure::kPortLostBeforeWrite:
+    case DownloadFailure::kPortLostAtEnd:
+      // The message says how far the download came.
       return kExitPortLost;
+    case DownloadFailure::kConsoleSilent:
     case DownloadFailure::kNoVersion:
-      // Nothing was written: the console answered, but with no version.
+      // Nothing was written: the console gave no answer, or no version.
       return kExitNotFound;
+    case DownloadFailure::kBadImage:
+      return kExitBadInput;
+    case DownloadFailure::kStoppedBeforeWrite:
+      return kExitStopped;
+    case DownloadFailure::kNotWritten:
+      return kExitInternal;
     case DownloadFailure::kNotConfirmed:
     case DownloadFailure::kFailed:
       return kExitDownloadFailed;

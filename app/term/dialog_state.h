@@ -17,7 +17,9 @@ constexpr int kRestFocus = IDC_PROGRESS;
 
 struct DialogState {
   std::string title;
-  LineEditor file;
+  // Longer than any path a download takes: a longer paste stays whole and Start
+  // refuses it, rather than cutting it to the name of another file.
+  LineEditor file{4095};
   // Texts of the static controls (percentage, elapsed, status, retry stats).
   std::map<int, std::string> texts;
   // Controls listed here are disabled; all others are enabled.

@@ -98,7 +98,9 @@ Win32DialogView g_view;
 }  // namespace
 
 bool ChooseImageFile(HWND owner, char* path, size_t size) {
-  char file[MAX_PATH] = "";
+  // Larger than MAX_PATH: a chosen path too long for a download comes back
+  // whole, to be refused with its own text, instead of failing the dialog.
+  char file[4096] = "";
   char initialDir[MAX_PATH] = "";
   GetExeDir(initialDir, sizeof initialDir);
 

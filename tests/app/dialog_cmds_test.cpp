@@ -83,6 +83,12 @@ class DialogCmdsTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
+  // An image file of one empty image: its 28-byte header begins with `head`.
+  std::string MakeImage(const std::string& name, const std::string& head = "VRQ") {
+    std::string bytes = head;
+    bytes.resize(28, '\0');
+    return MakeFile(name, bytes);
+  }
 
   int64_t NowMs() { return port_.clock().NowMs(); }
 
@@ -122,7 +128,7 @@ TEST_F(DialogCmdsTest, UnknownCommandsAndDialogKeysDoNothing) {
 struct Refusal {
   const char* label;
   int command;
-  enum { kEmpty, kMissing, kDirectory, kWrongKind } what;
+  enum { kEmpty, kMissing, kDirectory, kWrongKind, kTruncated, kTooMany, kTooLong } what;
   const char* expected;  // %s = the file-name part
 };
 
@@ -148,6 +154,24 @@ TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
       path = MakeFile("notes.bin", "XYZ not an image");
       name = "notes.bin";
       break;
+    case Refusal::kTruncated:
+      path = MakeFile("cut.bin", "VRQ: the header ends before its length");
+      name = "cut.bin";
+      break;
+    case Refusal::kTooMany: {
+      std::string images;
+      for (int i = 0; i < 17; ++i) images += std::string("VRQ") + std::string(25, '\0');
+      path = MakeFile("many.bin", images);
+      name = "many.bin";
+      break;
+    }
+    case Refusal::kTooLong: {
+      // Its first 259 characters name another image, which must not be taken.
+      const std::string cut = (dir_ / "").string();
+      path = cut + std::string(259 - cut.size(), 'o') + ".bin";
+      MakeImage(path.substr(cut.size(), 259 - cut.size()));
+      break;
+    }
   }
   view_.SetProgressPos(40);
   view_.SetItemText(IDC_PERCENT, "40% completed");
@@ -164,7 +188,7 @@ TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
   char expected[300];
   snprintf(expected, sizeof expected, r.expected, name.c_str());
   EXPECT_EQ(view_.text(IDC_STATUS), expected);
-  EXPECT_EQ(std::string(my_cfg.file), path);
+  EXPECT_EQ(std::string(my_cfg.file), r.what == Refusal::kTooLong ? "" : path);
   EXPECT_EQ(view_.text(IDC_FILENAME), path);
   EXPECT_EQ(view_.progress(), 0);
   EXPECT_EQ(view_.text(IDC_PERCENT), "");
@@ -173,10 +197,7 @@ TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
   EXPECT_EQ(g_dlStartTime.load(), 0);
   EXPECT_TRUE(view_.boxes().empty());
   // The trace names the whole path and why it was refused.
-  EXPECT_TRUE(trace_.Has("Image file refused: " + path +
-                         (r.what == Refusal::kEmpty || r.what == Refusal::kMissing
-                              ? ": it does not exist\n"
-                              : ": it cannot be read or does not begin with \"VRQ\"\n")));
+  EXPECT_TRUE(trace_.Has("Image file refused: " + path + ": " + expected + "\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,11 +212,24 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"BrowseDirectory", IDC_BROWSE, Refusal::kDirectory,
                 "Error, %s is not a valid firmware image!"},
         Refusal{"BrowseWrongKind", IDC_BROWSE, Refusal::kWrongKind,
-                "Error, %s is not a valid firmware image!"}),
+                "Error, %s is not a valid firmware image!"},
+        // Refused at once, as the command line refuses them, rather than after
+        // the console check with a power-cycle text although nothing was written.
+        Refusal{"StartTruncated", IDC_START, Refusal::kTruncated,
+                "Error, %s is not a valid firmware image: the image at offset 0 runs past the end "
+                "of the file!"},
+        Refusal{"BrowseTooManyImages", IDC_BROWSE, Refusal::kTooMany,
+                "Error, %s holds 17 images, more than the 16 this utility can download!"},
+        Refusal{"StartPathTooLong", IDC_START, Refusal::kTooLong,
+                "Error, the path of the image file is longer than 259 characters, the most this "
+                "utility can use! Move the file to a shorter path.%s"},
+        Refusal{"BrowsePathTooLong", IDC_BROWSE, Refusal::kTooLong,
+                "Error, the path of the image file is longer than 259 characters, the most this "
+                "utility can use! Move the file to a shorter path.%s"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
 
 TEST_F(DialogCmdsTest, StartWithImageResetsDisplayAndClearsStop) {
-  std::string path = MakeFile("good.bin", "vrq image body");  // signature in any letter case
+  std::string path = MakeImage("good.bin", "vrq image body");  // signature in any letter case
   view_.SetItemText(IDC_FILENAME, path.c_str());
   view_.SetProgressPos(70);
   view_.SetItemText(IDC_PERCENT, "70% completed");
@@ -220,7 +254,7 @@ TEST_F(DialogCmdsTest, StartWithImageResetsDisplayAndClearsStop) {
 // Start hands the accepted file to a real worker; against a console that
 // never answers, the download fails and the dialog is usable again.
 TEST_F(DialogCmdsTest, StartRunsTheWorkerToItsEnd) {
-  std::string path = MakeFile("fw.bin", "VRQ image");
+  std::string path = MakeImage("fw.bin");
   view_.SetItemText(IDC_FILENAME, path.c_str());
   g_bThreadRunning = 0;
 
@@ -238,8 +272,8 @@ TEST_F(DialogCmdsTest, StartRunsTheWorkerToItsEnd) {
   ASSERT_TRUE(trace_.Has("HandleCmds ended"));
   EXPECT_EQ(trace_.Count("HandleCmds started"), 1);
   EXPECT_EQ(view_.text(IDC_STATUS),
-            "Firmware download failed, please power cycle the system, then click the start "
-            "button to retry the download!");
+            "Firmware download failed, the SAS Expander did not answer and nothing was written. "
+            "Check the cable and the power, then click the start button to try again!");
   EXPECT_TRUE(view_.enabled(IDC_START));
   EXPECT_TRUE(view_.enabled(IDC_BROWSE));
   EXPECT_TRUE(view_.enabled(IDC_FILENAME));
@@ -257,7 +291,7 @@ bool CountingStarter(ThreadRoutine, uint32_t) {
 }
 
 TEST_F(DialogCmdsTest, StartReopensALostPort) {
-  std::string path = MakeFile("fw.bin", "VRQ image");
+  std::string path = MakeImage("fw.bin");
   g_bThreadRunning = 0;
   g_workersStarted = 0;
   SetThreadStarter(&CountingStarter);
@@ -304,20 +338,14 @@ TEST_F(DialogCmdsTest, StartReopensALostPort) {
   SetThreadStarter(nullptr);
 }
 
-TEST_F(DialogCmdsTest, LongPathsAreCutNeverOverrun) {
-  const std::string tooLong(300, 'n');
-  view_.SetItemText(IDC_FILENAME, tooLong.c_str());
+TEST_F(DialogCmdsTest, LongTextsAreCutNeverOverrun) {
+  const std::string longName(250, 'n');
+  view_.SetItemText(IDC_FILENAME, longName.c_str());
   DlgOnCommand(IDC_START);
-  EXPECT_EQ(strlen(my_cfg.file), 259u);
-  EXPECT_EQ(view_.text(IDC_STATUS), ("Error, file " + tooLong).substr(0, 259));
-
-  view_.NextChoice(tooLong);
-  DlgOnCommand(IDC_BROWSE);
-  EXPECT_EQ(strlen(my_cfg.file), 259u);
-  EXPECT_EQ(view_.text(IDC_STATUS), ("Error, file " + tooLong).substr(0, 259));
+  EXPECT_EQ(view_.text(IDC_STATUS), ("Error, file " + longName).substr(0, 259));
 
   // An accepted image whose path makes the downloading text too long.
-  std::string path = MakeFile(std::string(180, 'i') + ".bin", "VRQ");
+  std::string path = MakeImage(std::string(180, 'i') + ".bin");
   ASSERT_GT(path.size(), 221u);  // the text would need more than 259 characters
   view_.SetItemText(IDC_FILENAME, path.c_str());
   DlgOnCommand(IDC_START);
@@ -336,7 +364,7 @@ TEST_F(DialogCmdsTest, BrowseCancelledChangesNothing) {
 }
 
 TEST_F(DialogCmdsTest, BrowseToImageClearsStatusButNotElapsed) {
-  std::string path = MakeFile("fw.bin", "VRQ....");
+  std::string path = MakeImage("fw.bin");
   view_.SetItemText(IDC_STATUS, "Firmware download failed, ...");
   view_.SetItemText(IDC_PERCENT, "100% completed");
   view_.SetProgressPos(100);

@@ -253,7 +253,10 @@ TEST_F(WorkerTest, WorkerRunsOnItsOwnThreadAndEnds) {
   }
   ASSERT_TRUE(trace_.Has("HandleCmds ended"));
   EXPECT_TRUE(trace_.Has("cmdid=1008"));
-  EXPECT_EQ(view().text(IDC_STATUS), kFailed);
+  // Nothing was written: no power-cycle advice.
+  EXPECT_EQ(view().text(IDC_STATUS),
+            "Firmware download failed, the SAS Expander did not answer and nothing was written. "
+            "Check the cable and the power, then click the start button to try again!");
   ExpectUnlocked();
 }
 

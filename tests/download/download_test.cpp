@@ -269,16 +269,30 @@ TEST_F(DownloadTest, VersionReplyToALaterQueryAfterRebootCounts) {
   EXPECT_EQ(Received(), (std::vector<uint8_t>{0x06, 0xFF}));
 }
 
-TEST_F(DownloadTest, FailedBootloaderAfterConfirmedChangeIsAFailure) {
-  WriteImageFile({0x06, 0xFF});
-  peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
-  peer_.statusFor = [](int index) { return index == 1 ? '5' : '0'; };
-  EXPECT_FALSE(Run());
-  EXPECT_TRUE(trace_.Has("fmdl_download: bootloader image download failed\n"));
-  EXPECT_EQ(LastDownloadFailure(), DownloadFailure::kBootloader);
-  EXPECT_EQ(peer_.recoveries(), my_cfg.dlretry);
-  // The sequence is still closed with a terminating header.
-  EXPECT_EQ(peer_.terminators(), 2);
+// A rejected bootloader is its own failure on either path: on the normal
+// path too it must never be followed by power-cycle advice.
+TEST_F(DownloadTest, FailedBootloaderIsItsOwnFailureOnBothPaths) {
+  struct Case {
+    std::vector<uint8_t> parts;
+    int rejectedImage;  // index of the bootloader among the images sent
+    int terminators;
+  };
+  for (const Case& c : {Case{{0x06, 0xFF}, 1, 2}, Case{{0x01, 0xFF}, 1, 1}, Case{{0xFF}, 0, 1}}) {
+    SCOPED_TRACE(c.parts.size() == 1 ? "bootloader only" : c.parts[0] == 0x06 ? "rebooting"
+                                                                                : "normal");
+    ScriptedPort port;
+    DownloadPeer peer{port.exp()};
+    port_.exp().Close();
+    WriteImageFile(c.parts);
+    peer.versions = {"0.01.0000.05", "0.02.0000.01"};
+    const int rejected = c.rejectedImage;
+    peer.statusFor = [rejected](int index) { return index == rejected ? '5' : '0'; };
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(LastDownloadFailure(), DownloadFailure::kBootloader);
+    EXPECT_EQ(peer.recoveries(), my_cfg.dlretry);
+    // The sequence is still closed with a terminating header.
+    EXPECT_EQ(peer.terminators(), c.terminators);
+  }
 }
 
 TEST_F(DownloadTest, FailedFirmwareEndsTheSequenceWithoutReboot) {
@@ -300,6 +314,7 @@ struct StopCase {
   bool close;
   int enters;
   int rebootCommands;
+  DownloadFailure failure;
 };
 
 class StopTest : public DownloadTest, public ::testing::WithParamInterface<StopCase> {};
@@ -320,21 +335,25 @@ TEST_P(StopTest, StopNeverEndsInSuccess) {
   EXPECT_FALSE(Run());
   EXPECT_EQ(peer_.enters(), c.enters);
   EXPECT_EQ(peer_.rebootCommands(), c.rebootCommands);
+  EXPECT_EQ(LastDownloadFailure(), c.failure);
+  EXPECT_EQ(NothingWritten(c.failure), c.enters == 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Phases, StopTest,
-    ::testing::Values(StopCase{"ConsoleCheck", "prompt", 1, false, 0, 0},
-                      StopCase{"VersionQuery", "query", 1, false, 0, 0},
-                      StopCase{"FirmwarePacket", "packet", 1, false, 1, 0},
-                      StopCase{"FirmwareTerminator", "terminator", 1, false, 1, 0},
-                      StopCase{"Reboot", "reboot", 1, false, 1, 3},
-                      StopCase{"VersionAfterReboot", "query", 2, false, 1, 3},
-                      StopCase{"BootloaderPacket", "packet", 2, false, 2, 3},
-                      StopCase{"LastTerminator", "terminator", 2, false, 2, 3},
-                      StopCase{"QuitDuringFirmware", "packet", 1, true, 1, 0},
-                      StopCase{"QuitDuringReboot", "reboot", 1, true, 1, 1},
-                      StopCase{"QuitDuringBootloader", "packet", 2, true, 2, 3}),
+    ::testing::Values(
+        StopCase{"ConsoleCheck", "prompt", 1, false, 0, 0, DownloadFailure::kStoppedBeforeWrite},
+        StopCase{"VersionQuery", "query", 1, false, 0, 0, DownloadFailure::kStoppedBeforeWrite},
+        StopCase{"FirmwarePacket", "packet", 1, false, 1, 0, DownloadFailure::kFailed},
+        StopCase{"FirmwareTerminator", "terminator", 1, false, 1, 0, DownloadFailure::kFailed},
+        StopCase{"Reboot", "reboot", 1, false, 1, 3, DownloadFailure::kFailed},
+        StopCase{"VersionAfterReboot", "query", 2, false, 1, 3, DownloadFailure::kFailed},
+        // Only a unit test gets a stop through: every front end refuses it here.
+        StopCase{"BootloaderPacket", "packet", 2, false, 2, 3, DownloadFailure::kBootloader},
+        StopCase{"LastTerminator", "terminator", 2, false, 2, 3, DownloadFailure::kFailed},
+        StopCase{"QuitDuringFirmware", "packet", 1, true, 1, 0, DownloadFailure::kFailed},
+        StopCase{"QuitDuringReboot", "reboot", 1, true, 1, 1, DownloadFailure::kFailed},
+        StopCase{"QuitDuringBootloader", "packet", 2, true, 2, 3, DownloadFailure::kBootloader}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 // The cable comes out in each phase: the download ends at once as lost,
@@ -347,13 +366,14 @@ struct LostCase {
   DownloadFailure failure;
   int enters;
   int terminators;
+  std::vector<uint8_t> parts = {0x06, 0xFF};
 };
 
 class LostTest : public DownloadTest, public ::testing::WithParamInterface<LostCase> {};
 
 TEST_P(LostTest, LostPortEndsTheDownloadAtOnce) {
   const LostCase& c = GetParam();
-  WriteImageFile({0x06, 0xFF});
+  WriteImageFile(c.parts);
   peer_.versions = {"0.01.0000.05", "0.02.0000.01"};
   int seen = 0;
   int64_t lostAtMs = -1;
@@ -380,12 +400,18 @@ TEST_P(LostTest, LostPortEndsTheDownloadAtOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Phases, LostTest,
     ::testing::Values(
-        LostCase{"ConsoleCheck", "prompt", 1, DownloadFailure::kPortLost, 0, 0},
-        LostCase{"VersionBefore", "query", 1, DownloadFailure::kPortLost, 0, 0},
+        LostCase{"ConsoleCheck", "prompt", 1, DownloadFailure::kPortLostBeforeWrite, 0, 0},
+        LostCase{"VersionBefore", "query", 1, DownloadFailure::kPortLostBeforeWrite, 0, 0},
         LostCase{"FirmwarePacket", "packet", 1, DownloadFailure::kPortLost, 1, 0},
         LostCase{"Reboot", "reboot", 1, DownloadFailure::kPortLost, 1, 1},
         LostCase{"VersionAfterReboot", "query", 2, DownloadFailure::kPortLost, 1, 1},
-        LostCase{"BootloaderPacket", "packet", 2, DownloadFailure::kPortLostInBootloader, 2, 1}),
+        LostCase{"BootloaderPacket", "packet", 2, DownloadFailure::kPortLostInBootloader, 2, 1},
+        // Every image accepted, the port gone while download mode is left.
+        LostCase{"LastTerminator", "terminator", 2, DownloadFailure::kPortLostAtEnd, 2, 2},
+        LostCase{"NormalPathBootloader", "packet", 2, DownloadFailure::kPortLostInBootloader, 1,
+                 0, {0x01, 0xFF}},
+        LostCase{"NormalPathTerminator", "terminator", 1, DownloadFailure::kPortLostAtEnd, 1, 1,
+                 {0x01, 0xFF}}),
     [](const ::testing::TestParamInfo<LostCase>& info) { return info.param.name; });
 
 TEST_F(DownloadTest, PortClosedWithoutStopFails) {

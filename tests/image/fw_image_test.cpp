@@ -170,17 +170,27 @@ TEST_F(FwImageTest, ScanLayouts) {
   }
 }
 
-TEST_F(FwImageTest, TableKeepsTheFirstSixteenImages) {
-  Bytes bytes;
-  for (int i = 0; i < 18; ++i) AppendImage(&bytes, "VRQ", static_cast<uint8_t>(i), 2);
-  AppendVersionRecord(&bytes, 3, 3, 3, 3);
-  Parse(bytes);
-  ASSERT_EQ(g_dwNumofImages, 16u);
-  EXPECT_EQ(g_FwImages[15].offset, 15u * 30);
-  EXPECT_EQ(g_FwImages[15].part, 15);
-  EXPECT_EQ(VersionText(), "3.3.3.3");  // images past the table are still stepped over whole
-  EXPECT_TRUE(trace_.Contains("image at offset 480 not stored"));
-  EXPECT_TRUE(trace_.Contains("image at offset 510 not stored"));
+// Sixteen images fill the table; a seventeenth would be dropped (a bootloader
+// among them) while the rest went out as if they were the whole file, so such
+// a file is refused as a whole.
+TEST_F(FwImageTest, MoreImagesThanTheTableRefuseTheFile) {
+  for (int count : {16, 18}) {
+    SCOPED_TRACE(count);
+    Bytes bytes;
+    for (int i = 0; i < count; ++i) AppendImage(&bytes, "VRQ", static_cast<uint8_t>(i), 2);
+    AppendVersionRecord(&bytes, 3, 3, 3, 3);
+    trace_.Clear();
+    Parse(bytes);
+    EXPECT_EQ(VersionText(), "3.3.3.3");  // images past the table are still stepped over whole
+    if (count == 16) {
+      ASSERT_EQ(g_dwNumofImages, 16u);
+      EXPECT_EQ(g_FwImages[15].offset, 15u * 30);
+      continue;
+    }
+    EXPECT_EQ(g_dwNumofImages, 0u);
+    EXPECT_TRUE(trace_.Contains("image at offset 510 not stored"));
+    EXPECT_TRUE(trace_.Contains("ParseFwFile: 18 images, more than the 16 the table holds"));
+  }
 }
 
 // The trace lines are what field support reads; the parse also restarts the

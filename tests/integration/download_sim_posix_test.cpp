@@ -130,6 +130,7 @@ struct SafetyCase {
   DownloadFailure failure;
   std::vector<int> parts;        // images the expander received whole, in order
   int reboots;
+  const char* images = "--image fw:2K --image boot:1K";
 };
 
 class DownloadSafetySimTest : public ::testing::TestWithParam<SafetyCase> {};
@@ -142,8 +143,8 @@ TEST_P(DownloadSafetySimTest, OnlyAVersionReadAfterTheQueryConfirms) {
   args.insert(args.end(), c.sim.begin(), c.sim.end());
   ASSERT_TRUE(sim.Start(args));
   const std::string file = sim.dir() + "/firmware.bin";
-  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file +
-                           "' --image fw:2K --image boot:1K --version 1.02.0000.11 >/dev/null";
+  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file + "' " +
+                           c.images + " --version 1.02.0000.11 >/dev/null";
   ASSERT_EQ(0, std::system(make.c_str()));
   TempDirScope temp(sim.dir() + "/tmp");
   g_bStopDl = 0;
@@ -197,7 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
                    DownloadFailure::kNone, {0x06, 0xFF}, 1},
         SafetyCase{"RejectedBootloaderIsItsOwnFailure",
                    {"--version", "1.02.0000.10", "--reject-part", "0xFF"},
-                   false, DownloadFailure::kBootloader, {0x06}, 1}),
+                   false, DownloadFailure::kBootloader, {0x06}, 1},
+        // Without a firmware image the bootloader goes in the one sequence:
+        // its failure is a bootloader failure all the same, never "power cycle".
+        SafetyCase{"RejectedBootloaderOnTheNormalPath",
+                   {"--version", "1.02.0000.10", "--reject-part", "0xFF"},
+                   false, DownloadFailure::kBootloader, {0x01}, 0,
+                   "--image 01:2K --image boot:1K"}),
     [](const ::testing::TestParamInfo<SafetyCase>& info) { return std::string(info.param.name); });
 
 // The cable comes out during an image: the simulator closes its side, the
@@ -207,9 +214,11 @@ INSTANTIATE_TEST_SUITE_P(
 struct CableCase {
   const char* name;
   const char* images;
-  int vanishAfterPackets;  // counted over the run
+  const char* vanishAfter;  // --vanish-after-packets or --vanish-after-terminators
+  int count;                // counted over the run
   DownloadFailure failure;
   size_t lastAt, lastLength;  // the last image of the file
+  int cut;                    // images the cable cut off before their terminating header
 };
 
 class CableSimTest : public ::testing::TestWithParam<CableCase> {};
@@ -229,8 +238,8 @@ TEST_P(CableSimTest, LostPortFailsFastAndStartWorksOnceItIsBack) {
   // The folder of the simulator's report holds the link too: it has no
   // name yet when the simulator starts, so the link is named by its pid.
   const std::string link = "/tmp/tarnwick-cable-" + std::to_string(getpid()) + "-" + c.name;
-  ASSERT_TRUE(sim.Start({"--reboot-seconds", "3", "--link", link, "--vanish-after-packets",
-                         std::to_string(c.vanishAfterPackets), "--come-back", "1"}));
+  ASSERT_TRUE(sim.Start({"--reboot-seconds", "3", "--link", link, c.vanishAfter,
+                         std::to_string(c.count), "--come-back", "1"}));
   const std::string file = sim.dir() + "/firmware.bin";
   const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file + "' " +
                            c.images + " --version 1.02.0000.11 >/dev/null";
@@ -269,7 +278,7 @@ TEST_P(CableSimTest, LostPortFailsFastAndStartWorksOnceItIsBack) {
   ASSERT_FALSE(report.images.empty());
   int cut = 0;
   for (const auto& image : report.images) cut += image.terminated ? 0 : 1;
-  EXPECT_EQ(1, cut);  // the image the cable cut off
+  EXPECT_EQ(c.cut, cut);
   EXPECT_TRUE(report.images.back().terminated);
   EXPECT_TRUE(ReadAll(report.images.back().file) == ReadAll(file).substr(c.lastAt, c.lastLength));
 }
@@ -277,9 +286,16 @@ TEST_P(CableSimTest, LostPortFailsFastAndStartWorksOnceItIsBack) {
 INSTANTIATE_TEST_SUITE_P(
     Phases, CableSimTest,
     ::testing::Values(
-        CableCase{"DuringFirmware", "--image fw:8K", 12, DownloadFailure::kPortLost, 0, 8220},
-        CableCase{"DuringBootloader", "--image fw:2K --image boot:1K", 12,
-                  DownloadFailure::kPortLostInBootloader, 2076, 1052}),
+        CableCase{"DuringFirmware", "--image fw:8K", "--vanish-after-packets", 12,
+                  DownloadFailure::kPortLost, 0, 8220, 1},
+        CableCase{"DuringBootloader", "--image fw:2K --image boot:1K", "--vanish-after-packets",
+                  12, DownloadFailure::kPortLostInBootloader, 2076, 1052, 1},
+        CableCase{"DuringBootloaderOnTheNormalPath", "--image 01:2K --image boot:1K",
+                  "--vanish-after-packets", 12, DownloadFailure::kPortLostInBootloader, 2076,
+                  1052, 2},  // one sequence: the image before it is not terminated either
+        // Every image accepted: the port goes as download mode is left.
+        CableCase{"AtTheLastTerminatingHeader", "--image fw:2K", "--vanish-after-terminators", 1,
+                  DownloadFailure::kPortLostAtEnd, 0, 2076, 0}),
     [](const ::testing::TestParamInfo<CableCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
