@@ -59,6 +59,13 @@ TEST(CliExitCodeTest, EveryFailureHasItsCodeAndTheBootloaderOutranksAll) {
   EXPECT_EQ(kExitNotFound, ExitCodeForFailure(DownloadFailure::kNoVersion));
   EXPECT_EQ(kExitDownloadFailed, ExitCodeForFailure(DownloadFailure::kNotConfirmed));
   EXPECT_EQ(kExitBootloader, ExitCodeForFailure(DownloadFailure::kBootloader));
+  // Nothing written: never the power-cycle code 6.
+  for (DownloadFailure why : {DownloadFailure::kConsoleSilent, DownloadFailure::kNoVersion,
+                              DownloadFailure::kBadImage, DownloadFailure::kStoppedBeforeWrite,
+                              DownloadFailure::kPortLostBeforeWrite, DownloadFailure::kNotWritten}) {
+    EXPECT_TRUE(NothingWritten(why));
+    EXPECT_NE(kExitDownloadFailed, ExitCodeForFailure(why));
+  }
   // A cause added later counts as a failed download until it gets its own code.
   EXPECT_EQ(kExitDownloadFailed, ExitCodeForFailure(static_cast<DownloadFailure>(99)));
   for (int code = kExitSuccess; code <= kExitBootloader; ++code) {

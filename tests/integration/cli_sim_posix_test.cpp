@@ -354,6 +354,17 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
   simproc::WriteAll(d + "/notes.txt", "not an image\n");
   simproc::WriteAll(d + "/short.bin", simproc::MakeImage(2000, 0x06).substr(0, 500));
   simproc::WriteAll(d + "/plain-file", "");
+  // Seventeen images: the last would be dropped and the rest reported as the file.
+  std::string many;
+  for (int i = 0; i < 17; ++i) many += simproc::MakeImage(100, i == 16 ? 0xFF : 0x06);
+  simproc::WriteAll(d + "/many.bin", many);
+  // A path past the 259 characters the download holds, whose first 259 name
+  // another image: checked one file, the download would have written the other.
+  const std::string cut = d + "/" + std::string(259 - d.size() - 5, 'o') + ".bin";
+  ASSERT_EQ(259u, cut.size());
+  MakeFile(cut, "--image fw:500");
+  const std::string tooLong = cut + ".new";
+  MakeFile(tooLong, "--image fw:1000");
   ASSERT_EQ(0, symlink(sim.path().c_str(), (d + "/link").c_str()));
   const std::string port = sim.path();
   // Another program holds the port.
@@ -372,6 +383,10 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
       {{"download", "--port", port, "--file", d + "/notes.txt"}, 2,
        "Error, notes.txt is not a valid firmware image!"},
       {{"download", "--port", port, "--file", d + "/short.bin"}, 2, "runs past the end"},
+      {{"download", "--port", port, "--file", d + "/many.bin"}, 2,
+       "Error, many.bin holds 17 images, more than the 16 this utility can download!"},
+      {{"download", "--port", port, "--file", tooLong}, 2,
+       "Error, the path of the image file is longer than 259 characters"},
       {{"info", d + "/notes.txt"}, 2, "Error, notes.txt is not a valid firmware image!"},
       {{"download", "--port", d + "/ttyNONE", "--file", file}, 3, "there is no serial port"},
       {{"download", "--port", d + "/plain-file", "--file", file}, 3, "is not a serial port"},
