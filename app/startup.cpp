@@ -89,21 +89,30 @@ bool StartupOpenDevice() {
   char text[260];
   char name[260];
   ComPortName(port, name, sizeof name);
+  std::string box;
   switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
-    case -1:
+    case -1: {
       FormatCut(text, sizeof text,
                "Device not found!\n\nCheck if the SAS Expander device is properly attached to "
                "%s and powered up.",
                name);
+      // A first run opens COM 1, which may be anything: the box says where
+      // the port is chosen, as the box for a port that cannot be opened does.
+      char ini[260];
+      GetSettingsPath(ini, sizeof ini);
+      box = std::string(text) + "\n\nThe port is chosen in the settings file " + ini + ": " +
+            ComPortSettingKeys() + ".";
       break;
+    }
     case 0:
       FormatCut(text, sizeof text, "%s%s", "Version mismatch!\n\n",
                "This utility can only be used for firmware v0.01.0000.05 or later.");
+      box = text;
       break;
     default:
       return true;
   }
-  AppMessageBox(text, kErrorCaption, kMbOk);
+  AppMessageBox(box.c_str(), kErrorCaption, kMbOk);
   CloseCom();
   return false;
 }

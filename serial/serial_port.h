@@ -94,3 +94,6 @@ std::string ComLatencyWarning(bool brief);
 // The port as the user's texts name it: "COM <port>", or on Linux the
 // `device` of the settings when one is given. Cut to fit `size`.
 void ComPortName(int32_t port, char* out, size_t size);
+// The settings keys that choose the port on this platform, for the user's
+// texts: "comport= (1 is COM1)" and, on Linux, device=.
+const char* ComPortSettingKeys();

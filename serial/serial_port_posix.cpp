@@ -339,3 +339,7 @@ void ComPortName(int32_t port, char* out, size_t size) {
     snprintf(out, size, "COM %d", static_cast<int>(port));
   }
 }
+
+const char* ComPortSettingKeys() {
+  return "comport= (1 is /dev/ttyS0) or device= (a device path such as /dev/ttyUSB0)";
+}

@@ -387,3 +387,5 @@ SerialBackend& PlatformSerialBackend() {
 void ComPortName(int32_t port, char* out, size_t size) {
   snprintf(out, size, "COM %d", static_cast<int>(port));
 }
+
+const char* ComPortSettingKeys() { return "comport= (1 is COM1)"; }

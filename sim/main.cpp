@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   // Alone, --version is the program's version; with a value it is the
   // expander's firmware version.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("expander-sim %s\n", TARNWICK_VERSION);
+    std::printf("expander-sim %s\n", TARNWICK_VERSION_TEXT);
     return 0;
   }
   sim::Options options;

@@ -68,7 +68,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   app.name("tarnwick-cli");
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("tarnwick-cli ") + TARNWICK_VERSION,
+  app.set_version_flag("--version", std::string("tarnwick-cli ") + TARNWICK_VERSION_TEXT,
                        "print the program's version and exit");
   app.footer(kFooter);
 

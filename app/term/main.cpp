@@ -1,6 +1,6 @@
 // tarnwick on Linux: the start-up steps, the dialog in the terminal, and the
-// shutdown steps. No arguments; the settings file fwdl.ini beside the
-// executable says which serial device to use.
+// shutdown steps. No arguments but --version and --help; the settings file
+// fwdl.ini says which serial device to use.
 #include <unistd.h>
 
 #include <clocale>
@@ -11,6 +11,7 @@
 #include "app/dialog_cmds.h"
 #include "app/startup.h"
 #include "app/term/message_box.h"
+#include "app/term/term_args.h"
 #include "app/term/term_app.h"
 #include "app/term/term_view.h"
 #include "config/settings.h"
@@ -36,7 +37,22 @@ int TermMessageBox(const char* text, const char* caption, unsigned type) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Answered before anything is opened: a port wired to something else must
+  // not get a version query nobody asked for.
+  switch (ParseTermArgs(argc, argv)) {
+    case TermArgs::kVersion:
+      printf("%s\n", TermVersionLine());
+      return 0;
+    case TermArgs::kHelp:
+      fputs(TermUsage(), stdout);
+      return 0;
+    case TermArgs::kBadArgument:
+      fprintf(stderr, "tarnwick: unknown argument: %s\n%s", argv[1], TermUsage());
+      return 2;
+    case TermArgs::kRunDialog:
+      break;
+  }
   setlocale(LC_ALL, "");
   const bool onTerminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
   g_view = new TermView();

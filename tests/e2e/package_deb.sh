@@ -39,9 +39,12 @@ for p in tarnwick tarnwick-cli expander-sim fwimage; do
   [ -x "/usr/bin/$p" ] && pass "/usr/bin/$p installed" || fail "/usr/bin/$p missing"
   [ -f "/usr/share/man/man1/$p.1" ] && pass "man page of $p" || fail "no man page of $p"
 done
-for p in tarnwick-cli expander-sim fwimage; do
-  got="$(/usr/bin/$p --version 2>&1)"
-  [ "$got" = "$p $VERSION" ] && pass "$p --version: $got" || fail "$p --version: \"$got\", expected \"$p $VERSION\""
+# Every program names the caption's form of the version, then the package's.
+IFS=. read -r vmaj vmin vpat vtwk <<<"$VERSION"
+VERSION_TEXT="$(printf '%d.%02d.%04d.%02d' "$vmaj" "$vmin" "$vpat" "$vtwk") ($VERSION)"
+for p in tarnwick tarnwick-cli expander-sim fwimage; do
+  got="$(/usr/bin/$p --version 2>&1 </dev/null)"
+  [ "$got" = "$p $VERSION_TEXT" ] && pass "$p --version: $got" || fail "$p --version: \"$got\", expected \"$p $VERSION_TEXT\""
 done
 
 # A download from the installed tarnwick-cli into the installed simulator.

@@ -22,9 +22,11 @@ DIR="$UNZIPPED/tarnwick-$VERSION-windows-x64"
 for p in tarnwick.exe tarnwick-cli.exe fwimage.exe README.md; do
   [ -f "$DIR/$p" ] && pass "zip holds $p" || fail "zip lacks $p"
 done
+IFS=. read -r vmaj vmin vpat vtwk <<<"$VERSION"
+VERSION_TEXT="$(printf '%d.%02d.%04d.%02d' "$vmaj" "$vmin" "$vpat" "$vtwk") ($VERSION)"
 for p in tarnwick-cli fwimage; do
   got="$(cd "$DIR" && wine "$p.exe" --version 2>/dev/null | tr -d '\r')"
-  [ "$got" = "$p $VERSION" ] && pass "$p.exe --version: $got" || fail "$p.exe --version: \"$got\""
+  [ "$got" = "$p $VERSION_TEXT" ] && pass "$p.exe --version: $got" || fail "$p.exe --version: \"$got\""
 done
 
 log "== probe against expander-sim on COM1"

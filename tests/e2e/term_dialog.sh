@@ -347,6 +347,7 @@ case_silent_peer() {
   wait_for_wrapped "tarnwick: opening $WORK/console and asking the SAS Expander for its firmware version, please wait..." || return 1
   wait_for "Device not found!" || return 1
   wait_for "properly attached to" && wait_for "$WORK/console and powered up." || return 1
+  wait_for "The port is chosen in the settings file" && wait_for "device=" || return 1
   keys Enter && expect_exit 0 || return 1
   expect_ini_written_back
 }

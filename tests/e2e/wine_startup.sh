@@ -3,7 +3,7 @@
 # pseudo-terminal served by a stand-in console:
 #   - COM1 missing: the port box names the settings file; a long install
 #     folder cuts the box text, it never overruns;
-#   - a silent console: "Device not found!";
+#   - a silent console: "Device not found!", naming the settings file and its key;
 #   - firmware 0.01.0000.04: "Version mismatch!";
 #   - firmware 0.01.0000.05: the main dialog opens; Quit, confirmed, ends it.
 # Each run must end with exit code 0 and leave fwdl.ini with file= and
@@ -64,7 +64,7 @@ log "== silent console"
 rm -f "$APPDIR/fwdl.ini"
 start_peer silent
 start_program silent
-check_error_run silent $'Device not found!\n\nCheck if the SAS Expander device is properly attached to COM 1 and powered up.'
+check_error_run silent $'Device not found!\n\nCheck if the SAS Expander device is properly attached to COM 1 and powered up.\n\nThe port is chosen in the settings file C:\\tarnwick\\fwdl.ini: comport= (1 is COM1).'
 stop_peer
 
 log "== firmware too old"

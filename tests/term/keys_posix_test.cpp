@@ -210,6 +210,11 @@ TEST_F(DialogKeyTest, FileBoxEditsAndPastes) {
   EXPECT_EQ(s_.file.text(), "tmp/fw.bi");
   Press(Key::Ctrl('u'));
   EXPECT_EQ(s_.file.text(), "");
+  // A path too long for a download stays whole, for Start to refuse: cut to
+  // 259 characters it could name another image file.
+  const std::string tooLong = "/srv/" + std::string(258, 'f') + ".bin";
+  Press(Key{KeyCode::kPaste, tooLong, 0});
+  EXPECT_EQ(s_.file.text(), tooLong);
 }
 
 // A download starts with Start pressed: the focus rests where no stray

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   }
   // Alone, --version is the program's version; after "make" it is the image's.
   if (strcmp(cmd, "--version") == 0) {
-    printf("fwimage %s\n", TARNWICK_VERSION);
+    printf("fwimage %s\n", TARNWICK_VERSION_TEXT);
     return kExitOk;
   }
   int n = static_cast<int>(args.size());
