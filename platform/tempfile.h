@@ -11,3 +11,6 @@ bool GetTempDir(char* out, size_t size);
 bool CreateTempFileName(const char* dir, const char* prefix, char* out, size_t size);
 // Deletes the file; false if it could not be deleted.
 bool DeleteFilePath(const char* path);
+// Deletes every file CreateTempFileName made that DeleteFilePath has not
+// deleted yet: for a process about to be ended from outside. Any thread.
+void DeleteTempFilesLeft();

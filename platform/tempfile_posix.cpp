@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/tempfile.h"
+#include "platform/tempfile_list.h"
 #include "platform/trace.h"
 
 namespace {
@@ -59,6 +60,7 @@ bool CreateTempFileName(const char* dir, const char* prefix, char* out, size_t s
     int fd = open(out, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       close(fd);
+      NoteTempFile(out);
       return true;
     }
     if (errno != EEXIST) {
@@ -72,4 +74,7 @@ bool CreateTempFileName(const char* dir, const char* prefix, char* out, size_t s
   return false;
 }
 
-bool DeleteFilePath(const char* path) { return unlink(path) == 0; }
+bool DeleteFilePath(const char* path) {
+  ForgetTempFile(path);
+  return unlink(path) == 0;
+}

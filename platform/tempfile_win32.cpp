@@ -5,6 +5,7 @@
 
 #include "platform/os_error.h"
 #include "platform/tempfile.h"
+#include "platform/tempfile_list.h"
 #include "platform/trace.h"
 
 bool GetTempDir(char* out, size_t size) {
@@ -40,7 +41,11 @@ bool CreateTempFileName(const char* dir, const char* prefix, char* out, size_t s
     return false;
   }
   memcpy(out, name, len + 1);
+  NoteTempFile(out);
   return true;
 }
 
-bool DeleteFilePath(const char* path) { return DeleteFileA(path) != 0; }
+bool DeleteFilePath(const char* path) {
+  ForgetTempFile(path);
+  return DeleteFileA(path) != 0;
+}

@@ -14,8 +14,8 @@ namespace {
 const char kFooter[] =
     "Exit codes: 0 success, 1 internal error, 2 bad arguments or file, 3 cannot open port,\n"
     "4 device not found, 5 firmware too old, 6 download failed (power cycle, then retry),\n"
-    "7 stopped (Ctrl+C, SIGTERM), 8 bootloader failed (new firmware runs: do NOT power cycle),\n"
-    "9 serial port lost (check cable, adapter, power).";
+    "7 stopped (Ctrl+C, SIGTERM, SIGHUP, SIGQUIT), 8 bootloader failed (new firmware runs:\n"
+    "do NOT power cycle), 9 serial port lost (check cable, adapter, power).";
 
 template <typename T>
 CLI::Option* AddSetting(CLI::App* app, const char* name, Setting<T>* setting, const char* help) {
@@ -50,7 +50,8 @@ void AddTransferSettings(CLI::App* app, CliOptions* o) {
   AddSetting(app, "--fwattempts", &o->fwattempts,
              "firmware downloads before a reboot must show the new version (default 3)")
       ->check(CLI::Range(1, 100));
-  AddSetting(app, "--writecmd", &o->writecmd, "the product-data write command (factory defaults)");
+  AddSetting(app, "--writecmd", &o->writecmd,
+             "the writecmd key: traced only; the product-data write (factory defaults) is fixed");
   AddSetting(app, "--linewaittime", &o->linewaittime, "ms, traced only (0 to 1000)")
       ->check(CLI::Range(0, 1000));
   AddSetting(app, "--charwaittime", &o->charwaittime, "ms, traced only (0 to 200)")
@@ -116,11 +117,12 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   for (CLI::App* sub : {ports, probe, info, download}) {
     if (sub->parsed()) o->command = sub->get_name();
   }
-  if (o->json && o->quiet) {
-    fprintf(stderr, "tarnwick-cli: --json and --quiet exclude each other\n");
-    return kExitBadInput;
-  }
   return -1;
+}
+
+std::string OptionsConflict(const CliOptions& o) {
+  if (o.json && o.quiet) return "--json and --quiet exclude each other";
+  return "";
 }
 
 OutputStyle StyleFor(const CliOptions& o) {

@@ -37,6 +37,8 @@ struct CliOptions {
 // Parses the command line. Returns -1 to go on, else the exit code (0 after
 // --help, kExitBadInput after an error, already reported on standard error).
 int ParseCommandLine(int argc, char** argv, CliOptions* options);
+// Options that parsed but do not go together: why, or "" if none.
+std::string OptionsConflict(const CliOptions& options);
 
 // The output style the options and the console ask for.
 OutputStyle StyleFor(const CliOptions& options);
@@ -48,6 +50,11 @@ int RunInfo(const CliOptions& options);
 int RunDownload(const CliOptions& options);
 // download with more than one --port: one child process per port.
 int RunParallel(const CliOptions& options);
+// A run refused before it began: with --json its result line (or, with
+// several ports, its summary line), else one line on standard error.
+// Returns `code`.
+int RefuseRun(const CliOptions& options, int code, const std::string& message);
+int RefuseParallel(const CliOptions& options, int code, const std::string& message);
 
 // The arguments that make a child do the same download on `port`, its trace
 // in `log` ("" none): the settings options as given, --json and --wait-go.

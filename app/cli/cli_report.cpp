@@ -9,6 +9,7 @@
 #include "app/cli/exit_codes.h"
 #include "app/cli/stop_request.h"
 #include "platform/clock.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -237,6 +238,7 @@ void CliReport::StopRequest(bool accepted) {
   std::lock_guard<std::mutex> lock(mu_);
   const std::string text = accepted ? "Stop requested: the download ends, nothing more is sent."
                                     : kStopRefusedText;
+  DbgTrace("tarnwick-cli: %s\n", text.c_str());
   if (style_ == OutputStyle::kJson) {
     Event(accepted ? "stop_requested" : "stop_refused", {{"text", text}});
   } else {
@@ -247,6 +249,9 @@ void CliReport::StopRequest(bool accepted) {
 
 void CliReport::Result(int code, const std::string& message) {
   std::lock_guard<std::mutex> lock(mu_);
+  // The trace keeps the result whatever becomes of standard output.
+  DbgTrace("tarnwick-cli: result %s (exit %d): %s\n", ExitCodeName(code), code,
+           OneLine(message).c_str());
   if (barShown_) {
     fprintf(out_, "\n");
     barShown_ = false;

@@ -56,6 +56,9 @@ bool LoadCliSettings(const CliOptions& o, std::string* error) {
     // As the settings file gives it: cut to 259 characters, a line feed added.
     std::string cmd = o.writecmd.value.substr(0, 259) + "\n";
     SetText(my_cfg.writevpd, cmd);
+    // Traced as the settings file's value is; the defaults write sends a
+    // fixed command of its own.
+    DbgTrace("cfg->writevpd=%s", my_cfg.writevpd);
   }
   if (o.signature.set || o.writecmd.set || o.dlstartdelay.set || o.dlnormaldelay.set ||
       o.dlretry.set || o.fwattempts.set || o.linewaittime.set || o.charwaittime.set) {

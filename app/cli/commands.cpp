@@ -91,6 +91,16 @@ bool WaitForGo(CliReport& report) {
 
 }  // namespace
 
+int RefuseRun(const CliOptions& o, int code, const std::string& message) {
+  if (o.command == "download" && o.ports.size() > 1) return RefuseParallel(o, code, message);
+  if (o.json && (o.command == "download" || o.command == "probe")) {
+    CliReport report(OutputStyle::kJson, o.ports.empty() ? "" : o.ports.front());
+    return Refuse(report, code, message);
+  }
+  fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
+  return code;
+}
+
 int RunPorts(const CliOptions& o) {
   const std::vector<PortInfo> ports = ListSerialPorts(o.sysRoot, o.devRoot);
   for (const PortInfo& p : ports) {
@@ -170,7 +180,6 @@ int RunDownload(const CliOptions& o) {
 
   g_report = &report;
   SetReport(&report);
-  IgnoreBrokenPipe();
   InstallStopHandler(DecideStopRequest, NotifyStop);
   report.Start("download", file);
 

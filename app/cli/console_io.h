@@ -1,6 +1,8 @@
 // What the command-line front end asks of the console it runs in: whether
-// its output is a terminal, and Ctrl+C (SIGINT, SIGTERM; on Windows Ctrl+C,
-// Ctrl+Break and closing the console) turned into a stop request.
+// its output is a terminal, and Ctrl+C turned into a stop request (SIGINT,
+// SIGTERM, SIGHUP, SIGQUIT; on Windows Ctrl+C, Ctrl+Break, and a closed
+// console, a logoff or a shutdown, for which the handler holds the process
+// until the run has ended; see console_hold.h).
 // console_io_posix.cpp and console_io_win32.cpp keep this contract.
 #pragma once
 
@@ -10,8 +12,9 @@ bool StdoutIsTerminal();
 // cannot (an old Windows console), and the caller draws without them.
 bool EnableTerminalEscapes();
 
-// Decides what one Ctrl+C or SIGTERM does; called in the signal handler, so
-// it may only touch lock-free atomics. Returns false if the request was refused.
+// Decides what one stop signal or console event does; called in the signal
+// handler, so it may only touch lock-free atomics. Returns false if the
+// request was refused.
 using StopDecision = bool (*)();
 // Told of each decision afterwards, on an ordinary thread (not in the
 // handler), so it may print and lock.

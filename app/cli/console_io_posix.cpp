@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <thread>
 
 #include "app/cli/console_io.h"
@@ -55,8 +56,9 @@ void InstallStopHandler(StopDecision decide, StopNotify notify) {
   // Interrupted system calls resume: the serial layer's poll and sleep loops
   // would otherwise see EINTR in places that do not expect it.
   sa.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  // SIGHUP comes when the terminal or the ssh session goes away, SIGQUIT
+  // from Ctrl+\: neither may cut a download short, least of all a bootloader.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &sa, nullptr);
 }
 
 void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }

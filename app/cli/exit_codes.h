@@ -11,7 +11,7 @@ enum ExitCode : int {
   kExitNotFound = 4,       // the console did not answer (or gave no version)
   kExitTooOld = 5,         // the running firmware is older than this utility supports
   kExitDownloadFailed = 6, // the download failed; power cycle, then retry
-  kExitStopped = 7,        // Ctrl+C or SIGTERM stopped the download
+  kExitStopped = 7,        // a stop request (Ctrl+C, SIGTERM, SIGHUP, ...) ended the download
   kExitBootloader = 8,     // new firmware runs, its bootloader is not written: do not power cycle
   kExitPortLost = 9,       // the serial port went away (cable, adapter, power) during the download
 };

@@ -23,6 +23,7 @@
 #include "app/cli/exit_codes.h"
 #include "config/settings.h"
 #include "platform/clock.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -54,7 +55,13 @@ class Parallel {
  public:
   Parallel(const CliOptions& options, OutputStyle style) : options_(options), style_(style) {}
   int Run(const std::vector<std::string>& ports);
-  // Ctrl+C or SIGTERM of the parent, on the watcher thread.
+  // The run refused before any process started: `failed` (an index into
+  // `ports`, or -1 for all of them) gets `code` and `message`, every other
+  // port is not started. Json: the summary; otherwise one line on standard
+  // error. Returns `code`.
+  int Refuse(const std::vector<std::string>& ports, int code, const std::string& message,
+             int failed);
+  // A stop request to the parent, on the watcher thread.
   void OnStop();
 
  private:
@@ -64,7 +71,8 @@ class Parallel {
   void Draw();
   bool AllReadyOrEnded() const;
   bool AllEnded() const;
-  int Summary();
+  void AddRuns(const std::vector<std::string>& ports);
+  int Summary(const std::string& refused = "");
 
   const CliOptions& options_;
   const OutputStyle style_;
@@ -75,6 +83,9 @@ class Parallel {
   bool dirty_ = false;
   bool drawn_ = false;
 };
+
+constexpr char kNotStarted[] =
+    "Not started: another port of this run could not be used, nothing was sent.";
 
 // The run in progress, for the stop watcher's thread.
 std::atomic<Parallel*> g_parallel{nullptr};
@@ -181,24 +192,48 @@ bool Parallel::AllEnded() const {
   return true;
 }
 
-int Parallel::Run(const std::vector<std::string>& ports) {
-  std::unique_lock<std::mutex> lock(mu_);
+void Parallel::AddRuns(const std::vector<std::string>& ports) {
   for (const std::string& port : ports) {
     runs_.emplace_back(new PortRun);
     runs_.back()->port = port;
   }
+}
+
+int Parallel::Refuse(const std::vector<std::string>& ports, int code, const std::string& message,
+                     int failed) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (runs_.empty()) AddRuns(ports);
+  for (size_t i = 0; i < runs_.size(); ++i) {
+    PortRun* run = runs_[i].get();
+    const bool it = failed < 0 || static_cast<size_t>(failed) == i;
+    run->result = true;
+    run->exitCode = it ? code : kExitStopped;
+    run->message = it ? message : kNotStarted;
+  }
+  DbgTrace("tarnwick-cli: %s\n", message.c_str());
+  if (style_ != OutputStyle::kJson) {
+    fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
+    return code;
+  }
+  Summary(message);
+  return code;
+}
+
+int Parallel::Run(const std::vector<std::string>& ports) {
+  std::unique_lock<std::mutex> lock(mu_);
+  AddRuns(ports);
   std::string error;
   for (size_t i = 0; i < runs_.size(); ++i) {
     PortRun* run = runs_[i].get();
     const std::string log = options_.log.empty() ? "" : options_.log + "." + std::to_string(i + 1);
     if (!run->child.Start(ChildArguments(options_, run->port, log), &error)) {
-      fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
       // The children started so far end without sending: their input closes.
       for (auto& started : runs_) started->child.CloseInput();
       for (size_t j = 0; j < i; ++j) {
         runs_[j]->child.Wait();
       }
-      return kExitInternal;
+      lock.unlock();
+      return Refuse(ports, kExitInternal, error, static_cast<int>(i));
     }
   }
   for (auto& run : runs_) {
@@ -232,7 +267,7 @@ int Parallel::Run(const std::vector<std::string>& ports) {
   return Summary();
 }
 
-int Parallel::Summary() {
+int Parallel::Summary(const std::string& refused) {
   int code = kExitSuccess;
   nlohmann::json ports = nlohmann::json::array();
   size_t width = 4;
@@ -251,6 +286,7 @@ int Parallel::Summary() {
     snprintf(line, sizeof line, "%-*s  %-18s %4d  %6.1f s  %s\n", static_cast<int>(width),
              run->port.c_str(), ExitCodeName(exit), exit, seconds, message.c_str());
     table += line;
+    DbgTrace("tarnwick-cli: %s", line);
     nlohmann::json entry = {{"port", run->port},
                             {"exit_code", exit},
                             {"outcome", ExitCodeName(exit)},
@@ -260,59 +296,64 @@ int Parallel::Summary() {
     ports.push_back(entry);
   }
   if (style_ == OutputStyle::kJson) {
-    const nlohmann::json summary = {{"event", "summary"},
-                                    {"ok", code == kExitSuccess},
-                                    {"exit_code", code},
-                                    {"outcome", ExitCodeName(code)},
-                                    {"ports", ports}};
+    nlohmann::json summary = {{"event", "summary"},
+                              {"ok", code == kExitSuccess},
+                              {"exit_code", code},
+                              {"outcome", ExitCodeName(code)}};
+    if (!refused.empty()) summary["message"] = refused;
+    summary["ports"] = ports;
     Print(summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   } else {
     fputs(table.c_str(), stdout);
     fflush(stdout);
   }
+  DbgTrace("tarnwick-cli: result %s (exit %d)\n", ExitCodeName(code), code);
   return code;
 }
 
 }  // namespace
 
 int RunParallel(const CliOptions& o) {
-  std::string error;
-  if (!LoadCliSettings(o, &error)) {
-    fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
-    return kExitBadInput;
-  }
+  OutputStyle style = StyleFor(o);
+  if (style == OutputStyle::kTerminal && !EnableTerminalEscapes()) style = OutputStyle::kPlain;
   // Without --file, the file key of --config, as for one port.
   CliOptions options = o;
-  if (options.file.empty()) options.file = my_cfg.file;
-  if (!CheckImageFile(options.file, &error)) {
-    fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
-    return kExitBadInput;
+  Parallel run(options, style);
+  std::string error;
+  // The parent's trace holds its own checks and the summary; each port's
+  // process writes its own file beside it.
+  if (!OpenTrace(o.log, &error) || !LoadCliSettings(o, &error)) {
+    return run.Refuse(o.ports, kExitBadInput, error, -1);
   }
+  if (options.file.empty()) options.file = my_cfg.file;
+  if (!CheckImageFile(options.file, &error)) return run.Refuse(o.ports, kExitBadInput, error, -1);
   // Every name is checked before any process starts: a bad one, or one
   // device named twice, stops the whole run before anything is sent.
   std::map<std::string, std::string> seen;  // key -> the name that gave it
-  for (const std::string& text : o.ports) {
+  for (size_t i = 0; i < o.ports.size(); ++i) {
+    const std::string& text = o.ports[i];
     ResolvedPort port;
     int code = kExitSuccess;
     if (!PickPort(o, text, &port, &error, &code)) {
-      fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
-      return code;
+      return run.Refuse(o.ports, code, error, static_cast<int>(i));
     }
     auto it = seen.find(port.key);
     if (it != seen.end()) {
-      fprintf(stderr, "tarnwick-cli: the same port is named twice: %s and %s are both %s\n",
-              it->second.c_str(), text.c_str(), port.key.c_str());
-      return kExitBadInput;
+      return run.Refuse(o.ports, kExitBadInput,
+                        "the same port is named twice: " + it->second + " and " + text +
+                            " are both " + port.key,
+                        static_cast<int>(i));
     }
     seen[port.key] = text;
   }
-  OutputStyle style = StyleFor(o);
-  if (style == OutputStyle::kTerminal && !EnableTerminalEscapes()) style = OutputStyle::kPlain;
-  Parallel run(options, style);
   g_parallel = &run;
-  IgnoreBrokenPipe();
   InstallStopHandler(AcceptParentStop, NotifyParentStop);
   const int code = run.Run(options.ports);
   g_parallel = nullptr;
   return code;
+}
+
+int RefuseParallel(const CliOptions& o, int code, const std::string& message) {
+  Parallel run(o, StyleFor(o));
+  return run.Refuse(o.ports, code, message, -1);
 }

@@ -1,10 +1,12 @@
 // tarnwick-cli as a separate process for the integration tests: started with
-// its standard output (and error) on pipes, read line by line, signalled,
+// its standard output (and error) on pipes, or its standard output on a
+// pseudo-terminal, read line by line, signalled, its output closed under it,
 // waited for. Header-only, Linux.
 #pragma once
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,10 +32,21 @@ class CliProcess {
     if (err_ >= 0) close(err_);
   }
 
-  bool Start(std::vector<std::string> args) {
+  // `env`: "NAME=value" set for the program only. `onTerminal`: standard
+  // output on a pseudo-terminal (not the controlling one) instead of a pipe.
+  bool Start(std::vector<std::string> args, std::vector<std::string> env = {},
+             bool onTerminal = false) {
     args.insert(args.begin(), TARNWICK_CLI_PATH);
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return false;
+    if (pipe2(err, O_CLOEXEC) != 0) return false;
+    if (onTerminal) {
+      out[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (out[0] < 0 || grantpt(out[0]) != 0 || unlockpt(out[0]) != 0) return false;
+      out[1] = open(ptsname(out[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (out[1] < 0) return false;
+    } else if (pipe2(out, O_CLOEXEC) != 0) {
+      return false;
+    }
     pid_ = fork();
     if (pid_ < 0) return false;
     if (pid_ == 0) {
@@ -41,6 +54,7 @@ class CliProcess {
       dup2(err[1], 2);
       int null = open("/dev/null", O_RDONLY);
       dup2(null, 0);
+      for (std::string& e : env) putenv(&e[0]);
       std::vector<char*> argv;
       for (std::string& a : args) argv.push_back(&a[0]);
       argv.push_back(nullptr);
@@ -54,8 +68,17 @@ class CliProcess {
     return true;
   }
 
+  // Closes our end of its standard output: a pipe then gives EPIPE on its
+  // next write, a pseudo-terminal hangs up and gives EIO, as a closed
+  // terminal window does. Nothing more is read.
+  void CloseOutput() {
+    if (out_ >= 0) close(out_);
+    out_ = -1;
+  }
+
   // The next line of standard output; false at its end or after `seconds`.
   bool ReadLine(std::string* line, int seconds = 120) {
+    if (out_ < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (;;) {
       const size_t end = pending_.find('\n');
@@ -73,7 +96,10 @@ class CliProcess {
       char buf[4096];
       const ssize_t n = read(out_, buf, sizeof buf);
       if (n <= 0) return false;
-      pending_.append(buf, static_cast<size_t>(n));
+      // A terminal turns each line end into CR LF.
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buf[i] != '\r') pending_ += buf[i];
+      }
     }
   }
 

@@ -2,6 +2,7 @@
 // every subcommand, four enclosures at once, Ctrl+C during an image and
 // during the bootloader, and the bad inputs that must send nothing. The
 // simulator's report is the judge of what reached the line.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -260,27 +262,32 @@ TEST(CliParallelSimTest, NothingIsSentAnywhereUntilEveryPortIsOpen) {
   }
 }
 
-// Ctrl+C to the parent of a many-ports run reaches every child: each
-// download ends as stopped with its image incomplete.
-TEST(CliParallelSimTest, CtrlCStopsEveryPort) {
+// A stop to the parent of a many-ports run reaches every child: each
+// download ends as stopped with its image incomplete, and the parent's trace
+// keeps the summary. SIGHUP, as a dropped ssh session sends it; Ctrl+C and
+// SIGTERM take the same way.
+TEST(CliParallelSimTest, AStopToTheParentStopsEveryPort) {
   SimProcess a, b;
   ASSERT_TRUE(a.Start(SimArgs({"--baud", "115200"})));
   ASSERT_TRUE(b.Start(SimArgs({"--baud", "115200"})));
   const std::string file = a.dir() + "/fw.bin";
   MakeFile(file, "--image fw:24K");
+  const std::string log = a.dir() + "/trace.log";
   CliProcess cli;
-  ASSERT_TRUE(
-      cli.Start({"download", "--port", a.path(), "--port", b.path(), "--file", file, "--json"}));
+  ASSERT_TRUE(cli.Start({"download", "--port", a.path(), "--port", b.path(), "--file", file,
+                         "--json", "--log", log}));
   nlohmann::json e;
   std::set<std::string> under_way;
   while (under_way.size() < 2) {
     ASSERT_TRUE(cli.WaitEvent("progress", &e)) << cli.err();
     if (e.value("percent", 0) >= 10) under_way.insert(e.value("port", ""));
   }
-  cli.Signal(SIGINT);
+  cli.Signal(SIGHUP);
   EXPECT_EQ(7, cli.Wait()) << cli.err();
   EXPECT_EQ(2u, cli.Texts("stop_requested").size());
   EXPECT_EQ("stopped", cli.events().back().value("outcome", ""));
+  EXPECT_NE(std::string::npos, ReadAll(log).find("tarnwick-cli: result stopped (exit 7)"));
+  EXPECT_NE(std::string::npos, ReadAll(log + ".1").find("tarnwick-cli: result stopped (exit 7)"));
   for (SimProcess* sim : {&a, &b}) {
     EXPECT_EQ(0, sim->Stop());
     const Report report = sim->ReadReport();
@@ -343,6 +350,98 @@ TEST(CliStopSimTest, CtrlCDuringTheBootloaderIsRefused) {
   ExpectIntact(sim, bytes, {2076, 12316});
 }
 
+// The files in `dir` whose names begin with "fwd" (the temporary images).
+std::vector<std::string> TempImagesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      if (strncmp(e->d_name, "fwd", 3) == 0) names.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+// What an ssh session that drops or a terminal window that closes does to a
+// download: SIGHUP is a stop request like Ctrl+C (refused during the
+// bootloader), and output that can no longer be written (EPIPE from a pipe
+// whose reader has gone, EIO from a terminal that hung up) ends nothing. The
+// result always reaches --log, and no temporary image is left behind.
+TEST(CliStopSimTest, HangUpAndLostOutputEndNothingBadly) {
+  enum class Output { kPlainPipe, kJsonPipe, kJsonTerminal };
+  struct Case {
+    const char* name;
+    const char* images;
+    Output output;
+    bool inBootloader;  // act once the bootloader is under way, else at 20 %
+    bool hangUp;        // SIGHUP
+    bool closeOutput;   // our end of its standard output closed first
+    int code;
+    const char* logged;  // the result line in the trace
+  } cases[] = {
+      {"SIGHUP during the firmware image", "--image fw:24K", Output::kPlainPipe, false, true,
+       false, 7, "tarnwick-cli: result stopped (exit 7): Stopped: "},
+      {"the terminal hangs up during the bootloader", "--image fw:2K --image boot:12K",
+       Output::kJsonTerminal, true, true, true, 0, "tarnwick-cli: result success (exit 0)"},
+      {"the reader of its output goes away", "--image fw:24K", Output::kJsonPipe, false, false,
+       true, 0, "tarnwick-cli: result success (exit 0)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start(SimArgs({"--baud", "115200"})));
+    const std::string file = sim.dir() + "/fw.bin";
+    const std::string bytes = MakeFile(file, c.images);
+    const std::string tmp = sim.dir() + "/tmp";
+    ASSERT_EQ(0, mkdir(tmp.c_str(), 0700));
+    const std::string log = sim.dir() + "/trace.log";
+    std::vector<std::string> args = {"download", "--port", sim.path(), "--file", file, "--log", log};
+    if (c.output != Output::kPlainPipe) args.push_back("--json");
+    CliProcess cli;
+    ASSERT_TRUE(cli.Start(args, {"TMPDIR=" + tmp}, c.output == Output::kJsonTerminal));
+    nlohmann::json e;
+    if (c.output == Output::kPlainPipe) {
+      std::string line;
+      do {
+        ASSERT_TRUE(cli.ReadLine(&line)) << cli.err();
+      } while (line.rfind("progress: 20%", 0) != 0);
+    } else if (c.inBootloader) {
+      do {
+        ASSERT_TRUE(cli.WaitEvent("status", &e)) << cli.err();
+      } while (e.value("text", "").find("Downloading bootloader image") == std::string::npos);
+      ASSERT_TRUE(cli.WaitEvent("progress", &e));  // the bootloader flag is up
+    } else {
+      do {
+        ASSERT_TRUE(cli.WaitEvent("progress", &e)) << cli.err();
+      } while (e.value("percent", 0) < 20);
+    }
+    if (c.closeOutput) cli.CloseOutput();
+    if (c.hangUp) cli.Signal(SIGHUP);
+    EXPECT_EQ(c.code, cli.Wait()) << cli.err();
+    const std::string trace = ReadAll(log);
+    EXPECT_NE(std::string::npos, trace.find(c.logged)) << trace;
+    EXPECT_TRUE(TempImagesIn(tmp).empty());
+    if (c.output == Output::kPlainPipe) {
+      EXPECT_NE(std::string::npos, cli.out().find("\nStopped: ")) << cli.out();
+    }
+    if (c.inBootloader) {
+      EXPECT_NE(std::string::npos, trace.find("Unable to quit, bootloader image download is in "
+                                              "progress!")) << trace;
+    }
+    if (c.code == 0) {
+      // Each image with its 28-byte header.
+      const std::vector<size_t> lengths = c.inBootloader ? std::vector<size_t>{2076, 12316}
+                                                         : std::vector<size_t>{24604};
+      ExpectIntact(sim, bytes, lengths);
+    } else {
+      EXPECT_EQ(0, sim.Stop());
+      const Report report = sim.ReadReport();
+      ASSERT_EQ(1u, report.images.size()) << report.raw;
+      EXPECT_FALSE(report.images[0].terminated);
+    }
+  }
+}
+
 // Bad input: a clear line, its exit code, and nothing on the line. One
 // simulator watches every case and must have seen no command at all.
 TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
@@ -370,10 +469,14 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
   // Another program holds the port.
   const int holder = open(port.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(holder, 0);
+  const std::string none = d + "/ttyNONE";
+  // `json`: with --json the last line of standard output is this event,
+  // whatever went wrong, and standard error stays empty; else nullptr.
   struct Case {
     std::vector<std::string> args;
     int code;
     const char* says;
+    const char* json = nullptr;
   } cases[] = {
       {{"download", "--port", port, "--file", file, "--speed", "9"}, 2, "--speed"},
       {{"download", "--port", port}, 2, "no image file"},
@@ -396,7 +499,19 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
       {{"download", "--port", d + "/link", "--port", port, "--file", file}, 2, "named twice"},
       {{"download", "--port", port, "--file", file, "--config", d + "/none.ini"}, 2,
        "cannot read the settings file"},
-      {{"download", "--port", port, "--file", file, "--json", "--quiet"}, 2, "exclude"},
+      {{"download", "--port", port, "--file", file, "--json", "--quiet"}, 2, "exclude", "result"},
+      {{"download", "--port", port, "--json"}, 2, "no image file", "result"},
+      {{"download", "--port", port, "--port", none, "--file", file, "--json", "--quiet"}, 2,
+       "exclude", "summary"},
+      {{"download", "--port", port, "--port", none, "--file", d + "/notes.txt", "--json"}, 2,
+       "Error, notes.txt is not a valid firmware image!", "summary"},
+      {{"download", "--port", port, "--port", none, "--file", file, "--json"}, 3,
+       "there is no serial port", "summary"},
+      {{"download", "--port", port, "--port", port, "--file", file, "--json"}, 2, "named twice",
+       "summary"},
+      {{"download", "--port", port, "--port", none, "--file", file, "--config", d + "/none.ini",
+        "--json"},
+       2, "cannot read the settings file", "summary"},
       {{"download", "--port", port, "--file", file, "--dlretry", "0"}, 2, "--dlretry"},
   };
   for (const Case& c : cases) {
@@ -405,6 +520,25 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
     SCOPED_TRACE(all);
     const cliproc::Run run = RunCli(c.args);
     EXPECT_EQ(c.code, run.code);
+    if (c.json != nullptr) {
+      EXPECT_TRUE(run.err.empty()) << run.err;
+      ASSERT_FALSE(run.events.empty()) << run.out;
+      const nlohmann::json& last = run.events.back();
+      EXPECT_EQ(c.json, last.value("event", ""));
+      EXPECT_EQ(c.code, last.value("exit_code", -1));
+      EXPECT_FALSE(last.value("ok", true));
+      EXPECT_NE(std::string::npos, last.value("message", "").find(c.says)) << last.dump();
+      if (last.contains("ports")) {
+        // Every port named has its line: the one at fault its code, the
+        // others stopped before they began (or all of them at fault).
+        ASSERT_EQ(2u, last["ports"].size());
+        for (const auto& p : last["ports"]) {
+          const int code = p.value("exit_code", -1);
+          EXPECT_TRUE(code == c.code || code == 7) << p.dump();
+        }
+      }
+      continue;
+    }
     EXPECT_NE(std::string::npos, run.err.find(c.says)) << run.err;
     // One line.
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;

@@ -67,4 +67,23 @@ TEST(TempFileTest, CreatesDistinctEmptyFilesAndDeletesThem) {
   }
 }
 
+// What a process about to be ended from outside still removes: the files
+// it made and has not deleted yet, and no other file.
+TEST(TempFileTest, FilesLeftAreDeletedOnDemand) {
+  std::string dir = TempDir();
+  char sent[260], left[260];
+  ASSERT_TRUE(CreateTempFileName(dir.c_str(), "fwdl", sent, sizeof sent));
+  ASSERT_TRUE(CreateTempFileName(dir.c_str(), "fwdl", left, sizeof left));
+  const std::string keep = std::string(left) + ".keep";
+  const char* other = keep.c_str();
+  const uint8_t byte = 7;
+  ASSERT_TRUE(WriteFileBytes(other, &byte, 1));
+  ASSERT_TRUE(DeleteFilePath(sent));
+  DeleteTempFilesLeft();
+  EXPECT_FALSE(FileExists(left));
+  EXPECT_TRUE(FileExists(other));
+  DeleteTempFilesLeft();  // nothing left: harmless
+  EXPECT_TRUE(DeleteFilePath(other));
+}
+
 }  // namespace
