@@ -247,6 +247,11 @@ void CliReport::StopRequest(bool accepted) {
   }
 }
 
+void CliReport::Written(const char* how) {
+  std::lock_guard<std::mutex> lock(mu_);
+  written_ = how;
+}
+
 void CliReport::Result(int code, const std::string& message) {
   std::lock_guard<std::mutex> lock(mu_);
   // The trace keeps the result whatever becomes of standard output.
@@ -258,10 +263,12 @@ void CliReport::Result(int code, const std::string& message) {
     barWidth_ = 0;
   }
   if (style_ == OutputStyle::kJson) {
-    Event("result", {{"ok", code == 0},
-                     {"exit_code", code},
-                     {"outcome", ExitCodeName(code)},
-                     {"message", OneLine(message)}});
+    nlohmann::json fields = {{"ok", code == 0},
+                             {"exit_code", code},
+                             {"outcome", ExitCodeName(code)},
+                             {"message", OneLine(message)}};
+    if (!written_.empty()) fields["written"] = written_;
+    Event("result", std::move(fields));
   } else if (code == kExitBadInput || code == kExitCannotOpen) {
     // What the user must fix is an error; what the device did is a result.
     fprintf(stderr, "tarnwick-cli: %s\n", OneLine(message).c_str());

@@ -39,6 +39,9 @@ class CliReport : public CoreReport {
   void Version(const FW_VERSION& ver);
   // A stop request was accepted, or refused during the bootloader.
   void StopRequest(bool accepted);
+  // How much of the file reached the expander, for the result event:
+  // "nothing", "partly" or "all" (every image accepted); unset for a probe.
+  void Written(const char* how);
   // The end: exit code and the one line that says why.
   void Result(int code, const std::string& message);
 
@@ -59,6 +62,7 @@ class CliReport : public CoreReport {
   FILE* const out_;
   const int64_t startMs_;
   std::string lastStatus_;
+  std::string written_;
   std::string lastRetry_;
   // Progress: what was last reported and when this progress count began.
   bool barShown_ = false;

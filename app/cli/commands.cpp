@@ -172,6 +172,7 @@ int RunDownload(const CliOptions& o) {
   CliReport report(StyleFor(o), label);
   ResolvedPort port;
   int code = kExitSuccess;
+  report.Written("nothing");
   if (!Prepare(o, report, &port, &code)) return code;
   std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
   std::string error;
@@ -202,6 +203,10 @@ int RunDownload(const CliOptions& o) {
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
     const bool ok = DownloadAndShowResult(my_cfg.file);
+    const DownloadFailure why = LastDownloadFailure();
+    report.Written(ok || why == DownloadFailure::kPortLostAtEnd ? "all"
+                   : NothingWritten(why)                        ? "nothing"
+                                                                : "partly");
     message = report.lastStatus();
     if (ok) {
       code = kExitSuccess;

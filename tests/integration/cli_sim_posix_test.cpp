@@ -160,6 +160,7 @@ TEST(CliSimTest, DownloadReportsEveryStepAsJsonAndTheImageArrivesWhole) {
   EXPECT_EQ("version", names[1]);
   EXPECT_EQ("result", names.back());
   EXPECT_TRUE(run.events.back().value("ok", false));
+  EXPECT_EQ("all", run.events.back().value("written", ""));
   EXPECT_EQ("Firmware download finished successfully. Please power cycle the system for the new "
             "firmware to take effect.",
             run.events.back().value("message", ""));
@@ -167,6 +168,23 @@ TEST(CliSimTest, DownloadReportsEveryStepAsJsonAndTheImageArrivesWhole) {
   EXPECT_NE(std::string::npos, ReadAll(log).find("my_cfg.dlretry=4 times"));
   EXPECT_TRUE(run.err.empty()) << run.err;
   ExpectIntact(sim, bytes, {6028});
+}
+
+// A bootloader without a firmware image goes in the one sequence; rejected
+// there it is still the bootloader failure: exit 8, never "power cycle".
+TEST(CliSimTest, BootloaderRejectedOnTheNormalPathIsCode8) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(SimArgs({"--reject-part", "0xFF"})));
+  const std::string file = sim.dir() + "/boot.bin";
+  MakeFile(file, "--image 01:1K --image boot:1K");
+  const cliproc::Run run = RunCli({"download", "--port", sim.path(), "--file", file, "--json"});
+  EXPECT_EQ(8, run.code) << run.out << run.err;
+  ASSERT_FALSE(run.events.empty());
+  const auto& result = run.events.back();
+  EXPECT_EQ("bootloader-failed", result.value("outcome", ""));
+  EXPECT_EQ("partly", result.value("written", ""));
+  EXPECT_NE(std::string::npos, result.value("message", "").find("Do not power cycle"));
+  EXPECT_EQ(0, sim.Stop());
 }
 
 TEST(CliSimTest, PortsListsWhatTheTreeHolds) {
