@@ -320,6 +320,26 @@ case_no_terminal() {
   grep -qF "needs a terminal" "$APP/err" || { log "no notice:"; cat "$APP/err"; return 1; }
 }
 
+# --version, --help and an unknown argument answer without touching the port
+# (a console that logs every byte it gets) or writing a file.
+case_arguments() {
+  rm -f "$WORK/peer.log"
+  start_peer silent || return 1
+  setup_app_bare args "$WORK/console"
+  local ini out rc
+  ini="$(cat "$APP/fwdl.ini")"
+  out="$(cd "$APP" && ./tarnwick --version)" || { log "--version failed"; return 1; }
+  [[ "$out" =~ ^tarnwick\ [0-9]+\.[0-9]{2}\.[0-9]{4}\.[0-9]{2}\ \([0-9.]+\)$ ]] || { log "--version: $out"; return 1; }
+  (cd "$APP" && ./tarnwick --help) | grep -q "Usage: tarnwick" || { log "--help: no usage"; return 1; }
+  (cd "$APP" && ./tarnwick /dev/ttyUSB0 >/dev/null 2>"$APP/err")
+  rc=$?
+  [ $rc -eq 2 ] || { log "unknown argument: exit code $rc"; return 1; }
+  grep -q "Usage: tarnwick" "$APP/err" || { log "unknown argument: no usage"; return 1; }
+  [ ! -s "$WORK/peer.log" ] || { log "the port received: $(od -c "$WORK/peer.log" | head -3)"; return 1; }
+  [ "$(cat "$APP/fwdl.ini")" = "$ini" ] || { log "fwdl.ini was rewritten"; return 1; }
+  [ ! -e "$APP/fwdl.log" ] || { log "fwdl.log was written"; return 1; }
+}
+
 # Start-up without a usable console, on the terminal: the box, Enter, exit
 # code 0, and the settings file written back with the keys it lacked.
 setup_app_bare() {
@@ -522,7 +542,7 @@ case_quit_download() {
 # ---- runner --------------------------------------------------------------------
 
 CASES=(case_terminals case_dialog case_version_mismatch case_no_terminal case_silent_peer
-  case_missing_port)
+  case_missing_port case_arguments)
 DOWNLOAD_CASES=(case_download case_bootloader_quit_refused case_stop_firmware case_busy_version
   case_bootloader_fails case_quit_download)
 
