@@ -151,7 +151,7 @@ run_one() {
   local dir=$work/$label
   mkdir -p "$dir/received"
   local simargs=("$@")
-  [ "$baud" -gt 0 ] && simargs+=(--baud "$baud")
+  simargs+=(--baud "$baud")  # 0 too: the simulator's own default is the real line rate
   start_sim "$dir" "${simargs[@]}"
   local rc=0
   steal_before=$(steal_ticks)

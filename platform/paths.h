@@ -38,3 +38,11 @@ bool ChooseAppFileDir(const char* exeDir, AppFileKind kind, char* out, size_t si
 bool IsDirWritable(const char* dir);
 // The user's own folder for `kind` (see GetAppFileDir), created if missing.
 bool GetUserAppDir(AppFileKind kind, char* out, size_t size);
+// The user's home folder (Linux) or Documents folder (Windows), with a
+// trailing separator. False if it is not known or does not fit `size`.
+bool GetUserDocumentsDir(char* out, size_t size);
+// Where the file chooser starts when the file box names no folder that
+// exists: the executable's folder for a copied program (IsDirWritable), where
+// its image files are likely to be; for an installed program the user's
+// GetUserDocumentsDir. With a trailing separator; false if neither is known.
+bool GetChooserStartDir(char* out, size_t size);

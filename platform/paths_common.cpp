@@ -25,3 +25,13 @@ bool ChooseAppFileDir(const char* exeDir, AppFileKind kind, char* out, size_t si
   }
   return GetUserAppDir(kind, out, size);
 }
+
+bool GetChooserStartDir(char* out, size_t size) {
+  if (size == 0) return false;
+  out[0] = '\0';
+  char exeDir[kMaxPathText];
+  if (GetExeDir(exeDir, sizeof exeDir) && IsDirWritable(exeDir)) {
+    return snprintf(out, size, "%s", exeDir) < static_cast<int>(size);
+  }
+  return GetUserDocumentsDir(out, size);
+}

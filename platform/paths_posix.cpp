@@ -71,3 +71,19 @@ bool GetUserAppDir(AppFileKind kind, char* out, size_t size) {
   snprintf(out, size, "%s", dir.c_str());
   return true;
 }
+
+bool GetUserDocumentsDir(char* out, size_t size) {
+  if (size == 0) return false;
+  out[0] = '\0';
+  const char* home = getenv("HOME");
+  if (home == nullptr || home[0] != '/') {
+    const passwd* pw = getpwuid(getuid());
+    home = pw ? pw->pw_dir : nullptr;
+  }
+  if (home == nullptr || home[0] != '/') return false;
+  std::string dir = home;
+  if (dir.back() != '/') dir += '/';
+  if (dir.size() >= size) return false;
+  snprintf(out, size, "%s", dir.c_str());
+  return true;
+}

@@ -75,3 +75,17 @@ bool GetUserAppDir(AppFileKind, char* out, size_t size) {
   snprintf(out, size, "%s", dir.c_str());
   return true;
 }
+
+bool GetUserDocumentsDir(char* out, size_t size) {
+  if (size == 0) return false;
+  out[0] = '\0';
+  char folder[MAX_PATH] = {0};
+  if (SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) {
+    return false;
+  }
+  std::string dir = folder;
+  if (!dir.empty() && dir.back() != '\\') dir += '\\';
+  if (dir.size() >= size) return false;
+  snprintf(out, size, "%s", dir.c_str());
+  return true;
+}

@@ -6,6 +6,10 @@
 # there are this script's, and a fwdl.ini beside your own build is left alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "try-it: installs the Debian packages the build needs if any are missing (apt-get, as root"
+echo "or with sudo), builds the Linux programs and their tests in build/linux (a few minutes on"
+echo "two cores the first time, seconds after that), makes a 64 KiB sample image, starts the"
+echo "simulated expander at the real 115200 baud and then tarnwick in this terminal."
 scripts/install-deps.sh
 scripts/build.sh linux
 

@@ -36,6 +36,8 @@ bool ToMicros(const std::string& text, Micros unit, Micros* out) {
 
 bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* error) {
   Options o;
+  // A rehearsal takes as long as the real line: unpaced only when asked.
+  o.engine.baud = kDefaultBaud;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -200,7 +202,8 @@ std::string UsageText() {
       "Line:\n"
       "  --device PATH          serve this serial device (115200 8N1 raw) instead\n"
       "  --link PATH            symlink PATH to the pseudo-terminal while running\n"
-      "  --baud N               pace input and output at N baud (10 bits a byte)\n"
+      "  --baud N               pace input and output at N baud, 10 bits a byte (default\n"
+      "                         115200, the real line; 0: as fast as the host goes)\n"
       "  --latency-ms N         a USB adapter's latency timer: bytes to the host wait until N ms\n"
       "                         after the first of them, or until --latency-chars are waiting\n"
       "  --latency-chars K      bytes that fill one USB packet and leave at once (default 62)\n"

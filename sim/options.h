@@ -21,6 +21,9 @@ struct Options {
   bool help = false;
 };
 
+// The line rate a simulator runs at unless --baud says otherwise.
+constexpr long kDefaultBaud = 115200;
+
 // Parses argv[1..argc-1]. False with *error set for an unknown option or a
 // bad value; the defaults of Options stand for everything not given.
 bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* error);

@@ -239,9 +239,11 @@ int TermApp::RunMessageBox(const char* text, const char* caption, unsigned type)
 bool TermApp::RunChooser(char* path, size_t size) {
   if (!path || size < 2 || !Start() || gone_) return false;
   ChooserModel chooser(size - 1);
-  char exeDir[kMaxPathText] = "/";
-  GetExeDir(exeDir, sizeof exeDir);
-  chooser.OpenNear(view_->Snapshot().file.text(), exeDir);
+  // The file box's folder first; an installed program's own folder (/usr/bin)
+  // holds no image files.
+  char startDir[kMaxPathText] = "/";
+  if (!GetChooserStartDir(startDir, sizeof startDir)) snprintf(startDir, sizeof startDir, "/");
+  chooser.OpenNear(view_->Snapshot().file.text(), startDir);
   overlays_.push_back(Overlay{nullptr, &chooser});
   ChooserModel::Result result = ChooserModel::Result::kOpen;
   Loop([&] { return result != ChooserModel::Result::kOpen || gone_; },

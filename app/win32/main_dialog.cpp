@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shlwapi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -101,8 +102,18 @@ bool ChooseImageFile(HWND owner, char* path, size_t size) {
   // Larger than MAX_PATH: a chosen path too long for a download comes back
   // whole, to be refused with its own text, instead of failing the dialog.
   char file[4096] = "";
+  // The folder of the file in the box when there is one; else the program's
+  // folder for a copied program, the user's Documents for an installed one.
   char initialDir[MAX_PATH] = "";
-  GetExeDir(initialDir, sizeof initialDir);
+  char box[MAX_PATH] = "";
+  GetDlgItemTextA(owner, IDC_FILENAME, box, sizeof box);
+  PathRemoveFileSpecA(box);
+  const DWORD attr = box[0] != '\0' ? GetFileAttributesA(box) : INVALID_FILE_ATTRIBUTES;
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
+    snprintf(initialDir, sizeof initialDir, "%s", box);
+  } else if (!GetChooserStartDir(initialDir, sizeof initialDir)) {
+    GetExeDir(initialDir, sizeof initialDir);
+  }
 
   OPENFILENAMEA ofn;
   memset(&ofn, 0, sizeof ofn);

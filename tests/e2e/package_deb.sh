@@ -51,7 +51,7 @@ done
 /usr/bin/fwimage make "$WORK/fw.bin" --image fw:8K --version 1.2.0.11 >/dev/null
 /usr/bin/tarnwick-cli info "$WORK/fw.bin" >"$WORK/info.out" 2>&1 \
   && grep -q "0x06" "$WORK/info.out" && pass "tarnwick-cli info" || fail "tarnwick-cli info: $(cat "$WORK/info.out")"
-/usr/bin/expander-sim --link "$WORK/tty" --report "$WORK/report.json" >/dev/null 2>"$WORK/sim.err" &
+/usr/bin/expander-sim --baud 0 --link "$WORK/tty" --report "$WORK/report.json" >/dev/null 2>"$WORK/sim.err" &
 SIM_PID=$!
 for _ in $(seq 1 50); do [ -e "$WORK/tty" ] && break; sleep 0.1; done
 if /usr/bin/tarnwick-cli download --port "$WORK/tty" --file "$WORK/fw.bin" --quiet >"$WORK/dl.out" 2>&1; then

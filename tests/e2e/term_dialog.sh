@@ -71,7 +71,7 @@ start_peer() {
 start_sim() {
   stop_console
   rm -f "$WORK/console" "$WORK/sim.json"
-  "$SIM" --link "$WORK/console" --report "$WORK/sim.json" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+  "$SIM" --link "$WORK/console" --report "$WORK/sim.json" --baud 0 "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
   PEER_PID=$!
   local i
   for i in $(seq 1 $((WAIT * 5))); do

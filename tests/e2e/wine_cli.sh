@@ -53,7 +53,7 @@ json_last() {
 start_sim() {
   rm -f "$COM1_LINK"
   "$SIM" --link "$COM1_LINK" --out "$WORK/images" --report "$WORK/report.json" \
-    --version 1.02.0000.10 --reboot-seconds 3 >"$WORK/sim.out" 2>"$WORK/sim.err" &
+    --version 1.02.0000.10 --reboot-seconds 3 --baud 0 >"$WORK/sim.out" 2>"$WORK/sim.err" &
   SIM_PID=$!
   local i
   for i in $(seq 1 50); do

@@ -187,7 +187,7 @@ run_download() {
 
   rm -f "$COM1_LINK"
   "$SIM" --link "$COM1_LINK" --out "$WORK/$name-images" --report "$WORK/$name-report.json" \
-    --reboot-seconds 3 "${sim_args[@]}" ${TARNWICK_SIM_EXTRA:-} >"$WORK/$name-sim.out" 2>"$WORK/$name-sim.err" &
+    --reboot-seconds 3 --baud 0 "${sim_args[@]}" ${TARNWICK_SIM_EXTRA:-} >"$WORK/$name-sim.out" 2>"$WORK/$name-sim.err" &
   SIM_PID=$!
   local i
   for i in $(seq 1 50); do
