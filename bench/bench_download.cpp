@@ -147,7 +147,11 @@ class CountingBackend : public SerialBackend {
     return ready;
   }
   void Close() override { inner_.Close(); }
+  // A pulled cable must end the download at once, as it does without the
+  // counting in between.
+  bool IsLost() override { return inner_.IsLost(); }
   std::string OpenFailureHint() override { return inner_.OpenFailureHint(); }
+  std::string LatencyWarning(bool brief) override { return inner_.LatencyWarning(brief); }
 
   const Counts& counts() const { return c_; }
   // Every round trip, one line each ("<index> <tenth> <microseconds> <ms since

@@ -12,6 +12,8 @@
 
 // What a port backend must do. Each call keeps the contract of the facade
 // function of the same role below (results, traces, dwcomtestpoint values).
+// Every query is one the backend answers itself: none has a default, so a
+// backend that wraps another cannot silently answer "all is well" for it.
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
@@ -35,13 +37,13 @@ class SerialBackend {
   // was pulled): nothing will arrive on it or leave through it again. Set by
   // the call that finds it out, which traces why; cleared by Open and Close.
   // A silent but present device is never lost.
-  virtual bool IsLost() { return false; }
+  virtual bool IsLost() = 0;
   // A sentence for the user on why the last Open failed, beyond the standard
   // port box ("" when there is nothing to add).
-  virtual std::string OpenFailureHint() { return std::string(); }
+  virtual std::string OpenFailureHint() = 0;
   // The warning about a slow USB adapter found by the last Open ("" none);
   // `brief` for the status line.
-  virtual std::string LatencyWarning(bool) { return std::string(); }
+  virtual std::string LatencyWarning(bool brief) = 0;
 };
 
 // The platform's real backend (defined in the platform file).

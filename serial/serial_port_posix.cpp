@@ -1,5 +1,5 @@
 // The serial port on Linux: a termios device opened non-blocking and locked
-// for this process alone.
+// for this process alone, and refused while another program has it open.
 //
 // COM<n> maps to /dev/ttyS<n-1>; a non-empty `device` in the settings names
 // the device instead (a USB adapter, a pseudo-terminal of the simulator).
@@ -17,9 +17,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "platform/trace.h"
+#include "serial/port_holders.h"
 #include "serial/serial_port.h"
 #include "serial/usb_latency.h"
 
@@ -42,7 +44,7 @@ int MsUntil(int64_t deadline) {
 }
 
 // Where opening failed, for the hint shown to the user.
-enum class OpenStep { kNone, kOpen, kLock };
+enum class OpenStep { kNone, kOpen, kLock, kHeld };
 
 // Errors with which a terminal answers once its device has gone: the far end
 // of a pseudo-terminal closed, a USB adapter pulled (its tty is hung up).
@@ -79,6 +81,9 @@ class PosixSerialPort : public SerialBackend {
   // up. A hung-up tty reads as empty, just like a silent one.
   void CheckHangUp(int fd);
   bool Configure(int fd);
+  // Looks for other processes that have the device open and traces each.
+  // True (and the holders kept for the hint) if there is any.
+  bool FindHolders();
   // The device, blocked until every byte is queued or the deadline passes.
   bool WriteAll(int fd, const uint8_t* buf, uint32_t count, uint32_t* written);
 
@@ -87,6 +92,7 @@ class PosixSerialPort : public SerialBackend {
   char path_[260] = "";
   OpenStep failedStep_ = OpenStep::kNone;
   int failedErrno_ = 0;
+  std::vector<PortHolder> holders_;  // who held the device when kHeld
   LatencyTuner tuner_;
 };
 
@@ -114,6 +120,7 @@ bool PosixSerialPort::Open(int32_t port) {
   lost_ = false;
   failedStep_ = OpenStep::kNone;
   failedErrno_ = 0;
+  holders_.clear();
   DbgTrace("startdom--V1.4");
   DevicePath(port, path_, sizeof path_);
   DbgTrace("strComPort=%s", path_);
@@ -134,11 +141,26 @@ bool PosixSerialPort::Open(int32_t port) {
     failedStep_ = OpenStep::kLock;
     failedErrno_ = errno;
     DbgTrace("flock(%s): %s\n", path_, strerror(failedErrno_));
+    if (isatty(fd) && FindHolders()) failedStep_ = OpenStep::kHeld;
     DbgTrace("hComm == INVALID_HANDLE_VALUE");
     close(fd);
     return false;
   }
   ioctl(fd, TIOCEXCL);
+  // Lock and exclusive mode keep out whoever comes from now on; a program
+  // that opened the device before us would still read half of every reply.
+  // So the port is refused while anyone else has it open, before a byte is
+  // written or a setting changed. Only a terminal counts: what else opens
+  // (/dev/null, held by half the system) fails as no serial port below.
+  if (isatty(fd) && FindHolders()) {
+    failedStep_ = OpenStep::kHeld;
+    DbgTrace("hComm == INVALID_HANDLE_VALUE");
+    // Exclusive mode belongs to the device, not to our descriptor: it would
+    // outlive this close while the other program keeps the device open.
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    return false;
+  }
   fd_.store(fd);
 
   DbgTrace("startdom--2");
@@ -146,6 +168,23 @@ bool PosixSerialPort::Open(int32_t port) {
   if (!Configure(fd)) return false;
   tuner_.OnOpen(fd, "/sys", path_);
   return true;
+}
+
+bool PosixSerialPort::FindHolders() {
+  std::vector<PortHolder> hidden;
+  holders_ = FindPortHolders("/proc", path_, &hidden);
+  for (const PortHolder& h : holders_) {
+    DbgTrace("startdom: %s is in use by %s (process %d)\n", path_, h.name.c_str(), h.pid);
+  }
+  // It runs as root: a user's process cannot see what it holds, yet it is
+  // the usual one to probe a new adapter.
+  for (const PortHolder& h : hidden) {
+    if (h.name == "ModemManager") {
+      DbgTrace("startdom: ModemManager (process %d) runs; its open files cannot be seen\n",
+               h.pid);
+    }
+  }
+  return !holders_.empty();
 }
 
 bool PosixSerialPort::Configure(int fd) {
@@ -307,6 +346,7 @@ std::string PosixSerialPort::OpenFailureHint() {
   char text[520];
   text[0] = '\0';
   if (failedStep_ == OpenStep::kNone) return std::string();
+  if (failedStep_ == OpenStep::kHeld) return HeldPortHint(holders_);
   if (failedErrno_ == EACCES || failedErrno_ == EPERM) {
     snprintf(text, sizeof text,
              "You have no permission to use %s. Add your user to the dialout group "

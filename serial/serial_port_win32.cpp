@@ -21,16 +21,21 @@ const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RX
 // read completes at once, so this only bounds a misbehaving driver.
 const DWORD kReadWaitMs = 3000;
 
+// True when `err`, from opening a port, says another program has it.
+bool InUseError(DWORD err) {
+  // A COM port has one owner at a time; Windows reports a second opener
+  // as access denied, some drivers as a sharing violation.
+  return err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION;
+}
+
 // What the user can do about a port that would not open, for the trace; the
 // port box itself names both remedies already. Null when there is no advice.
 const char* OpenRemedy(DWORD err) {
+  if (InUseError(err)) {
+    return "is in use by another program: close that program, or name another port with "
+           "the comport key of fwdl.ini";
+  }
   switch (err) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      // A COM port has one owner at a time; Windows reports a second opener
-      // as access denied.
-      return "in use by another program: close that program, or name another port with "
-             "the comport key of fwdl.ini";
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
       return "no such port on this computer: look up the port's number under Ports in the "
@@ -119,10 +124,14 @@ class Win32SerialPort : public SerialBackend {
   bool WaitInput(uint32_t ms) override;
   void Close() override;
   bool IsLost() override { return g_lost.load(); }
+  std::string OpenFailureHint() override;
   std::string LatencyWarning(bool brief) override { return tuner_.Warning(brief); }
 
  private:
   LatencyTuner tuner_;
+  // The port and the error of the last failed open (0 none).
+  char failedPort_[48] = "";
+  DWORD failedError_ = 0;
 };
 
 // Where the common USB adapters' driver keeps each port's settings.
@@ -130,9 +139,11 @@ constexpr char kFtdiRegistryRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
 
 bool Win32SerialPort::Open(int32_t port) {
   g_lost = false;
+  failedError_ = 0;
   DbgTrace("startdom--V1.4");
   char strComPort[48];
   snprintf(strComPort, sizeof strComPort, "COM%d", static_cast<int>(port));
+  snprintf(failedPort_, sizeof failedPort_, "%s", strComPort);
   DbgTrace("strComPort=%s", strComPort);
   // The device namespace form opens COM10 and above too; "COMn" alone is
   // only recognised for n < 10.
@@ -142,6 +153,7 @@ bool Win32SerialPort::Open(int32_t port) {
                       FILE_FLAG_OVERLAPPED, nullptr);
   if (hComm == INVALID_HANDLE_VALUE) {
     DWORD err = GetLastError();
+    failedError_ = err;
     DbgTrace("CreateFileA(%s): error %lu (%s)\n", device, err, OsErrorText(err).c_str());
     if (const char* remedy = OpenRemedy(err)) DbgTrace("%s %s\n", strComPort, remedy);
     DbgTrace("hComm == INVALID_HANDLE_VALUE");
@@ -178,6 +190,18 @@ bool Win32SerialPort::Open(int32_t port) {
   DbgTrace("startdom v2.3--OK");
   tuner_.OnOpen(0, kFtdiRegistryRoot, strComPort);
   return true;
+}
+
+std::string Win32SerialPort::OpenFailureHint() {
+  // Windows does not say who holds a port; the program that has it must be
+  // found and closed by hand.
+  if (!InUseError(failedError_)) return std::string();
+  char text[260];
+  snprintf(text, sizeof text,
+           "%s is in use by another program (a terminal program, a second tarnwick). "
+           "Close it, then try again.",
+           failedPort_);
+  return text;
 }
 
 bool Win32SerialPort::Read(uint8_t* buf, uint32_t count, uint32_t* read) {

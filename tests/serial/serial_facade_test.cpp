@@ -149,6 +149,9 @@ class OverlapProbe : public SerialBackend {
     if (busy_) ++overlaps_;
     open_ = false;
   }
+  bool IsLost() override { return false; }
+  std::string OpenFailureHint() override { return std::string(); }
+  std::string LatencyWarning(bool) override { return std::string(); }
   std::atomic<int> overlaps_{0};
 
  private:

@@ -5,9 +5,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,11 +18,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "config/settings.h"
 #include "platform/trace.h"
+#include "serial/port_holders.h"
 #include "serial/serial_port.h"
 #include "support/trace_capture.h"
 
@@ -163,6 +168,64 @@ TEST_F(PtyPortTest, PortIsNotShared) {
   EXPECT_NE(ComOpenFailureHint().find("in use by another program"), std::string::npos);
   close(other);
   EXPECT_TRUE(startdom(1));
+}
+
+// `sleep` with `path` open as its standard input, as a forgotten terminal
+// program holds a port. It holds nothing else of ours: the master side would
+// make it the line's far end.
+pid_t SpawnHolder(const std::string& path, int master) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, master);
+  posix_spawn_file_actions_addopen(&actions, 0, path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
+  char arg0[] = "sleep";
+  char arg1[] = "600";
+  char* argv[] = {arg0, arg1, nullptr};
+  pid_t pid = -1;
+  // Returns once the child runs sleep, its file actions done.
+  if (posix_spawnp(&pid, "sleep", &actions, nullptr, argv, environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+void EndHolder(pid_t pid) {
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+// A program that had the device open before us would read half of every
+// reply, and neither lock nor exclusive mode keeps it out: the port is
+// refused, by the device's real name or a link to it, without a byte
+// written, and the hint names the program.
+TEST_F(PtyPortTest, DeviceHeldByAnotherProgramIsRefused) {
+  // A stand-in for /dev/serial/by-id.
+  const std::string link = std::filesystem::temp_directory_path() /
+                           ("tarnwick_by_id_" + std::to_string(getpid()));
+  unlink(link.c_str());
+  ASSERT_EQ(symlink(slave_.c_str(), link.c_str()), 0);
+  for (const std::string& device : {slave_, link}) {
+    SCOPED_TRACE(device);
+    snprintf(my_cfg.device, sizeof my_cfg.device, "%s", device.c_str());
+    const pid_t holder = SpawnHolder(slave_, master_);
+    ASSERT_GT(holder, 0);
+    trace_.Clear();
+    EXPECT_FALSE(startdom(1));
+    EXPECT_FALSE(is_open());
+    const std::string who = "sleep (process " + std::to_string(holder) + ")";
+    EXPECT_EQ(ComOpenFailureHint(),
+              "The port is in use by another program: " + who + ". Close it, then try again.");
+    EXPECT_TRUE(trace_.Has("startdom: " + device + " is in use by " + who + "\n"));
+    EXPECT_TRUE(trace_.Has("hComm == INVALID_HANDLE_VALUE"));
+    EXPECT_FALSE(trace_.Has("startdom--2"));
+    pollfd p{master_, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0) << "bytes reached the line";
+    EndHolder(holder);
+    // Once it has gone the port opens, and the hint is gone with the failure.
+    EXPECT_TRUE(startdom(1));
+    EXPECT_EQ(ComOpenFailureHint(), "");
+    CloseCom();
+  }
+  unlink(link.c_str());
 }
 
 TEST_F(PtyPortTest, MissingDeviceLeavesPortClosed) {

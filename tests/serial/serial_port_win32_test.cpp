@@ -111,6 +111,30 @@ TEST_F(EchoPortTest, CloseComTwiceThenOpenAgain) {
   EXPECT_EQ(ReadBack(5), "again");
 }
 
+// On Windows a COM port has one owner at a time: held by another opener, it
+// is refused with a hint that says so, and opens again once that one lets go.
+TEST_F(EchoPortTest, PortHeldElsewhereSaysSo) {
+  CloseCom();
+  const std::string name = "COM" + std::to_string(port_);
+  const std::string device = "\\\\.\\" + name;
+  HANDLE other = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  trace_.Clear();
+  if (startdom(port_)) {
+    CloseHandle(other);
+    // Wine lets any number of handles share a serial device.
+    GTEST_SKIP() << "this system shares " << name << " between openers";
+  }
+  EXPECT_FALSE(is_open());
+  EXPECT_EQ(ComOpenFailureHint().rfind(name + " is in use by another program", 0), 0u)
+      << ComOpenFailureHint();
+  EXPECT_TRUE(trace_.Contains(name + " is in use by another program"));
+  CloseHandle(other);
+  EXPECT_TRUE(startdom(port_));
+  EXPECT_EQ(ComOpenFailureHint(), "");
+}
+
 // No port needed: a port that does not exist must say why in words, with
 // what to do about it, not only as a number.
 TEST(Win32PortOpenTest, MissingPortTracesSystemTextAndRemedy) {
@@ -126,6 +150,8 @@ TEST(Win32PortOpenTest, MissingPortTracesSystemTextAndRemedy) {
   EXPECT_EQ(failure.find("()"), std::string::npos) << failure;
   EXPECT_TRUE(trace.Contains("COM250 no such port on this computer")) << failure;
   EXPECT_TRUE(trace.Has("hComm == INVALID_HANDLE_VALUE"));
+  // The port box says all there is to say about a missing port.
+  EXPECT_EQ(ComOpenFailureHint(), "");
 }
 
 }  // namespace

@@ -58,6 +58,10 @@ class ScriptedExpander : public SerialBackend {
     lost_ = false;
   }
   bool IsLost() override { return open_ && lost_; }
+  // A scripted device neither fails to open for a reason worth telling nor
+  // sits behind a slow adapter; tests that need either override these.
+  std::string OpenFailureHint() override { return std::string(); }
+  std::string LatencyWarning(bool) override { return std::string(); }
 
   int32_t lastPort() const { return lastPort_; }
 
