@@ -131,7 +131,9 @@ bool ReopenLostPort(DialogView* dlg) {
   DbgTrace("Start: COM %d cannot be opened\n", port);
   const std::string text = PortBoxText(port);
   CloseCom();
-  SetStatusText("Unable to open COM %d!", port);
+  char name[260];
+  ComPortName(port, name, sizeof name);
+  SetStatusText("Unable to open %s!", name);
   dlg->MessageBox(text.c_str(), kErrorCaption, kMbOk);
   return false;
 }
