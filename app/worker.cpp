@@ -136,7 +136,7 @@ uint32_t HandleCmds(uint32_t cmdid) {
   return 1;
 }
 
-bool DownloadAndShowResult(const char* path) {
+bool DownloadAndSetDefaults(const char* path) {
   bool bret = fmdl_download(path);
   if (bret) {
     DbgTrace("bret true: finished successfully");
@@ -145,14 +145,26 @@ bool DownloadAndShowResult(const char* path) {
       SetStatusText("Setting firmware defaults, please wait...");
       SetFirmwareDefaults();
     }
+  } else {
+    DbgTrace("after start_fmdl_download=false");
+  }
+  return bret;
+}
+
+void ShowDownloadResult(bool ok) {
+  if (ok) {
     SetStatusText(
         "Firmware download finished successfully.\nPlease power cycle the system for the "
         "new firmware to take effect.");
   } else {
-    DbgTrace("after start_fmdl_download=false");
     ShowFailure(LastDownloadFailure());
   }
-  return bret;
+}
+
+bool DownloadAndShowResult(const char* path) {
+  const bool ok = DownloadAndSetDefaults(path);
+  ShowDownloadResult(ok);
+  return ok;
 }
 
 bool NeedToSetFactoryDefVer() {

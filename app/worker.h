@@ -11,10 +11,15 @@ void StartTestThread(uint16_t cmdid);
 // The thread routine; returns the thread's exit code 1.
 uint32_t HandleCmds(uint32_t cmdid);
 // The download of the image file at `path` with its result in the status
-// line: fmdl_download, then on success the factory defaults where
-// NeedToSetFactoryDefVer says so and the power-cycle text, on failure the
-// text for LastDownloadFailure(). Returns fmdl_download's result. The worker
-// and the command-line front end both download through it.
+// line: DownloadAndSetDefaults, then ShowDownloadResult. Returns
+// fmdl_download's result.
 bool DownloadAndShowResult(const char* path);
+// fmdl_download, then on success the success text and the factory defaults
+// where NeedToSetFactoryDefVer says so. The worker and the command line both
+// download through it.
+bool DownloadAndSetDefaults(const char* path);
+// The status line's result text for the download that just ended: the
+// power-cycle text on success, on failure the text for LastDownloadFailure().
+void ShowDownloadResult(bool ok);
 // True if the factory defaults must be written after a successful download.
 bool NeedToSetFactoryDefVer();

@@ -122,14 +122,14 @@ void CliReport::ShowStatus(const char* text) {
     if (style_ == OutputStyle::kJson) Event("status", {{"text", ""}});
     return;
   }
-  lastStatus_ = OneLine(text);
+  const std::string line = OneLine(text);
   switch (style_) {
     case OutputStyle::kJson:
       Event("status", {{"text", text}});
       break;
     case OutputStyle::kTerminal:
     case OutputStyle::kPlain:
-      PrintLine(lastStatus_);
+      if (!stepsDone_) PrintLine(line);
       break;
     case OutputStyle::kQuiet:
       break;
@@ -272,17 +272,13 @@ void CliReport::Result(int code, const std::string& message) {
   } else if (code == kExitBadInput || code == kExitCannotOpen) {
     // What the user must fix is an error; what the device did is a result.
     fprintf(stderr, "tarnwick-cli: %s\n", OneLine(message).c_str());
-  } else if (style_ != OutputStyle::kQuiet && OneLine(message) == lastStatus_) {
-    // The status line said it already.
-    fprintf(out_, "result: %s (exit %d)\n", ExitCodeName(code), code);
-    fflush(out_);
   } else {
     fprintf(out_, "%s\n", OneLine(message).c_str());
     fflush(out_);
   }
 }
 
-std::string CliReport::lastStatus() const {
+void CliReport::StepsDone() {
   std::lock_guard<std::mutex> lock(mu_);
-  return lastStatus_;
+  stepsDone_ = true;
 }

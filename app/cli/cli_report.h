@@ -45,8 +45,9 @@ class CliReport : public CoreReport {
   // The end: exit code and the one line that says why.
   void Result(int code, const std::string& message);
 
-  // The last status text shown, with line ends as spaces ("" if none yet).
-  std::string lastStatus() const;
+  // The download's steps are over: plain output prints no further status
+  // texts (the result line says how it ended); JSON goes on with its events.
+  void StepsDone();
   OutputStyle style() const { return style_; }
 
  private:
@@ -61,8 +62,8 @@ class CliReport : public CoreReport {
   const std::string port_;
   FILE* const out_;
   const int64_t startMs_;
-  std::string lastStatus_;
   std::string written_;
+  bool stepsDone_ = false;
   std::string lastRetry_;
   // Progress: what was last reported and when this progress count began.
   bool barShown_ = false;

@@ -12,6 +12,7 @@
 #include "app/cli/console_io.h"
 #include "app/cli/exit_codes.h"
 #include "app/cli/image_table.h"
+#include "app/cli/result_text.h"
 #include "app/cli/stop_request.h"
 #include "app/startup.h"
 #include "app/worker.h"
@@ -202,22 +203,25 @@ int RunDownload(const CliOptions& o) {
   if (code == kExitSuccess) {
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
-    const bool ok = DownloadAndShowResult(my_cfg.file);
+    const bool ok = DownloadAndSetDefaults(my_cfg.file);
+    // The dialog's result text still goes to the status events and the
+    // trace; the lines end with the command line's own words below.
+    report.StepsDone();
+    ShowDownloadResult(ok);
     const DownloadFailure why = LastDownloadFailure();
     report.Written(ok || why == DownloadFailure::kPortLostAtEnd ? "all"
                    : NothingWritten(why)                        ? "nothing"
                                                                 : "partly");
-    message = report.lastStatus();
+    message = DownloadResultText(ok, why, StopWasRequested());
     if (ok) {
       code = kExitSuccess;
-    } else if (ExitCodeForFailure(LastDownloadFailure()) == kExitBootloader) {
+    } else if (ExitCodeForFailure(why) == kExitBootloader) {
       // Whatever else happened, this one must be told: do not power cycle.
       code = kExitBootloader;
     } else if (StopWasRequested()) {
       code = kExitStopped;
-      message = "Stopped: " + message;
     } else {
-      code = ExitCodeForFailure(LastDownloadFailure());
+      code = ExitCodeForFailure(why);
     }
   }
   CloseCom();

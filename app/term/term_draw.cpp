@@ -125,7 +125,8 @@ void DrawTooSmall(int rows, int cols) {
 
 CursorSpot DrawMessageBox(const MessageBoxModel& box, int rows, int cols, bool utf8) {
   int limit = MessageBoxTextLimit(cols);
-  std::vector<std::string> lines = WrapText(box.text(), limit, rows);
+  // Frame, a blank row, the buttons and the frame take five rows.
+  std::vector<std::string> lines = FitBoxText(box.text(), limit, std::max(1, rows - 5));
   for (std::string& line : lines) line = DisplayText(line, utf8);
   int textW = 0;
   for (const std::string& line : lines) textW = std::max(textW, TextColumns(line));

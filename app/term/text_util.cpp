@@ -97,3 +97,17 @@ std::vector<std::string> WrapToFit(const std::string& text, int width, int maxLi
     if (c == '\n' || c == '\r') c = ' ';
   return WrapText(flowing, width, maxLines);
 }
+
+std::vector<std::string> FitBoxText(const std::string& text, int width, int maxLines) {
+  if (maxLines <= 0) return {};
+  const int all = static_cast<int>(text.size()) + 1;  // more lines than any wrap can make
+  std::vector<std::string> lines = WrapText(text, width, all);
+  if (static_cast<int>(lines.size()) <= maxLines) return lines;
+  std::string flowing = text;
+  for (char& c : flowing)
+    if (c == '\n' || c == '\r') c = ' ';
+  lines = WrapText(flowing, width, all);
+  if (static_cast<int>(lines.size()) <= maxLines) return lines;
+  lines.erase(lines.begin(), lines.end() - maxLines);
+  return lines;
+}

@@ -32,3 +32,7 @@ std::vector<std::string> WrapText(const std::string& text, int width, int maxLin
 // line breaks become blanks, so that the text flows into the lines there are
 // before anything is cut.
 std::vector<std::string> WrapToFit(const std::string& text, int width, int maxLines);
+// The lines of a message box's text in `maxLines`: as WrapToFit, and when
+// even that does not fit, the last lines, so the question a box asks (its
+// last sentence, which its buttons answer) is never the part cut off.
+std::vector<std::string> FitBoxText(const std::string& text, int width, int maxLines);

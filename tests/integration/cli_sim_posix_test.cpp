@@ -162,7 +162,7 @@ TEST(CliSimTest, DownloadReportsEveryStepAsJsonAndTheImageArrivesWhole) {
   EXPECT_EQ("result", names.back());
   EXPECT_TRUE(run.events.back().value("ok", false));
   EXPECT_EQ("all", run.events.back().value("written", ""));
-  EXPECT_EQ("Firmware download finished successfully. Please power cycle the system for the new "
+  EXPECT_EQ("Done: every image was written and accepted. Power cycle the system for the new "
             "firmware to take effect.",
             run.events.back().value("message", ""));
   // The trace went to the file, with the setting given as an option.
@@ -185,6 +185,12 @@ TEST(CliSimTest, BootloaderRejectedOnTheNormalPathIsCode8) {
   EXPECT_EQ("bootloader-failed", result.value("outcome", ""));
   EXPECT_EQ("partly", result.value("written", ""));
   EXPECT_NE(std::string::npos, result.value("message", "").find("Do not power cycle"));
+  // The dialog's own text is in the status events, where a script reads it.
+  bool dialogText = false;
+  for (const auto& e : run.events) {
+    dialogText |= e.value("text", "").rfind("Bootloader image download failed", 0) == 0;
+  }
+  EXPECT_TRUE(dialogText);
   EXPECT_EQ(0, sim.Stop());
 }
 
@@ -399,7 +405,7 @@ TEST(CliStopSimTest, HangUpAndLostOutputEndNothingBadly) {
     const char* logged;  // the result line in the trace
   } cases[] = {
       {"SIGHUP during the firmware image", "--image fw:24K", Output::kPlainPipe, false, true,
-       false, 7, "tarnwick-cli: result stopped (exit 7): Stopped: "},
+       false, 7, "tarnwick-cli: result stopped (exit 7): Stopped during the download"},
       {"the terminal hangs up during the bootloader", "--image fw:2K --image boot:12K",
        Output::kJsonTerminal, true, true, true, 0, "tarnwick-cli: result success (exit 0)"},
       {"the reader of its output goes away", "--image fw:24K", Output::kJsonPipe, false, false,
@@ -441,7 +447,8 @@ TEST(CliStopSimTest, HangUpAndLostOutputEndNothingBadly) {
     EXPECT_NE(std::string::npos, trace.find(c.logged)) << trace;
     EXPECT_TRUE(TempImagesIn(tmp).empty());
     if (c.output == Output::kPlainPipe) {
-      EXPECT_NE(std::string::npos, cli.out().find("\nStopped: ")) << cli.out();
+      EXPECT_NE(std::string::npos, cli.out().find("\nStopped during the download: power cycle"))
+          << cli.out();
     }
     if (c.inBootloader) {
       EXPECT_NE(std::string::npos, trace.find("Unable to quit, bootloader image download is in "

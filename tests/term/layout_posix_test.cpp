@@ -113,6 +113,24 @@ TEST(LayoutTest, BoxesAreCentredAndFitTheScreen) {
   }
 }
 
+// The quit question while a download runs, at the smallest sizes a box is
+// drawn at: the question its buttons answer is never the part cut off.
+TEST(LayoutTest, BoxesKeepTheirQuestionAtEverySize) {
+  const std::string text =
+      "A download is running: quitting stops it, and the expander will have to be power cycled "
+      "before the next try.\n\nAre you sure you want to quit?";
+  for (const Size& sz : {Size{10, 40}, Size{8, 30}, Size{14, 60}, Size{24, 80}}) {
+    const int room = sz.rows - 5;
+    const std::vector<std::string> lines = FitBoxText(text, MessageBoxTextLimit(sz.cols), room);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_LE(static_cast<int>(lines.size()), room) << sz.rows << "x" << sz.cols;
+    EXPECT_NE(lines.back().find("quit?"), std::string::npos) << sz.rows << "x" << sz.cols;
+    std::string joined;
+    for (const auto& l : lines) joined += l + " ";
+    EXPECT_NE(joined.find("Are you sure"), std::string::npos) << joined;
+  }
+}
+
 TEST(LayoutTest, ButtonCaptionsShowFocusAndDisabledStateWithoutColour) {
   EXPECT_EQ(ButtonCaption("Start", false, true), "[ Start ]");
   EXPECT_EQ(ButtonCaption("Start", true, true), "[>Start<]");
