@@ -30,7 +30,7 @@ class DialogReportImpl : public CoreReport {
     dlg->SetItemText(IDC_ELAPSED, text);
   }
 
-  void ShowRetryStats(const char* text) override {
+  void ShowRetryStats(const char* text, const RetryStats&) override {
     if (DialogView* dlg = g_hDlg.load()) dlg->SetItemText(IDC_RETRY_STATS, text);
   }
 

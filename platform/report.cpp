@@ -14,7 +14,7 @@ const char g_szDeviceName[260] = "SAS Expander";
 
 void CoreReport::ShowStatus(const char*) {}
 void CoreReport::ShowProgress(const ProgressReport&) {}
-void CoreReport::ShowRetryStats(const char*) {}
+void CoreReport::ShowRetryStats(const char*, const RetryStats&) {}
 void CoreReport::EnableControls(bool) {}
 
 int CoreReport::MessageBox(const char* text, const char* caption, unsigned type) {
@@ -65,7 +65,9 @@ void ResetProgress() {
 
 void EnableDlgControls(bool enable) { GetReport().EnableControls(enable); }
 
-void ShowRetryStats(const char* text) { GetReport().ShowRetryStats(text); }
+void ShowRetryStats(const char* text, const RetryStats& stats) {
+  GetReport().ShowRetryStats(text, stats);
+}
 
 uint32_t IsDlStopped() { return g_bStopDl.load(); }
 

@@ -32,6 +32,13 @@ struct ProgressReport {
   int elapsedSeconds;   // since g_dlStartTime, calendar seconds
 };
 
+// The failure counters of the current download sequence, beside their text.
+struct RetryStats {
+  uint32_t startRetries;       // first packets of an image sent again
+  uint32_t normalRetries;      // other packets sent again
+  uint32_t subpacketTimeouts;  // acknowledgements that did not come
+};
+
 // What a front end implements. Every default does nothing, except MessageBox,
 // which only traces. Calls come from the download worker and from the
 // thread that runs the dialog, so an implementation that keeps state guards
@@ -43,8 +50,9 @@ class CoreReport {
   virtual void ShowStatus(const char* text);
   // The percentage, bar and elapsed seconds.
   virtual void ShowProgress(const ProgressReport& progress);
-  // "Retry Stats: (%d, %d, %d)" of the current download sequence; "" clears it.
-  virtual void ShowRetryStats(const char* text);
+  // "Retry Stats: (%d, %d, %d)" of the current download sequence with the
+  // same counters as numbers; "" (all zero) clears it.
+  virtual void ShowRetryStats(const char* text, const RetryStats& stats);
   // Unlocks (true) or locks (false) what would start another download: the
   // file box, Browse and Start in the dialogs.
   virtual void EnableControls(bool enable);
@@ -89,8 +97,8 @@ void UpdateProgress(uint32_t bytes);
 void ResetProgress();
 // Unlocks (true) or locks (false) the controls that would start a download.
 void EnableDlgControls(bool enable);
-// The retry statistics text; "" clears it.
-void ShowRetryStats(const char* text);
+// The retry statistics text and its counters; "" (all zero) clears it.
+void ShowRetryStats(const char* text, const RetryStats& stats = RetryStats{0, 0, 0});
 // The stop request: nonzero once the front end asked the download to stop.
 uint32_t IsDlStopped();
 // A message box through the installed report; returns its answer.

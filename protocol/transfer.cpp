@@ -83,7 +83,8 @@ void ShowRetryStatsIfAny() {
   char text[260];
   snprintf(text, sizeof text, "Retry Stats: (%d, %d, %d)", static_cast<int>(g_dwStartRetryCount),
            static_cast<int>(g_dwNormalRetryCount), static_cast<int>(g_dwSubpacketTimeoutCount));
-  ShowRetryStats(text);
+  ShowRetryStats(text, RetryStats{g_dwStartRetryCount, g_dwNormalRetryCount,
+                                  g_dwSubpacketTimeoutCount});
 }
 
 }  // namespace

@@ -179,21 +179,17 @@ void CliReport::ShowProgress(const ProgressReport& progress) {
   }
 }
 
-void CliReport::ShowRetryStats(const char* text) {
+void CliReport::ShowRetryStats(const char* text, const RetryStats& counts) {
   std::lock_guard<std::mutex> lock(mu_);
   const std::string stats = text ? text : "";
   if (stats == lastRetry_) return;
   lastRetry_ = stats;
   if (stats.empty()) return;
   if (style_ == OutputStyle::kJson) {
-    int start = 0, normal = 0, subpacket = 0;
-    nlohmann::json fields = {{"text", stats}};
-    if (sscanf(stats.c_str(), "Retry Stats: (%d, %d, %d)", &start, &normal, &subpacket) == 3) {
-      fields["start_retries"] = start;
-      fields["normal_retries"] = normal;
-      fields["subpacket_timeouts"] = subpacket;
-    }
-    Event("retry_stats", fields);
+    Event("retry_stats", {{"text", stats},
+                          {"start_retries", counts.startRetries},
+                          {"normal_retries", counts.normalRetries},
+                          {"subpacket_timeouts", counts.subpacketTimeouts}});
   } else if (style_ != OutputStyle::kQuiet) {
     PrintLine(stats);
   }

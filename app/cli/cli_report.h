@@ -28,7 +28,7 @@ class CliReport : public CoreReport {
 
   void ShowStatus(const char* text) override;
   void ShowProgress(const ProgressReport& progress) override;
-  void ShowRetryStats(const char* text) override;
+  void ShowRetryStats(const char* text, const RetryStats& stats) override;
   int MessageBox(const char* text, const char* caption, unsigned type) override;
 
   // The download of `file` begins.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_report.h"
 #include "app/cli/cli_setup.h"
@@ -178,6 +180,24 @@ TEST(CliReportTest, PlainLinesPerTenPercentJsonPerPercent) {
     }
     EXPECT_EQ(s.lines, lines);
   }
+}
+
+// The counters come as numbers from the core, never read back from the text.
+TEST(CliReportTest, RetryStatsCarryTheCoreCounters) {
+  TempFile out;
+  FILE* f = fopen(out.path(), "wb");
+  ASSERT_NE(f, nullptr);
+  {
+    CliReport report(OutputStyle::kJson, "COM3", f);
+    report.ShowRetryStats("Wiederholungen: 4/5/6", RetryStats{4, 5, 6});
+  }
+  fclose(f);
+  const std::vector<uint8_t> bytes = out.Read();
+  const nlohmann::json e = nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ("retry_stats", e.value("event", ""));
+  EXPECT_EQ(4, e.value("start_retries", -1));
+  EXPECT_EQ(5, e.value("normal_retries", -1));
+  EXPECT_EQ(6, e.value("subpacket_timeouts", -1));
 }
 
 TEST(CliSha256Test, KnownDigests) {

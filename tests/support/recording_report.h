@@ -20,7 +20,7 @@ class RecordingReport : public CoreReport {
     std::lock_guard<std::mutex> lock(mu_);
     progress_.push_back(progress);
   }
-  void ShowRetryStats(const char* text) override { Add(&retryStats_, text); }
+  void ShowRetryStats(const char* text, const RetryStats&) override { Add(&retryStats_, text); }
   void EnableControls(bool enable) override { Add(&controls_, enable ? "enable" : "disable"); }
   int MessageBox(const char* text, const char* caption, unsigned type) override {
     Add(&boxes_, std::string(caption) + ": " + text);
