@@ -58,6 +58,21 @@ void TrimSpaces(char* text) {
   text[len - first] = '\0';
 }
 
+// A read removes the blanks around a value and one pair of quotation marks
+// that enclose it. A name that begins or ends with a blank or a control
+// character, or that is itself in quotation marks, is written in double
+// quotation marks, so that it reads back as it was; every other name is
+// written as it stands.
+std::string ValueThatReadsBack(const char* text) {
+  std::string value = text;
+  if (value.empty()) return value;
+  auto loose = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front();
+  if (loose(value.front()) || loose(value.back()) || quoted) value = '"' + value + '"';
+  return value;
+}
+
 // Without a usable path every key reads as missing.
 void ReadText(const char* path, const char* key, const char* def, char* out) {
   if (path)
@@ -136,7 +151,7 @@ bool SaveSettings(const FWDL_CFG* cfg) {
   char file[sizeof cfg->file];
   snprintf(file, sizeof file, "%.*s", static_cast<int>(strnlen(cfg->file, sizeof file - 1)),
            cfg->file);
-  ProfileWriteString(szPath, kSection, "file", file);
+  ProfileWriteString(szPath, kSection, "file", ValueThatReadsBack(file).c_str());
   char number[16];
   snprintf(number, sizeof number, "%d", static_cast<int32_t>(cfg->comport));
   return ProfileWriteString(szPath, kSection, "comport", number);

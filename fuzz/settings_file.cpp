@@ -160,15 +160,11 @@ void CheckLoadSave() {
   size_t file_len = strlen(first.file);
   FUZZ_CHECK(file_len == 0 || (first.file[0] != ' ' && first.file[file_len - 1] != ' '));
 
-  // A name that is itself quoted loses its quotes on every read, as with the
-  // Windows profile functions; that is not a change made by the write.
-  bool quoted = file_len >= 2 && (first.file[0] == '"' || first.file[0] == '\'') &&
-                first.file[file_len - 1] == first.file[0];
   if (!SaveSettings(&first)) return;  // an unreadable file is never replaced
   FWDL_CFG second;
   memset(&second, 0xA5, sizeof second);
   LoadSettings(&second);
-  if (!quoted) FUZZ_CHECK(strcmp(second.file, first.file) == 0);
+  FUZZ_CHECK(strcmp(second.file, first.file) == 0);
   FUZZ_CHECK(second.comport == first.comport);
   FUZZ_CHECK(strcmp(second.signature, first.signature) == 0);
   FUZZ_CHECK(strcmp(second.writevpd, first.writevpd) == 0);

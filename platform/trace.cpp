@@ -1,5 +1,6 @@
 #include "platform/trace.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -22,6 +23,16 @@ std::atomic<TraceHook> g_traceHook{nullptr};
 // not grow.
 constexpr size_t kMaxHeld = 64 * 1024;
 
+// The C library's calls, for every run but the tests that make them fail.
+class LibcFileSystem : public TraceFileSystem {
+ public:
+  std::FILE* Open(const char* path, const char* mode) override { return std::fopen(path, mode); }
+  bool Rename(const char* from, const char* to) override { return std::rename(from, to) == 0; }
+  void Remove(const char* path) override { std::remove(path); }
+};
+
+LibcFileSystem g_libcFileSystem;
+
 // The trace file. Both threads trace, so its state is guarded; the debugger
 // output (the sink) is not, and never waits for the file.
 class TraceFile {
@@ -32,18 +43,14 @@ class TraceFile {
     path_ = path;
     marker_ = marker;
     limit_ = limit;
-    if (!OpenLocked()) {
-      holding_ = false;
-      held_.clear();
-      return false;
-    }
-    if (size_ >= limit_) RotateLocked(false);
-    WriteLineLocked(Prefixed(marker_.c_str()));
+    holding_ = false;
     std::string held;
     held.swap(held_);
-    holding_ = false;
+    if (!OpenLocked("ab")) return false;
+    if (size_ >= limit_ && !RotateLocked(false)) return false;
+    WriteLineLocked(Prefixed(marker_.c_str()));
     if (!held.empty()) WriteLineLocked(held);
-    return true;
+    return file_ != nullptr;
   }
 
   void Stop() {
@@ -64,6 +71,11 @@ class TraceFile {
     }
   }
 
+  void SetFileSystem(TraceFileSystem* fs) {
+    std::lock_guard<std::mutex> lock(mu_);
+    fs_ = fs ? fs : &g_libcFileSystem;
+  }
+
  private:
   // "<time> <text>\n".
   static std::string Prefixed(const char* text) {
@@ -79,8 +91,8 @@ class TraceFile {
     return line;
   }
 
-  bool OpenLocked() {
-    file_ = fopen(path_.c_str(), "ab");
+  bool OpenLocked(const char* mode) {
+    file_ = fs_->Open(path_.c_str(), mode);
     if (!file_) return false;
     fseek(file_, 0, SEEK_END);
     long size = ftell(file_);
@@ -94,22 +106,49 @@ class TraceFile {
   }
 
   // Moves the full file aside and begins a new one, with the marker when the
-  // run goes on in it. Should the rename fail (the old file held open
-  // elsewhere), the file starts over instead: the bound holds either way.
-  void RotateLocked(bool continued) {
+  // run goes on in it. Windows refuses to rename a file that another program
+  // holds open, and a folder may allow no rename at all: then the file is cut
+  // to nothing in place. Should that fail as well, the file ends for the run
+  // (false), so that no later line tries it again.
+  bool RotateLocked(bool continued) {
     CloseLocked();
     std::string old = path_ + ".1";
-    std::remove(old.c_str());
-    if (std::rename(path_.c_str(), old.c_str()) != 0) std::remove(path_.c_str());
-    if (!OpenLocked() || !continued) return;
-    std::string marker = Prefixed((marker_ + " (continued)").c_str());
-    fwrite(marker.data(), 1, marker.size(), file_);
-    size_ += marker.size();
+    fs_->Remove(old.c_str());
+    const char* note = " (continued)";
+    if (fs_->Rename(path_.c_str(), old.c_str())) {
+      OpenLocked("ab");
+    } else {
+      note = " (continued; the full file could not be moved aside, so it began again)";
+      OpenLocked("wb");
+    }
+    if (!file_) {
+      EndLocked(errno);
+      return false;
+    }
+    if (continued) {
+      std::string marker = Prefixed((marker_ + note).c_str());
+      fwrite(marker.data(), 1, marker.size(), file_);
+      size_ += marker.size();
+    }
+    return true;
+  }
+
+  // One line that says why the file ends, to the sink and, if it still takes
+  // a line, to the file; the file stays closed for the rest of the run.
+  void EndLocked(int err) {
+    std::string notice = "trace file " + path_ + " is full and cannot be begun again (" +
+                         std::strerror(err) + "); it takes no more lines in this run";
+    TraceSinkWrite(notice.c_str());
+    std::FILE* last = fs_->Open(path_.c_str(), "ab");
+    if (!last) return;
+    std::string line = Prefixed(notice.c_str());
+    fwrite(line.data(), 1, line.size(), last);
+    fclose(last);
   }
 
   void WriteLineLocked(const std::string& line) {
-    if (size_ > 0 && size_ + line.size() > limit_) RotateLocked(true);
     if (!file_) return;
+    if (size_ > 0 && size_ + line.size() > limit_ && !RotateLocked(true)) return;
     fwrite(line.data(), 1, line.size(), file_);
     // Flushed at once: the trace must survive a crash or a killed process.
     fflush(file_);
@@ -117,6 +156,7 @@ class TraceFile {
   }
 
   std::mutex mu_;
+  TraceFileSystem* fs_ = &g_libcFileSystem;
   FILE* file_ = nullptr;
   std::string path_;
   std::string marker_;
@@ -134,6 +174,8 @@ TraceFile& File() {
 }  // namespace
 
 void SetTraceHook(TraceHook hook) { g_traceHook.store(hook); }
+
+void SetTraceFileSystem(TraceFileSystem* fs) { File().SetFileSystem(fs); }
 
 void DbgTrace(const char* fmt, ...) {
   char buf[4096];

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // printf-style text into a 4096-byte buffer on the caller's stack (cut, never
 // overrun), handed unchanged to the trace sink: no prefix, no time stamp, no
@@ -43,5 +44,24 @@ bool TraceStartFile(const char* path, const char* marker, uint64_t limit = kTrac
 // Closes the trace file and forgets the held texts; texts traced from then on
 // are held again, as at program start.
 void TraceStopFile();
+
+// The file-system calls of the trace file. A full file is moved aside to
+// "<path>.1"; where that fails (another program holds the file open, a folder
+// that allows no rename), the file is cut to nothing and begun again; where
+// even that fails, the trace file ends for the run with one line that says
+// why. The file is never reopened per line.
+class TraceFileSystem {
+ public:
+  virtual ~TraceFileSystem() = default;
+  // fopen: "ab" appends, "wb" cuts the file to nothing. nullptr on failure,
+  // with errno set.
+  virtual std::FILE* Open(const char* path, const char* mode) = 0;
+  // True if `from` now has the name `to` (which does not exist beforehand).
+  virtual bool Rename(const char* from, const char* to) = 0;
+  virtual void Remove(const char* path) = 0;
+};
+// Tests make the calls fail here; nullptr restores the C library's. Takes
+// effect from the next open or rotation.
+void SetTraceFileSystem(TraceFileSystem* fs);
 // "YYYY-MM-DD HH:MM:SS" of the wall clock now, local time.
 void TraceTimeText(char* out, size_t size);

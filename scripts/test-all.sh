@@ -3,8 +3,11 @@
 # every test suite: Linux natively, Windows under Wine, then the end-to-end
 # scripts in tests/e2e (terminal dialog in tmux, Win32 dialog under Wine+Xvfb),
 # the benchmark's short run, then the Linux suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the threaded tests under ThreadSanitizer, and every fuzzer for
-# FUZZ_SECONDS (default 60) each. A finding in any of them fails the run.
+# the threaded tests under ThreadSanitizer, and every fuzzer on its committed
+# corpus and then a fixed count of inputs from a fixed seed (scripts/fuzz.sh
+# --ci: the same inputs on every run, so that a commit that passed once passes
+# again). A finding in any of them fails the run. The open-ended fuzzing, from
+# a random start for a time, is a command of its own: scripts/fuzz.sh SECONDS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -42,8 +45,8 @@ if ! (scripts/build.sh tsan && ctest --preset tsan); then
   failed=1
 fi
 
-echo "== Fuzzers"
-if ! scripts/fuzz.sh "${FUZZ_SECONDS:-60}"; then
+echo "== Fuzzers (fixed seed, fixed count of inputs)"
+if ! scripts/fuzz.sh --ci; then
   echo "FAILED: fuzzers"
   failed=1
 fi

@@ -277,6 +277,36 @@ TEST_F(SettingsTest, SaveNeverWritesALineBreakNorReadsPastTheField) {
   EXPECT_EQ(Read("settings", "file"), std::string(259, 'f'));
 }
 
+// What a save writes, a load gives back: a name with blanks or control
+// characters at its ends, or in quotation marks of its own, is written in
+// quotation marks; any other name as it stands.
+TEST_F(SettingsTest, SavedNameReadsBackAsItWas) {
+  struct Row {
+    std::string name;
+    std::string line;  // the file's line for it
+  };
+  const Row rows[] = {
+      {"/fw/a b.bin", "file=/fw/a b.bin"},
+      {"C:\\fw\\\"x\".bin", "file=C:\\fw\\\"x\".bin"},
+      {"'a.bin", "file='a.bin"},
+      {"\fa.bin", "file=\"\fa.bin\""},
+      {"a.bin\t", "file=\"a.bin\t\""},
+      {"\va\x1a", "file=\"\va\x1a\""},
+      {"\"a.bin\"", "file=\"\"a.bin\"\""},
+      {"'a.bin'", "file=\"'a.bin'\""},
+      {"\"", "file=\""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    WriteIni("[settings]\nfile=old.bin\n");
+    FWDL_CFG cfg = Load();
+    snprintf(cfg.file, sizeof cfg.file, "%s", row.name.c_str());
+    EXPECT_TRUE(SaveSettings(&cfg));
+    EXPECT_NE(WithoutCR(ReadIni()).find("\n" + row.line + "\n"), std::string::npos) << ReadIni();
+    EXPECT_EQ(Load().file, row.name);
+  }
+}
+
 TEST_F(SettingsTest, PathTooLongIsShownCutButNeverUsed) {
   fs::path deep = dir_;
   for (int i = 0; i < 3; ++i) deep /= std::string(90, static_cast<char>('a' + i));
