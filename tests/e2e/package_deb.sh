@@ -81,6 +81,10 @@ fi
 [ ! -e /usr/bin/fwdl.ini ] && pass "nothing written beside /usr/bin/tarnwick" || fail "/usr/bin/fwdl.ini exists"
 grep -q "settings file: $INI" "$WORK/tw.out" "$HOME_DIR"/.local/state/tarnwick/fwdl.log 2>/dev/null \
   && pass "the trace names the settings file" || fail "the trace does not name $INI"
+# The first run opens COM 1, which may be anything: its box (the port box, or
+# "Device not found!") names the settings file where the port is chosen.
+{ grep -qF "Modify the file $INI" "$WORK/tw.out" || grep -qF "in the settings file $INI:" "$WORK/tw.out"; } \
+  && pass "the start-up box names $INI" || fail "the start-up box does not name $INI: $(cat "$WORK/tw.out")"
 
 $SUDO dpkg -r tarnwick >/dev/null 2>&1 && INSTALLED=0 && pass "package removed" || fail "dpkg -r"
 [ ! -e /usr/bin/tarnwick ] || fail "/usr/bin/tarnwick still there after removal"
