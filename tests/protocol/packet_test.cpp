@@ -98,6 +98,7 @@ TEST_F(PacketLineTest, LinesAndSubpackets) {
     }
   }
   // The full packet decodes to its header and payload; data packets XOR to 0.
+  ASSERT_GT(peer.lines.size(), 2u);
   WireLine fullLine = peer.lines[2];
   EXPECT_EQ(Bytes(fullLine.bytes.begin(), fullLine.bytes.begin() + 8),
             (Bytes{0xA5, 0, 0, 0x02, 0, 0, 0xA5 ^ 0x02, 0}));

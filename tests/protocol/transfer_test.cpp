@@ -93,7 +93,7 @@ TEST_F(TransferTest, TerminatingHeaderGetsOneAttempt) {
   StartMidSecond();
   int64_t start = nowMs();
   EXPECT_FALSE(SendRawDataToComport(nullptr, 1, 0, 0));
-  EXPECT_EQ(peer.pattern(), "TR");
+  ASSERT_EQ(peer.pattern(), "TR");
   EXPECT_EQ(peer.lines[1].startMs, SecondOf(start) + 46000);
   EXPECT_TRUE(stats().empty());
 }
@@ -122,7 +122,8 @@ TEST_F(TransferTest, RecoveryThenRetryAccepted) {
   int n = 0;
   peer.status = [&](const WireLine&) { return n++ == 0 ? "@3" : "@1"; };
   EXPECT_TRUE(SendRawDataToComport(kPayload, 4, 0, 0));
-  EXPECT_EQ(peer.pattern(), "DRD");
+  // A fault that leaves out a line must fail here, not crash on the index below.
+  ASSERT_EQ(peer.pattern(), "DRD");
   EXPECT_EQ(peer.lines[0].bytes, peer.lines[2].bytes);
   EXPECT_EQ(stats(), (std::vector<std::string>{"Retry Stats: (1, 0, 0)", "Retry Stats: (1, 0, 0)"}));
   EXPECT_TRUE(trace.Has("SendRawDataToComport(retry=1)--1"));
