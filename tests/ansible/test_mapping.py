@@ -128,6 +128,12 @@ class CommandTest(unittest.TestCase):
                           '--signature', 'ABC'], t.info_command('cli', params))
         self.assertEqual(['cli', 'probe', '--port', 'p', '--json', '--config', 'site.ini'],
                          t.probe_command('cli', 'p', params))
+        # No port: the config file's, asked once; no config either: none.
+        self.assertEqual([''], t.probe_ports(params))
+        self.assertEqual(['cli', 'probe', '--json', '--config', 'site.ini'],
+                         t.probe_command('cli', '', params))
+        self.assertEqual([], t.probe_ports({'config': None}))
+        self.assertEqual(['COM3'], t.probe_ports({'port': 'COM3', 'config': 'site.ini'}))
 
 
 def probe_out(version=None, code=0, outcome='success'):

@@ -7,6 +7,7 @@
 #   again      after the "power cycle" (the sims come back with the new
 #              version): ok, nothing sent
 #   rejected   one sim rejects the firmware: the task fails with rc and msg
+#   facts      the info module: running versions and the file, changing nothing
 #   doc        ansible-doc renders the firmware module
 #
 #   tests/e2e/ansible_fleet.sh
@@ -107,12 +108,31 @@ cat >"$WORK/fleet.yml" <<'EOF'
       check_mode: false
 EOF
 
+cat >"$WORK/facts.yml" <<'EOF'
+- name: What runs, and what the file holds
+  hosts: localhost
+  connection: local
+  gather_facts: false
+  tasks:
+    - name: Ask
+      tarnwick.expander.info:
+        port: "{{ ports }}"
+        file: "{{ fw }}"
+        cli: "{{ cli }}"
+      register: asked
+    - name: Keep the facts for the judge
+      ansible.builtin.copy:
+        content: "{{ {'changed': asked.changed, 'facts': tarnwick_expander} | to_nice_json }}"
+        dest: "{{ out }}"
+EOF
+
 # play NAME PORTS_JSON [ansible-playbook options...]: the task's result in
 # $WORK/NAME.json, the playbook's output in $WORK/NAME.log.
 play() {
-  local name=$1 ports=$2
+  local name=$1 ports=$2 book=$WORK/fleet.yml
   shift 2
-  ansible-playbook -i localhost, "$WORK/fleet.yml" "$@" \
+  [ "$name" = facts ] && book=$WORK/facts.yml
+  ansible-playbook -i localhost, "$book" "$@" \
     -e "{\"ports\": $ports, \"fw\": \"$WORK/fw.bin\", \"cli\": \"$CLI\", \"out\": \"$WORK/$name.json\"}" \
     >"$WORK/$name.log" 2>&1
   [ -s "$WORK/$name.json" ] || { log "$name: no result"; cat "$WORK/$name.log"; return 1; }
@@ -209,6 +229,16 @@ case_rejected() {
 
 }
 
+case_facts() {
+  start_sim 1 "$MID" && start_sim 2 "$OLD" || return 1
+  play facts "[\"$WORK/tty1\", \"$WORK/tty2\"]" || return 1
+  stop_sims
+  judge facts 'not r["changed"] and r["facts"]["file"]["version"] == "'$NEW'"' &&
+    judge facts 'r["facts"]["file"]["images"] == info["images"]' &&
+    judge facts '[p["version"] for p in r["facts"]["ports"]] == ["'$MID'", "'$OLD'"]' &&
+    judge facts 'asked_only(sims[0]) and asked_only(sims[1])'
+}
+
 case_doc() {
   local out="$WORK/doc.txt"
   ansible-doc tarnwick.expander.firmware >"$out" 2>&1 || { cat "$out"; return 1; }
@@ -223,6 +253,7 @@ run_case check case_check
 run_case real case_real
 run_case again case_again
 run_case rejected case_rejected
+run_case facts case_facts
 run_case doc case_doc
 
 if [ "$FAILURES" -gt 0 ]; then

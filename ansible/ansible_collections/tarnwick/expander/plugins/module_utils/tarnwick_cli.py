@@ -75,7 +75,18 @@ def info_command(cli, params):
 
 
 def probe_command(cli, port, params):
-    return [cli, 'probe', '--port', port, '--json'] + setting_args(params, ('config',))
+    """probe --json on `port`; for "" the port of the config option."""
+    args = [cli, 'probe'] + (['--port', port] if port else []) + ['--json']
+    return args + setting_args(params, ('config',))
+
+
+def probe_ports(params):
+    """The ports check mode and the info module ask: those given, else the
+    config file's (named "")."""
+    ports = as_list(params.get('port'))
+    if ports:
+        return ports
+    return [''] if params.get('config') else []
 
 
 def json_lines(stdout):

@@ -232,7 +232,7 @@ stdout_lines:
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarnwick.expander.plugins.module_utils.tarnwick_cli import (
     download_command, info_command, json_lines, map_download, plan_download, probe_command,
-    as_list)
+    probe_ports)
 
 
 def find_cli(module):
@@ -253,7 +253,7 @@ def check_mode(module, cli):
                          stdout_lines=out.splitlines(), changed=False)
     probes = {}
     lines = list(out.splitlines())
-    for port in as_list(params['port']):
+    for port in probe_ports(params):
         prc, pout, perr = module.run_command(probe_command(cli, port, params))
         probes[port] = (prc, pout)
         lines += pout.splitlines()

@@ -22,7 +22,8 @@ requirements:
 options:
   port:
     description:
-      - The serial port, or a list of them. Without it no port is asked.
+      - The serial port, or a list of them. Without it the port of C(config) is asked, if
+        C(config) is given.
     type: list
     elements: str
   file:
@@ -107,7 +108,7 @@ ansible_facts:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarnwick.expander.plugins.module_utils.tarnwick_cli import (
-    as_list, info_command, json_lines, probe_command, probe_version)
+    info_command, json_lines, probe_command, probe_ports, probe_version)
 
 
 def main():
@@ -133,7 +134,7 @@ def main():
             module.fail_json(msg='%s cannot be read: %s' % (params['file'], (err or out).strip()),
                              rc=rc)
         facts['file'] = tables[-1]
-    for port in as_list(params['port']):
+    for port in probe_ports(params):
         rc, out, err = module.run_command(probe_command(cli, port, params))
         version, result = probe_version(rc, out)
         result = result or {}
