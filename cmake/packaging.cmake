@@ -23,6 +23,12 @@ else()
     install(FILES docs/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
   install(FILES README.md docs/reference.md docs/architecture.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The Ansible collection where Debian's ansible-core looks without being
+  # told (/usr/share/ansible/collections).
+  install(DIRECTORY ansible/ansible_collections/tarnwick/expander
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collections/tarnwick
+          PATTERN "__pycache__" EXCLUDE
+          PATTERN "*.pyc" EXCLUDE)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -30,6 +36,8 @@ else()
   # The dependencies are read off the programs themselves: the C and C++
   # runtimes and ncurses, nothing else.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # For the Ansible collection only.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS ansible-core)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tarnwick.invalid/")
 endif()
 

@@ -1,4 +1,5 @@
 // The command line of tarnwick-cli, read with CLI11.
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -15,7 +16,8 @@ const char kFooter[] =
     "Exit codes: 0 success, 1 internal error, 2 bad arguments or file, 3 cannot open port,\n"
     "4 device not found, 5 firmware too old, 6 download failed (power cycle, then retry),\n"
     "7 stopped (Ctrl+C, SIGTERM, SIGHUP, SIGQUIT), 8 bootloader failed (new firmware runs:\n"
-    "do NOT power cycle), 9 serial port lost (check cable, adapter, power).";
+    "do NOT power cycle), 9 serial port lost (check cable, adapter, power),\n"
+    "10 version differs (verify: the running version is not the file's).";
 
 template <typename T>
 CLI::Option* AddSetting(CLI::App* app, const char* name, Setting<T>* setting, const char* help) {
@@ -62,6 +64,21 @@ void AddSignature(CLI::App* app, CliOptions* o) {
   AddSetting(app, "--signature", &o->signature, "image header signature (default VRQ)");
 }
 
+void AddDigest(CLI::App* app, CliOptions* o) {
+  app->add_option("--sha256", o->sha256,
+                  "refuse the file unless its SHA-256 is this (64 hex digits); nothing is sent")
+      ->type_name("HEX")
+      ->check(
+          [](const std::string& v) -> std::string {
+            if (v.size() != 64) return "--sha256 wants 64 hex digits, got " + std::to_string(v.size());
+            for (char c : v) {
+              if (!isxdigit(static_cast<unsigned char>(c))) return "--sha256 wants hex digits only";
+            }
+            return "";
+          },
+          "");
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, char** argv, CliOptions* o) {
@@ -100,7 +117,21 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddTransferSettings(download, o);
   AddOutputOptions(download, o);
   download->add_flag("--quiet,-q", o->quiet, "print only the result");
+  download->add_flag("--skip-if-current", o->skipIfCurrent,
+                     "send nothing if the running version is the file's version record");
+  AddDigest(download, o);
   download->add_flag("--wait-go", o->waitGo)->group("");
+
+  CLI::App* verify =
+      app.add_subcommand("verify", "exit 0 if a port runs the version of an image file, else 10");
+  verify->add_option("--port", o->ports, "the port: /dev/ttyUSB0, a by-id path, COM3 or a number")
+      ->type_name("PORT")
+      ->expected(1);
+  verify->add_option("--file", o->file, "the image file")->type_name("FILE");
+  AddConfigOption(verify, o);
+  AddSignature(verify, o);
+  AddDigest(verify, o);
+  AddOutputOptions(verify, o);
 
   try {
     app.parse(argc, argv);
@@ -114,7 +145,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
     fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());
     return kExitBadInput;
   }
-  for (CLI::App* sub : {ports, probe, info, download}) {
+  for (CLI::App* sub : {ports, probe, info, download, verify}) {
     if (sub->parsed()) o->command = sub->get_name();
   }
   return -1;
@@ -141,6 +172,8 @@ std::vector<std::string> ChildArguments(const CliOptions& o, const std::string& 
   };
   if (!o.config.empty()) add("--config", o.config);
   if (!log.empty()) add("--log", log);
+  if (o.skipIfCurrent) args.push_back("--skip-if-current");
+  if (!o.sha256.empty()) add("--sha256", o.sha256);
   if (o.signature.set) add("--signature", o.signature.value);
   if (o.writecmd.set) add("--writecmd", o.writecmd.value);
   const struct {

@@ -15,13 +15,17 @@ struct Setting {
 };
 
 struct CliOptions {
-  std::string command;              // ports, probe, info, download
+  std::string command;              // ports, probe, info, download, verify
   std::vector<std::string> ports;   // --port, in the order given
   std::string file;                 // --file, or info's FILE
   std::string config;               // --config: an fwdl.ini to read ("" none)
   std::string log;                  // --log: the trace file ("" none)
   bool json = false;
   bool quiet = false;
+  // download: send nothing when the running version is the file's.
+  bool skipIfCurrent = false;
+  // download and verify: the SHA-256 the file must have, as given ("" none).
+  std::string sha256;
   // The keys of fwdl.ini.
   Setting<int32_t> dlstartdelay, dlnormaldelay, dlretry, fwattempts;
   Setting<int32_t> linewaittime, charwaittime;
@@ -48,6 +52,9 @@ int RunPorts(const CliOptions& options);
 int RunProbe(const CliOptions& options);
 int RunInfo(const CliOptions& options);
 int RunDownload(const CliOptions& options);
+// Compares the running version with the file's version record: kExitSuccess
+// when they are the same, kExitVersionDiffers when not.
+int RunVerify(const CliOptions& options);
 // download with more than one --port: one child process per port.
 int RunParallel(const CliOptions& options);
 // A run refused before it began: with --json its result line (or, with

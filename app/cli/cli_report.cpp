@@ -46,6 +46,10 @@ std::string VersionText(const FW_VERSION& ver) {
   return text;
 }
 
+std::string OutcomeName(int code, const std::string& outcome) {
+  return outcome.empty() ? ExitCodeName(code) : outcome;
+}
+
 std::string OneLine(const std::string& text) {
   std::string line;
   for (char c : text) {
@@ -248,10 +252,21 @@ void CliReport::Written(const char* how) {
   written_ = how;
 }
 
+void CliReport::Outcome(const std::string& outcome) {
+  std::lock_guard<std::mutex> lock(mu_);
+  outcome_ = outcome;
+}
+
+void CliReport::ResultField(const std::string& key, const std::string& value) {
+  std::lock_guard<std::mutex> lock(mu_);
+  resultFields_[key] = value;
+}
+
 void CliReport::Result(int code, const std::string& message) {
   std::lock_guard<std::mutex> lock(mu_);
+  const std::string outcome = OutcomeName(code, outcome_);
   // The trace keeps the result whatever becomes of standard output.
-  DbgTrace("tarnwick-cli: result %s (exit %d): %s\n", ExitCodeName(code), code,
+  DbgTrace("tarnwick-cli: result %s (exit %d): %s\n", outcome.c_str(), code,
            OneLine(message).c_str());
   if (barShown_) {
     fprintf(out_, "\n");
@@ -261,9 +276,10 @@ void CliReport::Result(int code, const std::string& message) {
   if (style_ == OutputStyle::kJson) {
     nlohmann::json fields = {{"ok", code == 0},
                              {"exit_code", code},
-                             {"outcome", ExitCodeName(code)},
+                             {"outcome", outcome},
                              {"message", OneLine(message)}};
     if (!written_.empty()) fields["written"] = written_;
+    for (const auto& f : resultFields_) fields[f.first] = f.second;
     Event("result", std::move(fields));
   } else if (code == kExitBadInput || code == kExitCannotOpen) {
     // What the user must fix is an error; what the device did is a result.

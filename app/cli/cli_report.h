@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -42,6 +43,12 @@ class CliReport : public CoreReport {
   // How much of the file reached the expander, for the result event:
   // "nothing", "partly" or "all" (every image accepted); unset for a probe.
   void Written(const char* how);
+  // The result's outcome when its exit code alone does not tell it (exit 0
+  // with nothing sent is "already-current"); "" for the code's own name.
+  void Outcome(const std::string& outcome);
+  // A field of the result event beside the usual ones ("version_before",
+  // "file_version", ...); json only.
+  void ResultField(const std::string& key, const std::string& value);
   // The end: exit code and the one line that says why.
   void Result(int code, const std::string& message);
 
@@ -64,6 +71,8 @@ class CliReport : public CoreReport {
   const int64_t startMs_;
   std::string written_;
   bool stepsDone_ = false;
+  std::string outcome_;
+  std::map<std::string, std::string> resultFields_;
   std::string lastRetry_;
   // Progress: what was last reported and when this progress count began.
   bool barShown_ = false;
@@ -79,5 +88,7 @@ class CliReport : public CoreReport {
 
 // "v1.02.0000.10", as the dialog shows a version.
 std::string VersionText(const FW_VERSION& ver);
+// The outcome a result event shows for `code`, unless `outcome` overrides it.
+std::string OutcomeName(int code, const std::string& outcome);
 // `text` with every line end as one space.
 std::string OneLine(const std::string& text);

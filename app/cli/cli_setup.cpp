@@ -1,11 +1,13 @@
 #include "app/cli/cli_setup.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "app/cli/exit_codes.h"
+#include "app/cli/sha256.h"
 #include "app/image_refusal.h"
 #include "config/settings.h"
 #include "image/fw_image.h"
@@ -96,6 +98,24 @@ bool CheckImageFile(const std::string& path, std::string* error) {
   const IMAGE_FILE_CHECK check = CheckImageFileForDownload(path.c_str());
   if (check.problem == ImageFileProblem::kNone) return true;
   *error = ImageRefusalText(check, path.c_str());
+  return false;
+}
+
+bool CheckFileDigest(const std::string& path, const std::string& expected, std::string* error) {
+  if (expected.empty()) return true;
+  uint32_t size = 0;
+  uint8_t* buf = ReadWholeFile(path.c_str(), &size);
+  if (buf == nullptr) {
+    *error = "Error, " + path + " cannot be read!";
+    return false;
+  }
+  const std::string actual = Sha256Hex(buf, size);
+  delete[] buf;
+  std::string want = expected;
+  for (char& c : want) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  if (actual == want) return true;
+  *error = "Error, the SHA-256 of " + path + " is " + actual + ", not " + want +
+           " as --sha256 says; nothing was sent.";
   return false;
 }
 

@@ -16,6 +16,10 @@ bool OpenTrace(const std::string& path, std::string* error);
 // The download's check of an image file, with the dialog's texts: missing,
 // not an image file, or no image to download. True if the download may use it.
 bool CheckImageFile(const std::string& path, std::string* error);
+// With `expected` (hex, either case) given: whether the file's SHA-256 is
+// it; false with `error` naming both digests, or a file that cannot be read.
+// True for "".
+bool CheckFileDigest(const std::string& path, const std::string& expected, std::string* error);
 // The port to use: --port, or without it the port of the --config file.
 // Parsed and resolved; false with `error` and the exit code in `code`.
 bool PickPort(const CliOptions& options, const std::string& text, ResolvedPort* port,

@@ -21,6 +21,7 @@
 #include "download/download.h"
 #include "platform/clock.h"
 #include "platform/report.h"
+#include "platform/trace.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -94,7 +95,7 @@ bool WaitForGo(CliReport& report) {
 
 int RefuseRun(const CliOptions& o, int code, const std::string& message) {
   if (o.command == "download" && o.ports.size() > 1) return RefuseParallel(o, code, message);
-  if (o.json && (o.command == "download" || o.command == "probe")) {
+  if (o.json && (o.command == "download" || o.command == "probe" || o.command == "verify")) {
     CliReport report(OutputStyle::kJson, o.ports.empty() ? "" : o.ports.front());
     return Refuse(report, code, message);
   }
@@ -177,8 +178,14 @@ int RunDownload(const CliOptions& o) {
   if (!Prepare(o, report, &port, &code)) return code;
   std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
   std::string error;
-  if (!CheckImageFile(file, &error)) return Refuse(report, kExitBadInput, error);
+  if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
+    return Refuse(report, kExitBadInput, error);
+  }
   snprintf(my_cfg.file, sizeof my_cfg.file, "%s", file.c_str());
+  // A file without a version record is never taken for the running one.
+  FW_VERSION fileVer{};
+  const bool fileHasVersion = ReadFileVersion(file, &fileVer);
+  if (fileHasVersion) report.ResultField("file_version", VersionText(fileVer).substr(1));
 
   g_report = &report;
   SetReport(&report);
@@ -194,13 +201,23 @@ int RunDownload(const CliOptions& o) {
     message = "Not started: another port of this run could not be opened, nothing was sent.";
   } else {
     code = CheckResult(CheckDeviceAtStartup(port.comport), port, &message);
-    if (code == kExitSuccess) report.Version(g_start_ver);
+    if (code == kExitSuccess) {
+      report.Version(g_start_ver);
+      report.ResultField("version_before", VersionText(g_start_ver).substr(1));
+    }
   }
   if (code == kExitSuccess && StopWasRequested()) {
     code = kExitStopped;
     message = "Stopped before the download began, nothing was written.";
   }
-  if (code == kExitSuccess) {
+  if (code == kExitSuccess && o.skipIfCurrent && fileHasVersion &&
+      SameVersion(g_start_ver, fileVer)) {
+    DbgTrace("tarnwick-cli: running version is the file's, nothing to send\n");
+    report.Outcome("already-current");
+    report.ResultField("version_after", VersionText(g_start_ver).substr(1));
+    message = "Firmware " + VersionText(g_start_ver) + " runs already, the version of " + file +
+              "; nothing was sent.";
+  } else if (code == kExitSuccess) {
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
     const bool ok = DownloadAndSetDefaults(my_cfg.file);
@@ -228,5 +245,44 @@ int RunDownload(const CliOptions& o) {
   report.Result(code, message);
   SetReport(nullptr);
   g_report = nullptr;
+  return code;
+}
+
+int RunVerify(const CliOptions& o) {
+  const std::string label = o.ports.empty() ? "" : o.ports.front();
+  CliReport report(o.json ? OutputStyle::kJson : OutputStyle::kPlain, label);
+  ResolvedPort port;
+  int code = kExitSuccess;
+  if (!Prepare(o, report, &port, &code)) return code;
+  const std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  std::string error;
+  if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
+    return Refuse(report, kExitBadInput, error);
+  }
+  FW_VERSION fileVer{};
+  if (!ReadFileVersion(file, &fileVer)) {
+    return Refuse(report, kExitBadInput,
+                  "Error, " + file + " holds no version record: there is nothing to compare with.");
+  }
+  SetReport(&report);
+  report.Start("verify", file);
+  report.ResultField("file_version", VersionText(fileVer).substr(1));
+  std::string message;
+  const DeviceCheck check = CheckDeviceAtStartup(port.comport);
+  code = CheckResult(check, port, &message);
+  if (code == kExitSuccess) {
+    report.Version(g_start_ver);
+    report.ResultField("version", VersionText(g_start_ver).substr(1));
+    if (SameVersion(g_start_ver, fileVer)) {
+      message = "Firmware " + VersionText(g_start_ver) + " runs, the version of " + file + ".";
+    } else {
+      code = kExitVersionDiffers;
+      message = "Firmware " + VersionText(g_start_ver) + " runs, but " + file + " holds " +
+                VersionText(fileVer) + ".";
+    }
+  }
+  CloseCom();
+  report.Result(code, message);
+  SetReport(nullptr);
   return code;
 }

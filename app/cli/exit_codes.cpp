@@ -44,6 +44,7 @@ const char* ExitCodeName(int code) {
     case kExitStopped: return "stopped";
     case kExitBootloader: return "bootloader-failed";
     case kExitPortLost: return "port-lost";
+    case kExitVersionDiffers: return "version-differs";
     default: return "failed";
   }
 }
@@ -56,15 +57,16 @@ int Severity(int code) {
   switch (code) {
     case kExitSuccess: return 0;
     case kExitStopped: return 1;
-    case kExitBadInput: return 2;
-    case kExitCannotOpen: return 3;
-    case kExitNotFound: return 4;
-    case kExitTooOld: return 5;
-    case kExitInternal: return 6;
-    case kExitDownloadFailed: return 7;
-    case kExitPortLost: return 8;
-    case kExitBootloader: return 9;
-    default: return 7;
+    case kExitVersionDiffers: return 2;
+    case kExitBadInput: return 3;
+    case kExitCannotOpen: return 4;
+    case kExitNotFound: return 5;
+    case kExitTooOld: return 6;
+    case kExitInternal: return 7;
+    case kExitDownloadFailed: return 8;
+    case kExitPortLost: return 9;
+    case kExitBootloader: return 10;
+    default: return 8;
   }
 }
 }  // namespace

@@ -14,6 +14,7 @@ enum ExitCode : int {
   kExitStopped = 7,        // a stop request (Ctrl+C, SIGTERM, SIGHUP, ...) ended the download
   kExitBootloader = 8,     // new firmware runs, its bootloader is not written: do not power cycle
   kExitPortLost = 9,       // the serial port went away (cable, adapter, power) during the download
+  kExitVersionDiffers = 10, // verify: the running version is not the file's
 };
 
 // The exit code of a download that did not succeed, by its cause. A cause

@@ -125,3 +125,20 @@ std::string ImageTableJson(const ImageTable& t) {
                       {"path", t.rebooting ? "rebooting" : "normal"}};
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
+
+bool ReadFileVersion(const std::string& path, FW_VERSION* version) {
+  uint32_t size = 0;
+  uint8_t* buf = ReadWholeFile(path.c_str(), &size);
+  if (buf == nullptr) return false;
+  FW_SCAN scan;
+  ScanFwBuffer(buf, size, my_cfg.signature, &scan, false);
+  delete[] buf;
+  if (!scan.hasVersion) return false;
+  *version = {scan.hdrInfo.major, scan.hdrInfo.minor, scan.hdrInfo.build, scan.hdrInfo.revision};
+  return true;
+}
+
+bool SameVersion(const FW_VERSION& a, const FW_VERSION& b) {
+  return a.major == b.major && a.minor == b.minor && a.build == b.build &&
+         a.revision == b.revision;
+}

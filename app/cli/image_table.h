@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "console/version.h"
+
 struct ImageEntry {
   uint32_t offset;  // of the image header in the file
   uint32_t length;  // header and body
@@ -29,3 +31,9 @@ bool ReadImageTable(const std::string& path, ImageTable* table);
 // The table as `info` prints it, and as one JSON object (a line).
 std::string ImageTableText(const ImageTable& table);
 std::string ImageTableJson(const ImageTable& table);
+
+// The file's version record (read with my_cfg.signature) in the running
+// version's form. False if the file cannot be read or holds no record.
+bool ReadFileVersion(const std::string& path, FW_VERSION* version);
+// Whether two versions are the same, number by number.
+bool SameVersion(const FW_VERSION& a, const FW_VERSION& b);

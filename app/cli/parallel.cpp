@@ -44,6 +44,11 @@ struct PortRun {
   std::string status;
   std::string message;
   std::string version;
+  // From the child's result: an outcome its exit code does not tell
+  // ("already-current"), how much it wrote, the file's version.
+  std::string outcome;
+  std::string written;
+  std::string fileVersion;
   int percent = -1;
   int tenth = -1;
   int exitCode = -1;
@@ -139,6 +144,9 @@ void Parallel::Handle(PortRun* run, const std::string& line) {
   } else if (name == "result") {
     run->result = true;
     run->message = event.value("message", "");
+    run->outcome = event.value("outcome", "");
+    run->written = event.value("written", "");
+    run->fileVersion = event.value("file_version", "");
   }
   dirty_ = true;
 }
@@ -277,29 +285,39 @@ int Parallel::Summary(const std::string& refused) {
   snprintf(line, sizeof line, "%-*s  %-18s %4s  %8s  %s\n", static_cast<int>(width), "port",
            "result", "exit", "time", "message");
   table += line;
+  bool allCurrent = !runs_.empty();
   for (auto& run : runs_) {
     const int exit = run->exitCode < 0 ? kExitInternal : run->exitCode;
     if (exit != kExitSuccess) code = code == kExitSuccess ? exit : MoreSevere(code, exit);
+    // The child's outcome stands only beside the exit code it was given with.
+    const std::string outcome =
+        run->result && exit == kExitSuccess ? OutcomeName(exit, run->outcome) : ExitCodeName(exit);
+    allCurrent = allCurrent && outcome == "already-current";
     const double seconds = static_cast<double>(run->endMs - run->startMs) / 1000.0;
     const std::string message =
         run->result ? run->message : std::string("the process ended without a result");
     snprintf(line, sizeof line, "%-*s  %-18s %4d  %6.1f s  %s\n", static_cast<int>(width),
-             run->port.c_str(), ExitCodeName(exit), exit, seconds, message.c_str());
+             run->port.c_str(), outcome.c_str(), exit, seconds, message.c_str());
     table += line;
     DbgTrace("tarnwick-cli: %s", line);
     nlohmann::json entry = {{"port", run->port},
                             {"exit_code", exit},
-                            {"outcome", ExitCodeName(exit)},
+                            {"outcome", outcome},
                             {"seconds", static_cast<int64_t>(seconds * 10) / 10.0},
                             {"message", message}};
     if (!run->version.empty()) entry["version_before"] = run->version;
+    if (outcome == "already-current") entry["version_after"] = run->version;
+    if (!run->written.empty()) entry["written"] = run->written;
+    if (!run->fileVersion.empty()) entry["file_version"] = run->fileVersion;
     ports.push_back(entry);
   }
+  const std::string outcome = code == kExitSuccess && allCurrent ? "already-current"
+                                                                 : ExitCodeName(code);
   if (style_ == OutputStyle::kJson) {
     nlohmann::json summary = {{"event", "summary"},
                               {"ok", code == kExitSuccess},
                               {"exit_code", code},
-                              {"outcome", ExitCodeName(code)}};
+                              {"outcome", outcome}};
     if (!refused.empty()) summary["message"] = refused;
     summary["ports"] = ports;
     Print(summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
@@ -307,7 +325,7 @@ int Parallel::Summary(const std::string& refused) {
     fputs(table.c_str(), stdout);
     fflush(stdout);
   }
-  DbgTrace("tarnwick-cli: result %s (exit %d)\n", ExitCodeName(code), code);
+  DbgTrace("tarnwick-cli: result %s (exit %d)\n", outcome.c_str(), code);
   return code;
 }
 
@@ -326,7 +344,9 @@ int RunParallel(const CliOptions& o) {
     return run.Refuse(o.ports, kExitBadInput, error, -1);
   }
   if (options.file.empty()) options.file = my_cfg.file;
-  if (!CheckImageFile(options.file, &error)) return run.Refuse(o.ports, kExitBadInput, error, -1);
+  if (!CheckImageFile(options.file, &error) || !CheckFileDigest(options.file, o.sha256, &error)) {
+    return run.Refuse(o.ports, kExitBadInput, error, -1);
+  }
   // Every name is checked before any process starts: a bad one, or one
   // device named twice, stops the whole run before anything is sent.
   std::map<std::string, std::string> seen;  // key -> the name that gave it

@@ -3,6 +3,7 @@
 // output styles and the digest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -136,6 +137,14 @@ TEST(CliSettingsTest, ChildrenGetTheSameSettingsAndTheirOwnPortAndLog) {
       "--config", "site.ini", "--log",      "trace.log.2", "--signature",  "XYZ",      "--dlretry",
       "3"};
   EXPECT_EQ(want, ChildArguments(o, "COM7", "trace.log.2"));
+  // Each child decides on its own port whether anything is sent.
+  o.skipIfCurrent = true;
+  o.sha256 = std::string(64, 'a');
+  const std::vector<std::string> args = ChildArguments(o, "COM7", "");
+  EXPECT_EQ(1, std::count(args.begin(), args.end(), "--skip-if-current"));
+  const auto digest = std::find(args.begin(), args.end(), "--sha256");
+  ASSERT_NE(args.end(), digest);
+  EXPECT_EQ(o.sha256, *(digest + 1));
 }
 
 // Plain output: one line per status change and per 10 %, nothing for the

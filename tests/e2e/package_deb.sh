@@ -47,6 +47,15 @@ for p in tarnwick tarnwick-cli expander-sim fwimage; do
   [ "$got" = "$p $VERSION_TEXT" ] && pass "$p --version: $got" || fail "$p --version: \"$got\", expected \"$p $VERSION_TEXT\""
 done
 
+# The Ansible collection, where ansible-core finds it without being told.
+COLLECTION=/usr/share/ansible/collections/ansible_collections/tarnwick/expander
+[ -f "$COLLECTION/plugins/modules/firmware.py" ] && [ -f "$COLLECTION/galaxy.yml" ] \
+  && pass "Ansible collection installed" || fail "no Ansible collection in $COLLECTION"
+if command -v ansible-doc >/dev/null 2>&1; then
+  env -u ANSIBLE_COLLECTIONS_PATH ansible-doc tarnwick.expander.firmware 2>&1 | grep -q skip_if_current \
+    && pass "ansible-doc tarnwick.expander.firmware" || fail "ansible-doc does not find the collection"
+fi
+
 # A download from the installed tarnwick-cli into the installed simulator.
 /usr/bin/fwimage make "$WORK/fw.bin" --image fw:8K --version 1.2.0.11 >/dev/null
 /usr/bin/tarnwick-cli info "$WORK/fw.bin" >"$WORK/info.out" 2>&1 \

@@ -37,10 +37,11 @@ std::vector<std::string> SimArgs(std::vector<std::string> extra) {
   return args;
 }
 
-// An image file made by fwimage with `images` (its options) and version 1.02.0000.11.
-std::string MakeFile(const std::string& path, const std::string& images) {
+// An image file made by fwimage with `images` (its options) and `version`.
+std::string MakeFile(const std::string& path, const std::string& images,
+                     const std::string& version = "1.02.0000.11") {
   const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + path + "' " + images +
-                           " --version 1.02.0000.11 >/dev/null";
+                           " --version " + version + " >/dev/null";
   EXPECT_EQ(0, std::system(make.c_str()));
   return ReadAll(path);
 }
@@ -192,6 +193,118 @@ TEST(CliSimTest, BootloaderRejectedOnTheNormalPathIsCode8) {
   }
   EXPECT_TRUE(dialogText);
   EXPECT_EQ(0, sim.Stop());
+}
+
+// Nothing but the start-up check's questions reached the simulator.
+void ExpectOnlyAsked(SimProcess& sim) {
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  for (const std::string& c : report.CommandNames()) {
+    EXPECT_TRUE(c == "prompt" || c == "version query") << c << "\n" << report.raw;
+  }
+  EXPECT_TRUE(report.images.empty()) << report.raw;
+  EXPECT_EQ(0, report.reboots);
+}
+
+// The running version against the file's record (--skip-if-current, verify)
+// and the file against a published digest (--sha256). The simulator runs
+// 1.02.0000.10; "same.bin" holds that version, "newer.bin" 1.02.0000.11.
+TEST(CliSimTest, VersionAndDigestChecksDecideWhatIsSent) {
+  SimProcess files;  // only for its folder
+  ASSERT_TRUE(files.Start({}));
+  const std::string same = files.dir() + "/same.bin";
+  const std::string newer = files.dir() + "/newer.bin";
+  MakeFile(same, "--image fw:1000", "1.02.0000.10");
+  const std::string newerBytes = MakeFile(newer, "--image fw:1000");
+  const std::string digest = Sha256Of(newerBytes, files.dir());
+  std::string upper = digest;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  const std::string wrong(64, 'a');
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after the subcommand, --port and --json
+    int code;
+    const char* outcome;
+    const char* written;  // "" for verify
+    bool sent;            // the image reached the simulator
+    const char* says;
+  } cases[] = {
+      {"download, already current", {"download", "--file", same, "--skip-if-current"}, 0,
+       "already-current", "nothing", false, "runs already"},
+      {"download, newer file", {"download", "--file", newer, "--skip-if-current", "--sha256", upper},
+       0, "success", "all", true, "finished successfully"},
+      {"download, same version without the option", {"download", "--file", same}, 0, "success",
+       "all", true, "finished successfully"},
+      {"download, wrong digest", {"download", "--file", newer, "--sha256", wrong}, 2, "bad-input",
+       "nothing", false, ""},
+      {"verify, same", {"verify", "--file", same}, 0, "success", "", false, "runs, the version"},
+      {"verify, differs", {"verify", "--file", newer}, 10, "version-differs", "", false,
+       "holds v1.02.0000.11"},
+      {"verify, wrong digest", {"verify", "--file", newer, "--sha256", wrong}, 2, "bad-input", "",
+       false, ""},
+  };
+  // Side by side, each with a simulator of its own.
+  const size_t n = sizeof cases / sizeof cases[0];
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  std::vector<cliproc::Run> runs(n);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < n; ++i) {
+    sims.emplace_back(new SimProcess);
+    ASSERT_TRUE(sims[i]->Start(SimArgs({})));
+    std::vector<std::string> args = {cases[i].args[0], "--port", sims[i]->path(), "--json"};
+    args.insert(args.end(), cases[i].args.begin() + 1, cases[i].args.end());
+    threads.emplace_back([&runs, i, args] { runs[i] = RunCli(args); });
+  }
+  for (auto& t : threads) t.join();
+  for (size_t i = 0; i < n; ++i) {
+    const Case& c = cases[i];
+    const cliproc::Run& run = runs[i];
+    SimProcess& sim = *sims[i];
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.code, run.code) << run.out << run.err;
+    ASSERT_FALSE(run.events.empty()) << run.err;
+    const auto& result = run.events.back();
+    EXPECT_EQ("result", result.value("event", ""));
+    EXPECT_EQ(c.outcome, result.value("outcome", ""));
+    EXPECT_EQ(c.written, result.value("written", ""));
+    const std::string message = result.value("message", "");
+    if (c.code == 2) {
+      // Both digests named, so that whoever reads it sees which file is wrong.
+      EXPECT_NE(std::string::npos, message.find(digest)) << message;
+      EXPECT_NE(std::string::npos, message.find(wrong)) << message;
+    } else {
+      EXPECT_NE(std::string::npos, message.find(c.says)) << message;
+      EXPECT_EQ("1.02.0000.10", result.value(c.args[0] == "verify" ? "version" : "version_before", ""));
+    }
+    if (c.sent) {
+      ExpectIntact(sim, c.args[2] == newer ? newerBytes : ReadAll(same), {1028});
+    } else {
+      ExpectOnlyAsked(sim);
+    }
+  }
+}
+
+// Several ports with --skip-if-current: each decides on its own version, and
+// the summary tells which were written.
+TEST(CliParallelSimTest, SkipIfCurrentIsDecidedPerPort) {
+  SimProcess old, current;
+  ASSERT_TRUE(old.Start(SimArgs({})));
+  ASSERT_TRUE(current.Start(SimArgs({"--version", "1.02.0000.11"})));
+  const std::string file = old.dir() + "/fw.bin";
+  const std::string bytes = MakeFile(file, "--image fw:1000");
+  const cliproc::Run run = RunCli({"download", "--port", old.path(), "--port", current.path(),
+                                   "--file", file, "--skip-if-current", "--json"});
+  ASSERT_EQ(0, run.code) << run.out << run.err;
+  const auto& summary = run.events.back();
+  EXPECT_EQ("success", summary.value("outcome", ""));
+  ASSERT_EQ(2u, summary["ports"].size());
+  EXPECT_EQ("success", summary["ports"][0].value("outcome", ""));
+  EXPECT_EQ("all", summary["ports"][0].value("written", ""));
+  EXPECT_EQ("already-current", summary["ports"][1].value("outcome", ""));
+  EXPECT_EQ("nothing", summary["ports"][1].value("written", ""));
+  EXPECT_EQ("1.02.0000.11", summary["ports"][1].value("version_after", ""));
+  ExpectIntact(old, bytes, {1028});
+  ExpectOnlyAsked(current);
 }
 
 TEST(CliSimTest, PortsListsWhatTheTreeHolds) {
@@ -539,6 +652,9 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
         "--json"},
        2, "cannot read the settings file", "summary"},
       {{"download", "--port", port, "--file", file, "--dlretry", "0"}, 2, "--dlretry"},
+      {{"download", "--port", port, "--file", file, "--sha256", "12ab"}, 2, "64 hex digits"},
+      {{"verify", "--port", port, "--file", file, "--sha256", std::string(64, 'g')}, 2,
+       "hex digits only"},
   };
   for (const Case& c : cases) {
     std::string all;

@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# End to end: the Ansible collection tarnwick.expander on localhost
+# (connection: local, the collection from this checkout, no network) against
+# three expander-sims, one host with three enclosures:
+#   check      --check: changed, each port's plan, nothing on the wire
+#   real       a real run: changed, every image whole, the defaults where planned
+#   again      after the "power cycle" (the sims come back with the new
+#              version): ok, nothing sent
+#   rejected   one sim rejects the firmware: the task fails with rc and msg
+#   facts      the info module: running versions and the file, changing nothing
+#   doc        ansible-doc renders the firmware module
+#
+#   tests/e2e/ansible_fleet.sh
+#
+# Skipped (exit 0, with a line that says so) without ansible-playbook.
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+CLI="${TARNWICK_CLI:-$ROOT/build/linux/app/cli/tarnwick-cli}"
+SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
+FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
+WAIT="${TARNWICK_E2E_WAIT:-60}"   # seconds any one wait may take
+OLD=1.01.0000.05    # gets the factory defaults after a download
+MID=1.02.0000.10    # does not
+NEW=1.02.0000.11    # the file's version
+FAILURES=0
+SIM_PIDS=()
+
+log() { printf '%s\n' "$*"; }
+
+if ! command -v ansible-playbook >/dev/null 2>&1; then
+  log "skip: ansible-playbook is not installed (apt-get install ansible-core)"
+  exit 0
+fi
+for p in "$CLI" "$SIM" "$FWIMAGE"; do
+  [ -x "$p" ] || { log "missing $p: build the linux preset first"; exit 1; }
+done
+
+WORK="$(mktemp -d /tmp/tarnwick-ansible-e2e.XXXXXX)"
+cleanup() {
+  set +e
+  stop_sims
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+export ANSIBLE_COLLECTIONS_PATH="$ROOT/ansible"
+export ANSIBLE_LOCAL_TEMP="$WORK/ansible-local" ANSIBLE_REMOTE_TEMP="$WORK/ansible-remote"
+export ANSIBLE_HOME="$WORK/ansible-home"
+export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_PYTHON_INTERPRETER=auto_silent
+export ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0
+export PYTHONDONTWRITEBYTECODE=1
+
+# ---- the simulators ------------------------------------------------------------
+
+# start_sim N VERSION [OPTIONS...]: expander-sim on $WORK/ttyN, its report to
+# $WORK/simN.json when it ends.
+start_sim() {
+  local n=$1 version=$2 i
+  shift 2
+  rm -f "$WORK/tty$n" "$WORK/sim$n.json"
+  "$SIM" --link "$WORK/tty$n" --report "$WORK/sim$n.json" --baud 0 --version "$version" \
+    --reboot-seconds 2 "$@" >"$WORK/sim$n.out" 2>"$WORK/sim$n.err" &
+  SIM_PIDS[$n]=$!
+  for i in $(seq 1 $((WAIT * 5))); do
+    [ -e "$WORK/tty$n" ] && return 0
+    kill -0 "${SIM_PIDS[$n]}" 2>/dev/null || break
+    sleep 0.2
+  done
+  log "expander-sim $n did not start: $(cat "$WORK/sim$n.err")"
+  return 1
+}
+
+stop_sims() {
+  local n
+  for n in "${!SIM_PIDS[@]}"; do
+    kill "${SIM_PIDS[$n]}" 2>/dev/null
+    wait "${SIM_PIDS[$n]}" 2>/dev/null
+  done
+  SIM_PIDS=()
+}
+
+start_sims() {  # start_sims V1 V2 V3
+  start_sim 1 "$1" && start_sim 2 "$2" && start_sim 3 "$3"
+}
+
+# ---- the playbook --------------------------------------------------------------
+
+cat >"$WORK/fleet.yml" <<'EOF'
+- name: One host, its enclosures
+  hosts: localhost
+  connection: local
+  gather_facts: false
+  tasks:
+    - name: Load the firmware
+      tarnwick.expander.firmware:
+        port: "{{ ports }}"
+        file: "{{ fw }}"
+        cli: "{{ cli }}"
+        dlretry: 2
+      register: flash
+      ignore_errors: true
+    - name: Keep the result for the judge
+      ansible.builtin.copy:
+        content: "{{ flash | to_nice_json }}"
+        dest: "{{ out }}"
+      check_mode: false
+EOF
+
+cat >"$WORK/facts.yml" <<'EOF'
+- name: What runs, and what the file holds
+  hosts: localhost
+  connection: local
+  gather_facts: false
+  tasks:
+    - name: Ask
+      tarnwick.expander.info:
+        port: "{{ ports }}"
+        file: "{{ fw }}"
+        cli: "{{ cli }}"
+      register: asked
+    - name: Keep the facts for the judge
+      ansible.builtin.copy:
+        content: "{{ {'changed': asked.changed, 'facts': tarnwick_expander} | to_nice_json }}"
+        dest: "{{ out }}"
+EOF
+
+# play NAME PORTS_JSON [ansible-playbook options...]: the task's result in
+# $WORK/NAME.json, the playbook's output in $WORK/NAME.log.
+play() {
+  local name=$1 ports=$2 book=$WORK/fleet.yml
+  shift 2
+  [ "$name" = facts ] && book=$WORK/facts.yml
+  ansible-playbook -i localhost, "$book" "$@" \
+    -e "{\"ports\": $ports, \"fw\": \"$WORK/fw.bin\", \"cli\": \"$CLI\", \"out\": \"$WORK/$name.json\"}" \
+    >"$WORK/$name.log" 2>&1
+  [ -s "$WORK/$name.json" ] || { log "$name: no result"; cat "$WORK/$name.log"; return 1; }
+}
+
+# judge NAME EXPR: EXPR (Python) holds over the task's result `r`, the file's
+# table `info`, and the sims' reports `sims` (a list, in port order).
+judge() {
+  local name=$1 expr=$2
+  python3 - "$WORK" "$name" "$expr" <<'PY' || { log "$name: fails: $expr"; return 1; }
+import json, os, sys
+work, name, expr = sys.argv[1:4]
+r = json.load(open(os.path.join(work, name + ".json")))
+info = json.load(open(os.path.join(work, "info.json")))
+sims = []
+for n in (1, 2, 3):
+    p = os.path.join(work, "sim%d.json" % n)
+    sims.append(json.load(open(p)) if os.path.exists(p) else None)
+def asked_only(s):
+    """Only the start-up check's questions reached this sim."""
+    return (s is not None and not s["images"] and s["counts"]["violations"] == 0
+            and all(c["command"] in ("prompt", "version query") for c in s["commands"]))
+def whole(s):
+    """The file's images arrived whole, terminated, and nothing else."""
+    return (s is not None and s["counts"]["violations"] == 0
+            and [(i["sha256"], i["terminated"]) for i in s["images"]]
+                == [(i["sha256"], True) for i in info["images"]])
+ok = eval(expr)
+if not ok:
+    print(json.dumps(r, indent=1)[:4000])
+sys.exit(0 if ok else 1)
+PY
+}
+
+run_case() {
+  local name=$1
+  shift
+  log "== $name"
+  if "$@"; then
+    log "ok: $name"
+  else
+    log "FAILED: $name"
+    [ -f "$WORK/$name.log" ] && tail -30 "$WORK/$name.log"
+    FAILURES=$((FAILURES + 1))
+  fi
+  stop_sims
+}
+
+PORTS="[\"$WORK/tty1\", \"$WORK/tty2\", \"$WORK/tty3\"]"
+
+case_check() {
+  start_sims "$OLD" "$MID" "$NEW" || return 1
+  play check "$PORTS" --check || return 1
+  stop_sims
+  judge check 'r["changed"] and not r.get("failed") and r["rc"] == 0' &&
+    judge check '[p["outcome"] for p in r["ports"]] == ["would-download", "would-download", "already-current"]' &&
+    judge check '[p["factory_defaults"] for p in r["ports"]] == [True, False, False]' &&
+    judge check 'all(p["path"] == info["path"] for p in r["ports"])' &&
+    judge check 'all(asked_only(s) for s in sims)'
+}
+
+case_real() {
+  start_sims "$OLD" "$MID" "$NEW" || return 1
+  play real "$PORTS" || return 1
+  stop_sims
+  judge real 'r["changed"] and not r.get("failed") and r["rc"] == 0' &&
+    judge real '[p["outcome"] for p in r["ports"]] == ["success", "success", "already-current"]' &&
+    judge real '[p["written"] for p in r["ports"]] == ["all", "all", "nothing"]' &&
+    judge real '[p["version_before"] for p in r["ports"]] == ["'$OLD'", "'$MID'", "'$NEW'"]' &&
+    judge real 'whole(sims[0]) and whole(sims[1]) and asked_only(sims[2])' &&
+    # What check mode planned for the defaults is what the download did.
+    judge real '[s["counts"]["defaults_writes"] for s in sims] == [1, 0, 0]'
+}
+
+case_again() {
+  # The power cycle: the enclosures come back running the file's version.
+  start_sims "$NEW" "$NEW" "$NEW" || return 1
+  play again "$PORTS" || return 1
+  stop_sims
+  judge again 'not r["changed"] and not r.get("failed") and r["rc"] == 0' &&
+    judge again 'all(p["outcome"] == "already-current" for p in r["ports"])' &&
+    judge again 'all(asked_only(s) for s in sims)' &&
+    grep -A1 'TASK \[Load the firmware\]' "$WORK/again.log" | grep -q '^ok: \[localhost\]'
+
+}
+
+case_rejected() {
+  start_sim 1 "$MID" --reject-part 0x06 || return 1
+  play rejected "[\"$WORK/tty1\"]" || return 1
+  stop_sims
+  judge rejected 'r["failed"] and r["rc"] == 6 and r["outcome"] == "download-failed"' &&
+    judge rejected '"power cycle" in r["msg"] and r["ports"][0]["exit_code"] == 6' &&
+    grep -A1 'TASK \[Load the firmware\]' "$WORK/rejected.log" | grep -q '^fatal: \[localhost\]: FAILED!'
+
+}
+
+case_facts() {
+  start_sim 1 "$MID" && start_sim 2 "$OLD" || return 1
+  play facts "[\"$WORK/tty1\", \"$WORK/tty2\"]" || return 1
+  stop_sims
+  judge facts 'not r["changed"] and r["facts"]["file"]["version"] == "'$NEW'"' &&
+    judge facts 'r["facts"]["file"]["images"] == info["images"]' &&
+    judge facts '[p["version"] for p in r["facts"]["ports"]] == ["'$MID'", "'$OLD'"]' &&
+    judge facts 'asked_only(sims[0]) and asked_only(sims[1])'
+}
+
+case_doc() {
+  local out="$WORK/doc.txt"
+  ansible-doc tarnwick.expander.firmware >"$out" 2>&1 || { cat "$out"; return 1; }
+  grep -q 'skip_if_current' "$out" && grep -q 'factory_defaults' "$out" &&
+    ansible-doc tarnwick.expander.info >/dev/null 2>&1
+}
+
+"$FWIMAGE" make "$WORK/fw.bin" --image fw:3000 --version "$NEW" >/dev/null || exit 1
+"$CLI" info "$WORK/fw.bin" --json >"$WORK/info.json" || exit 1
+
+run_case check case_check
+run_case real case_real
+run_case again case_again
+run_case rejected case_rejected
+run_case facts case_facts
+run_case doc case_doc
+
+if [ "$FAILURES" -gt 0 ]; then
+  log "$FAILURES case(s) failed"
+  exit 1
+fi
+log "all cases passed"
