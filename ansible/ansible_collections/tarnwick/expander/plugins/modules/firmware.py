@@ -155,7 +155,7 @@ msg:
   description: What happened, in one line; for rc 8 it says not to power cycle.
   returned: always
   type: str
-  sample: "Firmware download finished successfully. Please power cycle the system for the new firmware to take effect."
+  sample: "Done: every image was written and accepted. Power cycle the system for the new firmware to take effect."
 outcome:
   description:
     - The outcome of the run as tarnwick-cli names it (C(success), C(already-current),
