@@ -209,7 +209,7 @@ bool DownloadFile(const char* path) {
   if (bootloader != nullptr) DbgTrace("bBootLoader = TRUE");
 
   bool result;
-  if (g_dwNumofImages > 1 && firmware != nullptr && bootloader != nullptr) {
+  if (ChooseDownloadPlan(g_FwImages, g_dwNumofImages) == DownloadPlan::kWithRebooting) {
     result = DownloadWithRebooting();
   } else {
     DbgTrace("fmdl_download: normal path");

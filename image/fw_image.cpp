@@ -53,12 +53,6 @@ bool IsImageHeader(const uint8_t* p) {
   return MatchSignature(p, kMaxSignatureLen, my_cfg.signature);
 }
 
-bool IsVersionRecord(const uint8_t* p) {
-  uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-  return v == kVersionRecordMagic;
-}
-
 uint32_t GetFileLength(const char* path) {
   uint64_t size = 0;
   if (!FileSize64(path, &size)) return 0;

@@ -4,32 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "image/fw_format.h"
 #include "platform/report.h"  // g_dwTotalFileSize
-
-constexpr uint32_t kMaxImages = 16;
-constexpr uint32_t kFwFileHdrSize = 28;
-constexpr uint8_t kPartFirmware = 0x06;
-constexpr uint8_t kPartBootloader = 0xFF;
-constexpr uint32_t kVersionRecordMagic = 0xABCD1234;
-
-#pragma pack(push, 1)
-// Version record: magic 34 12 CD AB, then major, minor, build, revision.
-struct FW_HDR_INFO {
-  uint32_t magic;
-  uint8_t major;
-  uint8_t minor;
-  uint8_t build;
-  uint8_t revision;
-};
-#pragma pack(pop)
-static_assert(sizeof(FW_HDR_INFO) == 8, "version record is 8 bytes");
-
-struct FW_IMAGE {
-  uint32_t offset;  // file offset of the image header
-  uint32_t length;  // header + body
-  uint8_t part;     // dstpart
-  const uint8_t* data;  // first byte of the image inside the file buffer
-};
 
 // The image table of the last ParseFwFile: entries in use, bootloader last.
 // Written by ParseFwFile on the download worker (or a tool's main thread),
@@ -60,8 +36,6 @@ void ParseFwFile(const char* path);
 void FreeFwFileBuffer();
 // True if the 8 bytes at `p` begin with my_cfg.signature (any letter case).
 bool IsImageHeader(const uint8_t* p);
-// True if the 4 bytes at `p` are the version record's magic 34 12 CD AB.
-bool IsVersionRecord(const uint8_t* p);
 // The file's size cut to 32 bits; 0 if it cannot be opened.
 uint32_t GetFileLength(const char* path);
 // Reads the first `count` bytes of the file. True only if all of them were read.

@@ -111,3 +111,19 @@ void PutBootLoaderLast(FW_IMAGE* images, uint32_t count) {
     }
   }
 }
+
+bool IsVersionRecord(const uint8_t* p) {
+  uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return v == kVersionRecordMagic;
+}
+
+DownloadPlan ChooseDownloadPlan(const FW_IMAGE* images, uint32_t count) {
+  if (count == 0) return DownloadPlan::kNone;
+  bool firmware = false, bootloader = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    firmware |= images[i].part == kPartFirmware;
+    bootloader |= images[i].part == kPartBootloader;
+  }
+  return count > 1 && firmware && bootloader ? DownloadPlan::kWithRebooting : DownloadPlan::kNormal;
+}

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/fw_image.h"
+#include "image/fw_format.h"
 
 // Longest signature: header detection compares at most 8 bytes.
 constexpr size_t kMaxSignatureLen = 8;

@@ -51,15 +51,11 @@ bool ReadImageTable(const std::string& path, ImageTable* table) {
   t.version[2] = scan.hdrInfo.build;
   t.version[3] = scan.hdrInfo.revision;
   t.headers = scan.numHeaders;
-  bool firmware = false, bootloader = false;
   for (uint32_t i = 0; i < scan.numImages; ++i) {
     const FW_IMAGE& im = scan.images[i];
     t.images.push_back({im.offset, im.length, im.part, Sha256Hex(im.data, im.length)});
-    firmware |= im.part == kPartFirmware;
-    bootloader |= im.part == kPartBootloader;
   }
-  // As the download decides it.
-  t.rebooting = scan.numImages > 1 && firmware && bootloader;
+  t.rebooting = ChooseDownloadPlan(scan.images, scan.numImages) == DownloadPlan::kWithRebooting;
   delete[] buf;
   *table = t;
   return true;

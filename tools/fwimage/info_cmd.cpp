@@ -15,12 +15,6 @@ const char* PartMeaning(uint8_t part) {
   return "other";
 }
 
-bool HasPart(const FW_SCAN& scan, uint8_t part) {
-  for (uint32_t i = 0; i < scan.numImages; ++i)
-    if (scan.images[i].part == part) return true;
-  return false;
-}
-
 void PrintImages(const FW_SCAN& scan) {
   printf("images:     %u (in download order)\n", scan.numImages);
   for (uint32_t i = 0; i < scan.numImages; ++i) {
@@ -36,8 +30,8 @@ bool PrintPath(const FW_SCAN& scan) {
     printf("path:       none (no images to download)\n");
     return false;
   }
-  bool rebooting =
-      scan.numImages > 1 && HasPart(scan, kPartFirmware) && HasPart(scan, kPartBootloader);
+  const bool rebooting =
+      ChooseDownloadPlan(scan.images, scan.numImages) == DownloadPlan::kWithRebooting;
   char first[32];
   uint32_t lastFirst = rebooting ? scan.numImages - 2 : scan.numImages - 1;
   if (lastFirst == 0) {
