@@ -272,11 +272,22 @@ bool NothingWritten(DownloadFailure why) {
   }
 }
 
-bool fmdl_download(const char* path) {
-  g_lastFailure = DownloadFailure::kFailed;
+void ResetDownloadState() {
+  g_bBootLoaderInProgress = 0;
+  g_bExitingDlMode = 0;
+  g_dwStartRetryCount = 0;
+  g_dwNormalRetryCount = 0;
+  g_dwSubpacketTimeoutCount = 0;
+  g_dwBytesSent = 0;
+  g_lastFailure = DownloadFailure::kNone;
   g_lastAttempts = 0;
   g_enteredDownloadMode = false;
   g_bootloaderFailed = false;
+}
+
+bool fmdl_download(const char* path) {
+  ResetDownloadState();
+  g_lastFailure = DownloadFailure::kFailed;
   const bool result = DownloadFile(path);
   if (!result) g_lastFailure = FailureCause(g_lastFailure.load());
   if (!result && NothingWritten(g_lastFailure.load())) {

@@ -30,6 +30,13 @@ DownloadFailure LastDownloadFailure();
 // The firmware attempts the last download made on the path with rebooting.
 uint32_t LastFirmwareAttempts();
 
+// Puts back what a download leaves in the process-wide state: the bootloader
+// and terminating-header flags, the retry counters, the progress count and the
+// last result (LastDownloadFailure, LastFirmwareAttempts). The stop request is
+// the front end's and stays as it is: a stop asked for before a download began
+// must still stop it. Called at the start of every fmdl_download, and by tests.
+void ResetDownloadState();
+
 // True when the file was downloaded (and, on the path with rebooting, the
 // bootloader too once the new firmware was confirmed). Runs on the download
 // worker, reports through the dialog API (status, progress, retry

@@ -1,4 +1,5 @@
-// Download mode and the blocks of one image.
+// Download mode and the blocks of one image. Its dwTestPoint values and trace
+// texts are read by field support (see transfer.cpp): keep them as they are.
 #include "protocol/single_image.h"
 
 #include <cstdint>

@@ -1,5 +1,10 @@
 // One packet to the expander: its line in acknowledged sub-packets, the status
 // reply, recovery packets and retries.
+//
+// The dwTestPoint values and the trace texts of this file are what field
+// support reads from a trace and from the markers written on Quit: keep their
+// numbers, their wording and their order, even where two markers follow each
+// other with nothing between them.
 #include "protocol/transfer.h"
 
 #include <algorithm>
@@ -20,6 +25,10 @@ uint32_t g_dwNormalRetryCount = 0;
 uint32_t g_dwSubpacketTimeoutCount = 0;
 
 namespace {
+
+// The step traces of a packet are written only for a packet sent again or
+// after a failed step, so that a clean download keeps its trace short.
+bool TraceStep(int32_t retry, bool ret) { return retry > 1 || !ret; }
 
 // Longest sleep between two turns of a reply wait, ms: short enough that a stop
 // request is seen promptly, long enough that a silent line costs no CPU.
@@ -262,11 +271,11 @@ bool SendRawDataToComport(const uint8_t* pData, uint32_t size, uint32_t type, ui
       ret = false;
       break;
     }
-    if (retry > 1 || !ret) DbgTrace("SendRawDataToComport(retry=%d)--1", retry);
+    if (TraceStep(retry, ret)) DbgTrace("SendRawDataToComport(retry=%d)--1", retry);
     dwTestPoint = 3;
     dwTestPoint = 31;
     dwTestPoint = 4;
-    if (retry > 1 || !ret) DbgTrace("SendRawDataToComport(retry=%d)--2", retry);
+    if (TraceStep(retry, ret)) DbgTrace("SendRawDataToComport(retry=%d)--2", retry);
 
     ret = fwdl_WriteCom(hdr, len);
     if (!ret) {
@@ -274,7 +283,7 @@ bool SendRawDataToComport(const uint8_t* pData, uint32_t size, uint32_t type, ui
       DbgTrace("fwdl_WriteCom= FALSE\n");
     }
     dwTestPoint = 5;
-    if (retry > 1 || !ret) DbgTrace("fwdl_WriteCom--3");
+    if (TraceStep(retry, ret)) DbgTrace("fwdl_WriteCom--3");
 
     // An image's first packet waits up to dlstartdelay, every other one up to
     // dlnormaldelay; the terminating header has offset 0 and waits as long as a first packet.
@@ -305,9 +314,9 @@ bool SendRawDataToComport(const uint8_t* pData, uint32_t size, uint32_t type, ui
       DumpPacket(hdr, len);
       sendrecoverypacket();
     }
-    if (retry > 1 || !ret) DbgTrace("fwdl_WriteCom--4");
+    if (TraceStep(retry, ret)) DbgTrace("fwdl_WriteCom--4");
     ++retry;
-    if (retry > 1 || !ret) {
+    if (TraceStep(retry, ret)) {
       DbgTrace("chksum=0x%x, size=%d KB, dwOffset=%d\n", chksum, static_cast<int>(size / 1024),
                offset);
       DbgTrace("SendRawDataToComport(retry=%d)\n", retry);

@@ -1,5 +1,7 @@
 // The portable half of the serial port: the facade over the backend, the
-// console line writer and the send-then-read exchange.
+// console line writer and the send-then-read exchange. The dwcomtestpoint
+// values and trace texts here are read by field support from the markers
+// written on Quit: keep their numbers and their order.
 #include "serial/serial_port.h"
 
 #include <atomic>

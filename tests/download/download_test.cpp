@@ -40,8 +40,8 @@ class DownloadTest : public ::testing::Test {
     my_cfg.dlnormaldelay = 15;
     my_cfg.dlretry = 3;
     my_cfg.fwattempts = 3;
+    ResetDownloadState();
     g_bStopDl = 0;
-    g_bBootLoaderInProgress = 0;
     g_start_ver = {7, 7, 7, 7};
     char dir[260];
     ASSERT_TRUE(GetTempDir(dir, sizeof dir));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "download/download.h"
 #include "platform/report.h"
 #include "protocol/transfer.h"
 #include "support/base64.h"
@@ -94,14 +95,12 @@ class ProtocolTest : public ::testing::Test {
     my_cfg.dlstartdelay = 45;
     my_cfg.dlnormaldelay = 15;
     my_cfg.dlretry = 10;
+    ResetDownloadState();
     g_bStopDl = 0;
-    g_bExitingDlMode = 0;
-    g_dwStartRetryCount = g_dwNormalRetryCount = g_dwSubpacketTimeoutCount = 0;
-    g_dwBytesSent = 0;
   }
   ~ProtocolTest() override {
+    ResetDownloadState();
     g_bStopDl = 0;
-    g_bExitingDlMode = 0;
   }
   // The retry statistics texts shown so far.
   std::vector<std::string> stats() const { return report.retryStats(); }
