@@ -86,28 +86,22 @@ bool StartupOpenDevice() {
     ShowPortBox(port);
     return false;
   }
-  char text[260];
   char name[260];
   ComPortName(port, name, sizeof name);
   std::string box;
   switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
     case -1: {
-      FormatCut(text, sizeof text,
-               "Device not found!\n\nCheck if the SAS Expander device is properly attached to "
-               "%s and powered up.",
-               name);
       // A first run opens COM 1, which may be anything: the box says where
       // the port is chosen, as the box for a port that cannot be opened does.
       char ini[260];
       GetSettingsPath(ini, sizeof ini);
-      box = std::string(text) + "\n\nThe port is chosen in the settings file " + ini + ": " +
-            ComPortSettingKeys() + ".";
+      box = DeviceCheckText(DeviceCheck::kNotFound, name) +
+            "\n\nThe port is chosen in the settings file " + ini + ": " + ComPortSettingKeys() +
+            ".";
       break;
     }
     case 0:
-      FormatCut(text, sizeof text, "%s%s", "Version mismatch!\n\n",
-               "This utility can only be used for firmware v0.01.0000.05 or later.");
-      box = text;
+      box = DeviceCheckText(DeviceCheck::kTooOld, name);
       break;
     default:
       return true;
@@ -150,6 +144,20 @@ void ShutdownSaveAndClose() {
   DbgTrace("tarnwick: exiting, saving settings\n");
   SaveSettings(&my_cfg);
   CloseCom();
+}
+
+std::string DeviceCheckText(DeviceCheck check, const char* portName) {
+  char text[260] = "";
+  if (check == DeviceCheck::kNotFound) {
+    FormatCut(text, sizeof text,
+             "Device not found!\n\nCheck if the %s device is properly attached to %s and powered "
+             "up.",
+             g_szDeviceName, portName);
+  } else if (check == DeviceCheck::kTooOld) {
+    FormatCut(text, sizeof text, "%s%s", "Version mismatch!\n\n",
+             "This utility can only be used for firmware v0.01.0000.05 or later.");
+  }
+  return text;
 }
 
 DeviceCheck CheckDeviceAtStartup(int32_t port) {

@@ -2,6 +2,7 @@
 // them in this order around its own window and dialog handling.
 #pragma once
 #include <cstdint>
+#include <string>
 
 class DialogView;
 
@@ -30,3 +31,6 @@ enum class DeviceCheck { kFound, kCannotOpen, kNotFound, kTooOld };
 // version text at all is asked again (three more times) and then counts as
 // not found, never as too old. The port stays open only for kFound.
 DeviceCheck CheckDeviceAtStartup(int32_t port);
+// The start-up box's text for kNotFound (naming `portName`) and kTooOld, as
+// the dialogs show it: a headline, an empty line, the sentence. "" otherwise.
+std::string DeviceCheckText(DeviceCheck check, const char* portName);

@@ -62,6 +62,19 @@ bool Prepare(const CliOptions& o, CliReport& report, ResolvedPort* port, int* co
   return true;
 }
 
+// A box's text on one line: its headline and sentence joined by one space.
+std::string OneSentenceLine(const std::string& box) {
+  std::string line;
+  for (char c : box) {
+    if (c == '\n') {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
 // The start-up check's result as an exit code and a line.
 int CheckResult(DeviceCheck check, const ResolvedPort& port, std::string* message) {
   switch (check) {
@@ -72,12 +85,10 @@ int CheckResult(DeviceCheck check, const ResolvedPort& port, std::string* messag
       *message = OpenFailureText(port);
       return kExitCannotOpen;
     case DeviceCheck::kNotFound:
-      *message = "Device not found! Check if the SAS Expander device is properly attached to " +
-                 port.display + " and powered up.";
+      *message = OneSentenceLine(DeviceCheckText(check, port.display.c_str()));
       return kExitNotFound;
     case DeviceCheck::kTooOld:
-      *message = "Version mismatch! This utility can only be used for firmware v0.01.0000.05 or "
-                 "later.";
+      *message = OneSentenceLine(DeviceCheckText(check, port.display.c_str()));
       return kExitTooOld;
   }
   return kExitInternal;
