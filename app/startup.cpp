@@ -166,26 +166,17 @@ DeviceCheck CheckDeviceAtStartup(int32_t port) {
     return DeviceCheck::kCannotOpen;
   }
   // A reply without any version text (a busy console) is no version: it is
-  // asked again, as the download asks, and never taken for old firmware.
+  // asked again, as the download asks, and never taken for old firmware. A
+  // console that gave no usable answer at all is not asked again here: the
+  // query already waited and repeated itself.
   constexpr int kExtraQueries = 3;
-  for (int query = 0;; ++query) {
-    FW_VERSION ver = g_start_ver;
-    const int32_t result = CheckFirmwareVer(&ver, kVersionTimeoutSec);
-    const bool noVersionText = result == 0 && ver.major == 0 && ver.minor == 0 && ver.build == 0 &&
-                               ver.revision == 0;
-    if (result == 1) {
-      g_start_ver = ver;
-      return DeviceCheck::kFound;
-    }
-    if (result == 0 && !noVersionText) {
-      g_start_ver = ver;
-      CloseCom();
-      return DeviceCheck::kTooOld;
-    }
-    if (result == -1 || query >= kExtraQueries) {
-      CloseCom();
-      return DeviceCheck::kNotFound;
-    }
-    DbgTrace("CheckDeviceAtStartup: no version in the reply, asking again(#%d)\n", query + 1);
-  }
+  const int32_t result = AskRunningVersion(
+      &g_start_ver, kVersionTimeoutSec, kExtraQueries, [](int n, int32_t last) {
+        if (last == -1) return false;
+        DbgTrace("CheckDeviceAtStartup: no version in the reply, asking again(#%d)\n", n);
+        return true;
+      });
+  if (result == 1) return DeviceCheck::kFound;
+  CloseCom();
+  return result == 0 ? DeviceCheck::kTooOld : DeviceCheck::kNotFound;
 }

@@ -136,3 +136,18 @@ int32_t CheckFirmwareVer(FW_VERSION* ver, uint32_t timeout) {
   }
   return IsNeededVer(buffer, ver);
 }
+
+int32_t AskRunningVersion(FW_VERSION* out, uint32_t timeout, int extraQueries,
+                          bool (*askAgain)(int n, int32_t result)) {
+  for (int query = 0;; ++query) {
+    FW_VERSION ver = *out;
+    const int32_t result = CheckFirmwareVer(&ver, timeout);
+    const bool noVersionText = result == 0 && ver.major == 0 && ver.minor == 0 &&
+                               ver.build == 0 && ver.revision == 0;
+    if (result != -1 && !noVersionText) {
+      *out = ver;
+      return result;
+    }
+    if (query >= extraQueries || !askAgain(query + 1, result)) return -1;
+  }
+}

@@ -17,6 +17,17 @@ extern FW_VERSION g_start_ver;
 // unchanged), also at once once the port is lost; 0: no version found (version all zero) or older than
 // 0.01.0000.05; 1: accepted, `ver` filled.
 int32_t CheckFirmwareVer(FW_VERSION* ver, uint32_t timeout);
+// CheckFirmwareVer, asked again while a reply holds no version: -1 (no
+// usable answer) or a reply without any version text (result 0, all zero; a
+// busy console) is no version, neither the running one nor one too old. Up to
+// `extraQueries` more queries; before each, `askAgain(n, result)` (n = 1, 2,
+// ...; result: the last query's, -1 or 0) may trace and returns false to stop
+// asking (a stop request, or a caller that asks again only after a busy
+// reply). Returns the last result, -1 for a reply without a version; `*out` is
+// written only with a version actually read (0 with a version: too old; 1:
+// accepted).
+int32_t AskRunningVersion(FW_VERSION* out, uint32_t timeout, int extraQueries,
+                          bool (*askAgain)(int n, int32_t result));
 // Finds the first four-number version in `text` (changed in place: control
 // bytes become ','), fills `ver`, and applies the minimum-version rule.
 int32_t IsNeededVer(char* text, FW_VERSION* ver);

@@ -86,23 +86,25 @@ bool AbortSequence(const char* tmpfile) {
 // taken as the version before, it would make any later version look like a
 // change; taken as the version after a reboot, it would send the bootloader on
 // a guess. `out` is written only with a version actually read.
-bool QueryRunningVersion(FW_VERSION* out, const char* when) {
-  for (int query = 0;; ++query) {
-    FW_VERSION ver = *out;
-    int32_t result = CheckFirmwareVer(&ver, kVersionWaitSeconds);
-    bool noVersionText = result == 0 && ver.major == 0 && ver.minor == 0 && ver.build == 0 &&
-                         ver.revision == 0;
-    if (result != -1 && !noVersionText) {
-      *out = ver;
-      return true;
-    }
-    if (query >= kExtraVersionQueries) {
-      DbgTrace("CheckFirmwareVer: no reply %s\n", when);
-      return false;
-    }
-    if (Abandoned("CheckFirmwareVer")) return false;
-    DbgTrace("CheckFirmwareVer: no reply, asking again(#%d)\n", query + 1);
+bool g_versionQueryAbandoned = false;
+
+bool AskAgainUnlessAbandoned(int n, int32_t) {
+  if (Abandoned("CheckFirmwareVer")) {
+    g_versionQueryAbandoned = true;
+    return false;
   }
+  DbgTrace("CheckFirmwareVer: no reply, asking again(#%d)\n", n);
+  return true;
+}
+
+bool QueryRunningVersion(FW_VERSION* out, const char* when) {
+  g_versionQueryAbandoned = false;
+  if (AskRunningVersion(out, kVersionWaitSeconds, kExtraVersionQueries,
+                        AskAgainUnlessAbandoned) != -1) {
+    return true;
+  }
+  if (!g_versionQueryAbandoned) DbgTrace("CheckFirmwareVer: no reply %s\n", when);
+  return false;
 }
 
 // Firmware images, reboot, version check, bootloader. The firmware is sent
