@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <cstring>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -30,6 +31,31 @@ namespace {
 // Terminal lines are cut here so that none wraps and the redraw stays in place.
 constexpr size_t kLineWidth = 79;
 constexpr int kBarCells = 20;
+
+// `text` in lines of at most `width` characters, broken at blanks (a word
+// longer than a line is cut).
+std::vector<std::string> WrapWords(const std::string& text, size_t width) {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t blank = text.find(' ', at);
+    std::string word = text.substr(at, blank == std::string::npos ? std::string::npos : blank - at);
+    at = blank == std::string::npos ? text.size() : blank + 1;
+    if (word.empty()) continue;
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      lines.push_back(line);
+      line.clear();
+    }
+    while (word.size() > width) {
+      lines.push_back(word.substr(0, width));
+      word.erase(0, width);
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
 // How often the terminal's lines are redrawn without news (elapsed time), ms.
 constexpr int kRedrawMs = 500;
 
@@ -282,8 +308,8 @@ int Parallel::Summary(const std::string& refused) {
   for (auto& run : runs_) width = std::max(width, run->port.size());
   std::string table;
   char line[1024];
-  snprintf(line, sizeof line, "%-*s  %-18s %4s  %8s  %s\n", static_cast<int>(width), "port",
-           "result", "exit", "time", "message");
+  snprintf(line, sizeof line, "%-*s  %-18s %4s  %8s\n", static_cast<int>(width), "port",
+           "result", "exit", "time");
   table += line;
   bool allCurrent = !runs_.empty();
   for (auto& run : runs_) {
@@ -296,10 +322,12 @@ int Parallel::Summary(const std::string& refused) {
     const double seconds = static_cast<double>(run->endMs - run->startMs) / 1000.0;
     const std::string message =
         run->result ? run->message : std::string("the process ended without a result");
-    snprintf(line, sizeof line, "%-*s  %-18s %4d  %6.1f s  %s\n", static_cast<int>(width),
-             run->port.c_str(), outcome.c_str(), exit, seconds, message.c_str());
+    snprintf(line, sizeof line, "%-*s  %-18s %4d  %6.1f s\n", static_cast<int>(width),
+             run->port.c_str(), outcome.c_str(), exit, seconds);
     table += line;
-    DbgTrace("tarnwick-cli: %s", line);
+    // The message goes under its row, wrapped, so that a row fits 80 columns.
+    for (const std::string& part : WrapWords(message, kLineWidth - 4)) table += "    " + part + "\n";
+    DbgTrace("tarnwick-cli: %s  %s\n", std::string(line, strlen(line) - 1).c_str(), message.c_str());
     nlohmann::json entry = {{"port", run->port},
                             {"exit_code", exit},
                             {"outcome", outcome},

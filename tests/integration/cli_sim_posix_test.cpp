@@ -375,6 +375,13 @@ TEST(CliParallelSimTest, OneFailedPortFailsTheRun) {
   EXPECT_EQ(6, run.code) << run.out << run.err;
   EXPECT_NE(std::string::npos, run.out.find(good.path() + "  success")) << run.out;
   EXPECT_NE(std::string::npos, run.out.find(bad.path() + "  download-failed")) << run.out;
+  // Every line of the table fits an 80-column terminal; the messages wrap under their rows.
+  for (size_t at = 0, end; at < run.out.size(); at = end + 1) {
+    end = run.out.find('\n', at);
+    if (end == std::string::npos) end = run.out.size();
+    EXPECT_LE(end - at, 80u) << run.out.substr(at, end - at);
+  }
+  EXPECT_NE(std::string::npos, run.out.find("\n    The download failed")) << run.out;
 }
 
 // A port that cannot be opened stops the whole run before anything is sent,
