@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Many enclosures at once: tarnwick-cli loads one image file into 1, 2 and 4
+# Many enclosures at once: tarnwick-cli loads one image file into 1, 4, 8 and 16
 # expander-sim processes in parallel at 115200 baud (each simulator holds its
 # line to 10 bits a byte) and prints, for each count, the wall time of the
 # whole run over the wall time of one port alone, and the CPU time of
@@ -90,7 +90,7 @@ echo "machine: $(nproc) cores, $(uname -sr), $(date -u +%Y-%m-%dT%H:%MZ), load $
 echo
 printf '%-6s %8s %12s %10s %12s  %s\n' ports "wall s" "wall/one" "CPU s" "CPU share" "runs"
 one=""
-for n in 1 2 4; do
+for n in ${BENCH_PORTS:-1 4 8 16}; do
   walls=() cpus=()
   for ((r = 1; r <= repeats; r++)); do
     read -r wall cpu < <(run "$n" "p$n-r$r")
