@@ -58,6 +58,13 @@ void AddTransferSettings(CLI::App* app, CliOptions* o) {
       ->check(CLI::Range(0, 200));
 }
 
+// Read on every open of the port, so probe takes it as download does.
+void AddEventChar(CLI::App* app, CliOptions* o) {
+  AddSetting(app, "--eventchar", &o->eventchar,
+             "1: ask the USB adapter to send what it holds as soon as a \"*\" arrives (default 0)")
+      ->check(CLI::Range(0, 1));
+}
+
 void AddSignature(CLI::App* app, CliOptions* o) {
   AddSetting(app, "--signature", &o->signature, "image header signature (default VRQ)");
 }
@@ -83,6 +90,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
       ->type_name("PORT")
       ->expected(1);
   AddConfigOption(probe, o);
+  AddEventChar(probe, o);
   AddOutputOptions(probe, o);
 
   CLI::App* info = app.add_subcommand("info", "show an image file as the download sees it");
@@ -98,6 +106,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddConfigOption(download, o);
   AddSignature(download, o);
   AddTransferSettings(download, o);
+  AddEventChar(download, o);
   AddOutputOptions(download, o);
   download->add_flag("--quiet,-q", o->quiet, "print only the result");
   download->add_flag("--wait-go", o->waitGo)->group("");
@@ -148,7 +157,8 @@ std::vector<std::string> ChildArguments(const CliOptions& o, const std::string& 
     const Setting<int32_t>& s;
   } numbers[] = {{"--dlstartdelay", o.dlstartdelay}, {"--dlnormaldelay", o.dlnormaldelay},
                  {"--dlretry", o.dlretry},           {"--fwattempts", o.fwattempts},
-                 {"--linewaittime", o.linewaittime}, {"--charwaittime", o.charwaittime}};
+                 {"--linewaittime", o.linewaittime}, {"--charwaittime", o.charwaittime},
+                 {"--eventchar", o.eventchar}};
   for (const auto& n : numbers) {
     if (n.s.set) add(n.name, std::to_string(n.s.value));
   }

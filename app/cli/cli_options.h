@@ -24,7 +24,7 @@ struct CliOptions {
   bool quiet = false;
   // The keys of fwdl.ini.
   Setting<int32_t> dlstartdelay, dlnormaldelay, dlretry, fwattempts;
-  Setting<int32_t> linewaittime, charwaittime;
+  Setting<int32_t> linewaittime, charwaittime, eventchar;
   Setting<std::string> signature, writecmd;
   // Internal: a child of a many-ports run opens its port, says "ready" and
   // waits for "go" on standard input before it sends anything.
