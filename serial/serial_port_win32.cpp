@@ -136,9 +136,6 @@ class Win32SerialPort : public SerialBackend {
   DWORD failedError_ = 0;
 };
 
-// Where the common USB adapters' driver keeps each port's settings.
-constexpr char kFtdiRegistryRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-
 bool Win32SerialPort::Open(int32_t port) {
   g_lost = false;
   failedError_ = 0;
@@ -183,7 +180,7 @@ bool Win32SerialPort::Open(int32_t port) {
     return false;
   }
   DbgTrace("startdom v2.3--OK");
-  tuner_.OnOpen(0, kFtdiRegistryRoot, strComPort, dcb.EvtChar != 0);
+  tuner_.OnOpen(0, kUsbLatencyRoot, strComPort, dcb.EvtChar != 0);
   return true;
 }
 

@@ -53,6 +53,10 @@ std::string LatencyWarning(const std::string& port, int timerMs, bool onWindows,
                 "The USB serial adapter of %s holds received bytes for %d ms (its latency "
                 "timer): downloads will be many times slower than the line allows. ",
                 port.c_str(), timerMs);
+  return std::string(head) + LatencyRemedy(port, onWindows, eventCharOn);
+}
+
+std::string LatencyRemedy(const std::string& port, bool onWindows, bool eventCharOn) {
   std::string remedy;
   if (onWindows) {
     remedy = "Set it to 1 ms (administrator rights): Device Manager, Ports (COM & LPT), the "
@@ -73,5 +77,5 @@ std::string LatencyWarning(const std::string& port, int timerMs, bool onWindows,
     remedy += " Or eventchar=1 in fwdl.ini (--eventchar 1 for tarnwick-cli) asks the adapter "
               "to send each \"*\" at once, where its event_char attribute may be written.";
   }
-  return std::string(head) + remedy;
+  return remedy;
 }

@@ -15,6 +15,9 @@
 
 // True in the Windows build (picks the remedy the warning gives).
 extern const bool kOnWindows;
+// Where InspectUsbLatency looks in production: "/sys" on Linux; on Windows
+// the registry key of the common USB adapters' driver below HKEY_LOCAL_MACHINE.
+extern const char kUsbLatencyRoot[];
 
 // Timers up to this many milliseconds cost a download little.
 constexpr int kMaxGoodLatencyMs = 2;
@@ -25,6 +28,7 @@ struct UsbLatency {
   bool usb = false;     // the port is a USB serial device
   int timerMs = -1;     // the adapter's latency timer as found
   int nowMs = -1;       // after this program lowered it (-1: not lowered)
+  bool timerWritable = false;      // Linux: this user may write latency_timer
   bool eventChar = false;          // Linux: the adapter has an event_char attribute
   bool eventCharWritable = false;  // ... and this user may write it
 };
@@ -48,6 +52,8 @@ int ReadLatencyTimerFile(const std::string& path);
 // The warning with its remedy for `port` ("" when the timer is low or
 // unknown). `onWindows` picks the remedy; `brief` gives the short form for
 // the dialog's status line (its full form goes to the trace).
+// What to do about a slow timer on `port`, the warning's second half.
+std::string LatencyRemedy(const std::string& port, bool onWindows, bool eventCharOn);
 // `eventCharOn` says whether this program asked the adapter for the event
 // character (the warning then says what it leaves; else it offers it).
 std::string LatencyWarning(const std::string& port, int timerMs, bool onWindows,

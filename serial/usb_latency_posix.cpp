@@ -15,6 +15,7 @@
 #include "platform/trace.h"
 
 const bool kOnWindows = false;
+const char kUsbLatencyRoot[] = "/sys";
 
 namespace {
 
@@ -56,6 +57,7 @@ UsbLatency InspectUsbLatency(const std::string& root, const std::string& device)
   found.usb = std::strstr(real, "/usb") != nullptr;
   if (!found.usb) return found;
   found.timerMs = ReadLatencyTimerFile(deviceLink + "/latency_timer");
+  found.timerWritable = access((deviceLink + "/latency_timer").c_str(), W_OK) == 0;
   // The attribute is write-only (mode 0200, root's unless a udev rule says
   // otherwise): whether it exists and may be written is all there is to know.
   const std::string eventChar = deviceLink + "/event_char";

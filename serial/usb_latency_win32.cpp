@@ -8,6 +8,8 @@
 #include "platform/trace.h"
 
 const bool kOnWindows = true;
+// Where the common USB adapters' driver keeps each port's settings.
+const char kUsbLatencyRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
 
 namespace {
 

@@ -15,7 +15,9 @@ const char kFooter[] =
     "Exit codes: 0 success, 1 internal error, 2 bad arguments or file, 3 cannot open port,\n"
     "4 device not found, 5 firmware too old, 6 download failed (power cycle, then retry),\n"
     "7 stopped (Ctrl+C, SIGTERM, SIGHUP, SIGQUIT), 8 bootloader failed (new firmware runs:\n"
-    "do NOT power cycle), 9 serial port lost (check cable, adapter, power).";
+    "do NOT power cycle), 9 serial port lost (check cable, adapter, power).\n"
+    "doctor: 0 when nothing stands in the way, else the code of the first finding that does\n"
+    "(3 the port cannot be opened, 4 the console does not answer, 5 its firmware is too old).";
 
 template <typename T>
 CLI::Option* AddSetting(CLI::App* app, const char* name, Setting<T>* setting, const char* help) {
@@ -111,6 +113,20 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   download->add_flag("--quiet,-q", o->quiet, "print only the result");
   download->add_flag("--wait-go", o->waitGo)->group("");
 
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "what stands between this machine and a download, each with its remedy");
+  doctor->add_option("--port", o->ports, "the port (default: every port `ports` lists)")
+      ->type_name("PORT")
+      ->expected(1);
+  AddConfigOption(doctor, o);
+  AddEventChar(doctor, o);
+  doctor->add_flag("--json", o->json, "the findings as one JSON object");
+  doctor->add_option("--log", o->log, "write the trace to FILE (appended)")->type_name("FILE");
+  doctor->add_option("--sys-root", o->sysRoot)->group("");
+  doctor->add_option("--dev-root", o->devRoot)->group("");
+  doctor->add_option("--proc-root", o->procRoot)->group("");
+  doctor->add_option("--udev-root", o->udevRoot)->group("");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -123,7 +139,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
     fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());
     return kExitBadInput;
   }
-  for (CLI::App* sub : {ports, probe, info, download}) {
+  for (CLI::App* sub : {ports, probe, info, download, doctor}) {
     if (sub->parsed()) o->command = sub->get_name();
   }
   return -1;

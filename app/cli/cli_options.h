@@ -15,7 +15,7 @@ struct Setting {
 };
 
 struct CliOptions {
-  std::string command;              // ports, probe, info, download
+  std::string command;              // ports, probe, info, download, doctor
   std::vector<std::string> ports;   // --port, in the order given
   std::string file;                 // --file, or info's FILE
   std::string config;               // --config: an fwdl.ini to read ("" none)
@@ -32,6 +32,9 @@ struct CliOptions {
   // Internal: where `ports` looks (tests point them at a tree of their own).
   std::string sysRoot = "/sys";
   std::string devRoot = "/dev";
+  // Internal, doctor only: the process table and udev's database ("" the system's).
+  std::string procRoot;
+  std::string udevRoot;
 };
 
 // Parses the command line. Returns -1 to go on, else the exit code (0 after
@@ -48,6 +51,9 @@ int RunPorts(const CliOptions& options);
 int RunProbe(const CliOptions& options);
 int RunInfo(const CliOptions& options);
 int RunDownload(const CliOptions& options);
+// What stands in the way of a download on --port, or on every port `ports`
+// lists; see doctor.h.
+int RunDoctor(const CliOptions& options);
 // download with more than one --port: one child process per port.
 int RunParallel(const CliOptions& options);
 // A run refused before it began: with --json its result line (or, with
