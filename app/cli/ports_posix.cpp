@@ -112,8 +112,7 @@ PortInfo DescribeSerialPort(const std::string& device, const std::string& sysRoo
   const std::string path = real.empty() ? device : real;
   const std::string name = path.substr(path.rfind('/') + 1);
   const std::string byIdDir = devRoot + "/serial/by-id";
-  PortInfo port = Describe(sysRoot, sysRoot + "/class/tty/" + name, device, byIdDir, DirNames(byIdDir));
-  return port;
+  return Describe(sysRoot, sysRoot + "/class/tty/" + name, device, byIdDir, DirNames(byIdDir));
 }
 
 std::vector<PortInfo> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot) {
