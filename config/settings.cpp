@@ -142,6 +142,11 @@ void LoadSettings(FWDL_CFG* cfg) {
   ReadText(path, "device", "", cfg->device);
   TrimSpaces(cfg->device);
   if (cfg->device[0]) DbgTrace("cfg->device=%s", cfg->device);
+
+  // Opt-in: anything but 0 turns it on. Traced only when on, so that the
+  // trace of a run without it stays as it was.
+  cfg->eventchar = ReadNumber(path, "eventchar", 0) != 0 ? 1 : 0;
+  if (cfg->eventchar) DbgTrace("cfg->eventchar=1");
 }
 
 bool SaveSettings(const FWDL_CFG* cfg) {

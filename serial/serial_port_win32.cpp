@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cstdio>
 
+#include "config/settings.h"
 #include "platform/os_error.h"
 #include "platform/trace.h"
+#include "serial/line_settings_win32.h"
 #include "serial/serial_port.h"
 #include "serial/usb_latency.h"
 
@@ -134,9 +136,6 @@ class Win32SerialPort : public SerialBackend {
   DWORD failedError_ = 0;
 };
 
-// Where the common USB adapters' driver keeps each port's settings.
-constexpr char kFtdiRegistryRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-
 bool Win32SerialPort::Open(int32_t port) {
   g_lost = false;
   failedError_ = 0;
@@ -173,22 +172,15 @@ bool Win32SerialPort::Open(int32_t port) {
   timeouts.WriteTotalTimeoutConstant = 500;
   if (!SetCommTimeouts(hComm, &timeouts)) DbgTrace("startdom v1.9--failed");
 
-  DCB dcb = {};
-  dcb.DCBlength = sizeof dcb;
-  dcb.BaudRate = CBR_115200;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fBinary = 1;
-  dcb.fDtrControl = DTR_CONTROL_ENABLE;
-  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  DCB dcb = PortLineSettings(my_cfg.eventchar != 0);
   DbgTrace("CBR_115200=%d", CBR_115200);
+  if (dcb.EvtChar != 0) DbgTrace("startdom: event character '%c'\n", dcb.EvtChar);
   if (!SetCommState(hComm, &dcb)) {
     DbgTrace("Couldn't set the dcb for the serial port: SetCommState");
     return false;
   }
   DbgTrace("startdom v2.3--OK");
-  tuner_.OnOpen(0, kFtdiRegistryRoot, strComPort);
+  tuner_.OnOpen(0, kUsbLatencyRoot, strComPort, dcb.EvtChar != 0);
   return true;
 }
 
@@ -402,6 +394,20 @@ void Win32SerialPort::Close() {
 }
 
 }  // namespace
+
+DCB PortLineSettings(bool eventChar) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = CBR_115200;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  if (eventChar) dcb.EvtChar = '*';
+  return dcb;
+}
 
 SerialBackend& PlatformSerialBackend() {
   static Win32SerialPort port;

@@ -28,18 +28,24 @@ int ReadLatencyTimerFile(const std::string& path) {
   return std::atoi(text.c_str());
 }
 
-std::string LatencyTuner::Warning(bool brief) const {
-  return LatencyWarning(device_, highMs_, kOnWindows, brief);
+std::string EventCharValue(char c) {
+  return std::to_string(0x100 | static_cast<unsigned char>(c));
 }
 
-std::string LatencyWarning(const std::string& port, int timerMs, bool onWindows, bool brief) {
+std::string LatencyTuner::Warning(bool brief) const {
+  return LatencyWarning(device_, highMs_, kOnWindows, brief, eventCharOn_);
+}
+
+std::string LatencyWarning(const std::string& port, int timerMs, bool onWindows, bool brief,
+                           bool eventCharOn) {
   if (timerMs <= kMaxGoodLatencyMs) return std::string();
   if (brief) {
     char text[200];
-    std::snprintf(text, sizeof text,
-                  "Slow USB adapter (latency timer %d ms); set it to 1 ms: %s.", timerMs,
+    std::snprintf(text, sizeof text, "Slow USB adapter (latency timer %d ms); set it to 1 ms: %s%s.",
+                  timerMs,
                   onWindows ? "Device Manager, port settings, Advanced"
-                            : ("setserial " + port + " low_latency").c_str());
+                            : ("setserial " + port + " low_latency").c_str(),
+                  eventCharOn ? "" : ", or eventchar=1 in fwdl.ini");
     return text;
   }
   char head[200];
@@ -47,12 +53,29 @@ std::string LatencyWarning(const std::string& port, int timerMs, bool onWindows,
                 "The USB serial adapter of %s holds received bytes for %d ms (its latency "
                 "timer): downloads will be many times slower than the line allows. ",
                 port.c_str(), timerMs);
+  return std::string(head) + LatencyRemedy(port, onWindows, eventCharOn);
+}
+
+std::string LatencyRemedy(const std::string& port, bool onWindows, bool eventCharOn) {
+  std::string remedy;
   if (onWindows) {
-    return std::string(head) +
-           "Set it to 1 ms: Device Manager, Ports (COM & LPT), the port's Properties, Port "
-           "Settings, Advanced, Latency Timer (msec).";
+    remedy = "Set it to 1 ms (administrator rights): Device Manager, Ports (COM & LPT), the "
+             "port's Properties, Port Settings, Advanced, Latency Timer (msec).";
+  } else {
+    remedy = "Set it to 1 ms: sudo setserial " + port +
+             " low_latency, or for good with a udev rule such as ACTION==\"add\", "
+             "SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\".";
   }
-  return std::string(head) + "Set it to 1 ms: sudo setserial " + port +
-         " low_latency, or for good with a udev rule such as ACTION==\"add\", "
-         "SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\".";
+  if (eventCharOn) {
+    remedy += " The adapter was asked to send each \"*\" at once (eventchar=1); each packet's "
+              "status reply still waits for the timer.";
+  } else if (onWindows) {
+    remedy += " Without administrator rights: eventchar=1 in fwdl.ini (--eventchar 1 for "
+              "tarnwick-cli) asks the adapter to send each \"*\" at once, where its driver "
+              "supports an event character.";
+  } else {
+    remedy += " Or eventchar=1 in fwdl.ini (--eventchar 1 for tarnwick-cli) asks the adapter "
+              "to send each \"*\" at once, where its event_char attribute may be written.";
+  }
+  return remedy;
 }

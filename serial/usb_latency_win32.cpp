@@ -8,6 +8,8 @@
 #include "platform/trace.h"
 
 const bool kOnWindows = true;
+// Where the common USB adapters' driver keeps each port's settings.
+const char kUsbLatencyRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
 
 namespace {
 
@@ -46,6 +48,8 @@ bool FindPort(HKEY base, const std::string& path, const std::string& port, int d
 }  // namespace
 
 UsbLatency InspectUsbLatency(const std::string& root, const std::string& device) {
+  // The event character travels in the line settings; the registry says
+  // nothing about it, so eventChar stays false here.
   UsbLatency found;
   // Tests keep their fake tree under HKEY_CURRENT_USER ("HKCU\\..." roots).
   HKEY base = HKEY_LOCAL_MACHINE;
@@ -62,8 +66,12 @@ UsbLatency InspectUsbLatency(const std::string& root, const std::string& device)
   return found;
 }
 
-std::string LatencyTuner::OnOpen(intptr_t, const std::string& root, const std::string& device) {
+std::string LatencyTuner::OnOpen(intptr_t, const std::string& root, const std::string& device,
+                                 bool eventChar) {
   highMs_ = -1;
+  // The line settings already carry the event character; whether the
+  // adapter acts on it is its driver's affair.
+  eventCharOn_ = eventChar;
   UsbLatency found = InspectUsbLatency(root, device);
   if (!found.usb) return std::string();
   DbgTrace("USB serial adapter on %s: latency timer %d ms\n", device.c_str(), found.timerMs);

@@ -165,7 +165,8 @@ Micros Expander::NextOutputTime() const {
 }
 
 // The adapter's timer starts with the first byte it holds; a full packet of
-// latency_chars leaves at once; a frame-bound chip sends only on the frame.
+// latency_chars, or an event character, sends what is held at once; a
+// frame-bound chip sends only on the frame.
 Micros Expander::ReleaseTime() const {
   if (output_.empty()) return kNever;
   const Micros first = std::max(output_.front().not_before, last_release_);
@@ -175,6 +176,16 @@ Micros Expander::ReleaseTime() const {
     const size_t k = config_.latency_chars;
     if (k > 0 && output_.size() >= k) {
       release = std::min(release, std::max(first, output_[k - 1].not_before));
+    }
+    if (!config_.event_chars.empty()) {
+      // Only what can go in the packet this release sends: the first k bytes.
+      const size_t n = k > 0 ? std::min(k, output_.size()) : output_.size();
+      for (size_t i = 0; i < n; ++i) {
+        if (config_.event_chars.find(static_cast<char>(output_[i].byte)) != std::string::npos) {
+          release = std::min(release, std::max(first, output_[i].not_before));
+          break;
+        }
+      }
     }
   }
   if (config_.usb_frame > 0) {

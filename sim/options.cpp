@@ -113,6 +113,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
     } else if (arg == "--latency-chars") {
       if (!need(&v) || !ToUnsigned(v, 65536, &n) || n == 0) return bad(v);
       o.engine.latency_chars = static_cast<size_t>(n);
+    } else if (arg == "--event-char") {
+      if (!need(&v) || v.empty()) return bad(v);
+      o.engine.event_chars = v;
     } else if (arg == "--usb-frame-ms") {
       if (!need(&v) || !ToMicros(v, kMicrosPerMs, &o.engine.usb_frame)) return bad(v);
     } else if (arg == "--pace-ms") {
@@ -207,6 +210,8 @@ std::string UsageText() {
       "  --latency-ms N         a USB adapter's latency timer: bytes to the host wait until N ms\n"
       "                         after the first of them, or until --latency-chars are waiting\n"
       "  --latency-chars K      bytes that fill one USB packet and leave at once (default 62)\n"
+      "  --event-char C         the adapter's event character(s): held bytes leave at once\n"
+      "                         when one of C is among them (with --latency-ms)\n"
       "  --usb-frame-ms F       bytes to the host leave only at F ms frame boundaries\n"
       "Expander:\n"
       "  --version A.B.C.D      running firmware version (default 1.02.0000.10)\n"

@@ -40,9 +40,11 @@ struct EngineConfig {
   // A USB-serial adapter between the line and the host: bytes from the
   // expander wait in it until `latency` has passed since the first of them
   // came, or `latency_chars` are waiting; with `usb_frame` they leave only at
-  // a frame boundary. Both 0: no adapter.
+  // a frame boundary. Both 0: no adapter. With a latency timer, a byte of
+  // `event_chars` among those held sends them at once, as far as it.
   Micros latency = 0;
   size_t latency_chars = 62;
+  std::string event_chars;
   Micros usb_frame = 0;
   Micros pace_tolerance = 5 * kMicrosPerMs;
   Micros idle_limit = 1500 * kMicrosPerMs;

@@ -17,7 +17,9 @@ const char kFooter[] =
     "4 device not found, 5 firmware too old, 6 download failed (power cycle, then retry),\n"
     "7 stopped (Ctrl+C, SIGTERM, SIGHUP, SIGQUIT), 8 bootloader failed (new firmware runs:\n"
     "do NOT power cycle), 9 serial port lost (check cable, adapter, power),\n"
-    "10 version differs (verify: the running version is not the file's).";
+    "10 version differs (verify: the running version is not the file's).\n"
+    "doctor: 0 when nothing stands in the way, else the code of the first finding that does\n"
+    "(3 the port cannot be opened, 4 the console does not answer, 5 its firmware is too old).";
 
 template <typename T>
 CLI::Option* AddSetting(CLI::App* app, const char* name, Setting<T>* setting, const char* help) {
@@ -60,6 +62,13 @@ void AddTransferSettings(CLI::App* app, CliOptions* o) {
       ->check(CLI::Range(0, 200));
 }
 
+// Read on every open of the port, so probe takes it as download does.
+void AddEventChar(CLI::App* app, CliOptions* o) {
+  AddSetting(app, "--eventchar", &o->eventchar,
+             "1: ask the USB adapter to send what it holds as soon as a \"*\" arrives (default 0)")
+      ->check(CLI::Range(0, 1));
+}
+
 void AddSignature(CLI::App* app, CliOptions* o) {
   AddSetting(app, "--signature", &o->signature, "image header signature (default VRQ)");
 }
@@ -100,6 +109,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
       ->type_name("PORT")
       ->expected(1);
   AddConfigOption(probe, o);
+  AddEventChar(probe, o);
   AddOutputOptions(probe, o);
 
   CLI::App* info = app.add_subcommand("info", "show an image file as the download sees it");
@@ -115,6 +125,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddConfigOption(download, o);
   AddSignature(download, o);
   AddTransferSettings(download, o);
+  AddEventChar(download, o);
   AddOutputOptions(download, o);
   download->add_flag("--quiet,-q", o->quiet, "print only the result");
   download->add_flag("--skip-if-current", o->skipIfCurrent,
@@ -132,6 +143,19 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddSignature(verify, o);
   AddDigest(verify, o);
   AddOutputOptions(verify, o);
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "what stands between this machine and a download, each with its remedy");
+  doctor->add_option("--port", o->ports, "the port (default: every port `ports` lists)")
+      ->type_name("PORT")
+      ->expected(1);
+  AddConfigOption(doctor, o);
+  AddEventChar(doctor, o);
+  doctor->add_flag("--json", o->json, "the findings as one JSON object");
+  doctor->add_option("--log", o->log, "write the trace to FILE (appended)")->type_name("FILE");
+  doctor->add_option("--sys-root", o->sysRoot)->group("");
+  doctor->add_option("--dev-root", o->devRoot)->group("");
+  doctor->add_option("--proc-root", o->procRoot)->group("");
+  doctor->add_option("--udev-root", o->udevRoot)->group("");
 
   try {
     app.parse(argc, argv);
@@ -145,7 +169,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
     fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());
     return kExitBadInput;
   }
-  for (CLI::App* sub : {ports, probe, info, download, verify}) {
+  for (CLI::App* sub : {ports, probe, info, download, verify, doctor}) {
     if (sub->parsed()) o->command = sub->get_name();
   }
   return -1;
@@ -181,7 +205,8 @@ std::vector<std::string> ChildArguments(const CliOptions& o, const std::string& 
     const Setting<int32_t>& s;
   } numbers[] = {{"--dlstartdelay", o.dlstartdelay}, {"--dlnormaldelay", o.dlnormaldelay},
                  {"--dlretry", o.dlretry},           {"--fwattempts", o.fwattempts},
-                 {"--linewaittime", o.linewaittime}, {"--charwaittime", o.charwaittime}};
+                 {"--linewaittime", o.linewaittime}, {"--charwaittime", o.charwaittime},
+                 {"--eventchar", o.eventchar}};
   for (const auto& n : numbers) {
     if (n.s.set) add(n.name, std::to_string(n.s.value));
   }

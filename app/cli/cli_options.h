@@ -15,7 +15,7 @@ struct Setting {
 };
 
 struct CliOptions {
-  std::string command;              // ports, probe, info, download, verify
+  std::string command;              // ports, probe, info, download, verify, doctor
   std::vector<std::string> ports;   // --port, in the order given
   std::string file;                 // --file, or info's FILE
   std::string config;               // --config: an fwdl.ini to read ("" none)
@@ -28,7 +28,7 @@ struct CliOptions {
   std::string sha256;
   // The keys of fwdl.ini.
   Setting<int32_t> dlstartdelay, dlnormaldelay, dlretry, fwattempts;
-  Setting<int32_t> linewaittime, charwaittime;
+  Setting<int32_t> linewaittime, charwaittime, eventchar;
   Setting<std::string> signature, writecmd;
   // Internal: a child of a many-ports run opens its port, says "ready" and
   // waits for "go" on standard input before it sends anything.
@@ -36,6 +36,9 @@ struct CliOptions {
   // Internal: where `ports` looks (tests point them at a tree of their own).
   std::string sysRoot = "/sys";
   std::string devRoot = "/dev";
+  // Internal, doctor only: the process table and udev's database ("" the system's).
+  std::string procRoot;
+  std::string udevRoot;
 };
 
 // Parses the command line. Returns -1 to go on, else the exit code (0 after
@@ -55,6 +58,9 @@ int RunDownload(const CliOptions& options);
 // Compares the running version with the file's version record: kExitSuccess
 // when they are the same, kExitVersionDiffers when not.
 int RunVerify(const CliOptions& options);
+// What stands in the way of a download on --port, or on every port `ports`
+// lists; see doctor.h.
+int RunDoctor(const CliOptions& options);
 // download with more than one --port: one child process per port.
 int RunParallel(const CliOptions& options);
 // A run refused before it began: with --json its result line (or, with

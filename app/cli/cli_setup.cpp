@@ -63,7 +63,8 @@ bool LoadCliSettings(const CliOptions& o, std::string* error) {
     DbgTrace("cfg->writevpd=%s", my_cfg.writevpd);
   }
   if (o.signature.set || o.writecmd.set || o.dlstartdelay.set || o.dlnormaldelay.set ||
-      o.dlretry.set || o.fwattempts.set || o.linewaittime.set || o.charwaittime.set) {
+      o.dlretry.set || o.fwattempts.set || o.linewaittime.set || o.charwaittime.set ||
+      o.eventchar.set) {
     DbgTrace("tarnwick-cli: settings given as options replace those above");
   }
   if (o.dlstartdelay.set) my_cfg.dlstartdelay = o.dlstartdelay.value;
@@ -72,6 +73,10 @@ bool LoadCliSettings(const CliOptions& o, std::string* error) {
   if (o.fwattempts.set) my_cfg.fwattempts = o.fwattempts.value;
   if (o.linewaittime.set) my_cfg.linewaittime = static_cast<uint32_t>(o.linewaittime.value);
   if (o.charwaittime.set) my_cfg.charwaittime = static_cast<uint32_t>(o.charwaittime.value);
+  if (o.eventchar.set) {
+    my_cfg.eventchar = o.eventchar.value != 0 ? 1 : 0;
+    DbgTrace("cfg->eventchar=%d", static_cast<int>(my_cfg.eventchar));
+  }
   return true;
 }
 

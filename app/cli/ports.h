@@ -26,6 +26,10 @@ struct PortInfo {
 // folders of their own. Windows asks the system and ignores both roots.
 std::vector<PortInfo> ListSerialPorts(const std::string& sysRoot = "/sys",
                                       const std::string& devRoot = "/dev");
+// What `ports` would say about `device`, listed or not (a pseudo-terminal in
+// a test's tree); only `name` is filled when nothing is known.
+PortInfo DescribeSerialPort(const std::string& device, const std::string& sysRoot = "/sys",
+                            const std::string& devRoot = "/dev");
 // The port as one line of `tarnwick-cli ports`.
 std::string PortLine(const PortInfo& port);
 

@@ -86,7 +86,34 @@ std::string DriverName(const std::string& ttyDir) {
   return driver.empty() ? std::string() : driver.substr(driver.rfind('/') + 1);
 }
 
+// The port `dev` whose tty lives in `ttyDir`, with the by-id link among
+// `byIds` (names in `byIdDir`) that leads to it.
+PortInfo Describe(const std::string& sysRoot, const std::string& ttyDir, const std::string& dev,
+                  const std::string& byIdDir, const std::vector<std::string>& byIds) {
+  PortInfo port;
+  port.name = dev;
+  port.driver = DriverName(ttyDir);
+  ReadUsb(sysRoot, ttyDir, &port);
+  const std::string target = RealPath(dev);
+  for (const std::string& link : byIds) {
+    if (RealPath(byIdDir + "/" + link) == target) {
+      port.byId = byIdDir + "/" + link;
+      break;
+    }
+  }
+  return port;
+}
+
 }  // namespace
+
+PortInfo DescribeSerialPort(const std::string& device, const std::string& sysRoot,
+                            const std::string& devRoot) {
+  const std::string real = RealPath(device);
+  const std::string path = real.empty() ? device : real;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const std::string byIdDir = devRoot + "/serial/by-id";
+  return Describe(sysRoot, sysRoot + "/class/tty/" + name, device, byIdDir, DirNames(byIdDir));
+}
 
 std::vector<PortInfo> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot) {
   std::vector<PortInfo> ports;
@@ -98,18 +125,7 @@ std::vector<PortInfo> ListSerialPorts(const std::string& sysRoot, const std::str
     const std::string dev = devRoot + "/" + name;
     if (access(dev.c_str(), F_OK) != 0) continue;
     if (name.compare(0, 4, "ttyS") == 0 && !HasUart(ttyDir)) continue;
-    PortInfo port;
-    port.name = dev;
-    port.driver = DriverName(ttyDir);
-    ReadUsb(sysRoot, ttyDir, &port);
-    const std::string target = RealPath(dev);
-    for (const std::string& link : byIds) {
-      if (RealPath(byIdDir + "/" + link) == target) {
-        port.byId = byIdDir + "/" + link;
-        break;
-      }
-    }
-    ports.push_back(port);
+    ports.push_back(Describe(sysRoot, ttyDir, dev, byIdDir, byIds));
   }
   // ttyS10 after ttyS9: by prefix, then by number.
   std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {

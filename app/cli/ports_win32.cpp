@@ -88,6 +88,16 @@ std::vector<PortInfo> ListSerialPorts(const std::string&, const std::string&) {
 
 bool PortPathsAllowed() { return false; }
 
+PortInfo DescribeSerialPort(const std::string& device, const std::string& sysRoot,
+                            const std::string& devRoot) {
+  for (const PortInfo& p : ListSerialPorts(sysRoot, devRoot)) {
+    if (_stricmp(p.name.c_str(), device.c_str()) == 0) return p;
+  }
+  PortInfo port;
+  port.name = device;
+  return port;
+}
+
 bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem) {
   ResolvedPort port;
   port.display = "COM" + std::to_string(name.comport);

@@ -110,7 +110,9 @@ TEST(CliSettingsTest, OptionsOverTheConfigFileOverTheDefaults) {
   o.config = file.path();
   o.dlstartdelay = {true, 60};
   o.writecmd = {true, "vpdwrite 0x%x"};
+  o.eventchar = {true, 1};
   ASSERT_TRUE(LoadCliSettings(o, &error)) << error;
+  EXPECT_EQ(1u, my_cfg.eventchar);
   EXPECT_EQ(7, my_cfg.dlretry);
   EXPECT_EQ(60, my_cfg.dlstartdelay);
   EXPECT_STREQ("ABC", my_cfg.signature);
@@ -132,10 +134,11 @@ TEST(CliSettingsTest, ChildrenGetTheSameSettingsAndTheirOwnPortAndLog) {
   o.config = "site.ini";
   o.dlretry = {true, 3};
   o.signature = {true, "XYZ"};
+  o.eventchar = {true, 1};
   const std::vector<std::string> want = {
       "download", "--port",  "COM7",        "--file",      "fw image.bin", "--json",   "--wait-go",
       "--config", "site.ini", "--log",      "trace.log.2", "--signature",  "XYZ",      "--dlretry",
-      "3"};
+      "3",        "--eventchar", "1"};
   EXPECT_EQ(want, ChildArguments(o, "COM7", "trace.log.2"));
   // Each child decides on its own port whether anything is sent.
   o.skipIfCurrent = true;

@@ -75,6 +75,7 @@ int64_t NumberField(const FWDL_CFG& cfg, const std::string& key) {
   if (key == "charwaittime") return cfg.charwaittime;
   if (key == "dlstartdelay") return cfg.dlstartdelay;
   if (key == "dlnormaldelay") return cfg.dlnormaldelay;
+  if (key == "eventchar") return cfg.eventchar;
   return cfg.dlretry;
 }
 
@@ -99,6 +100,7 @@ TEST_F(SettingsTest, MissingFileGivesEveryDefaultAndIsNotCreatedByLoading) {
       "tavo1productdatawrite 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x";
   EXPECT_EQ(cfg.writevpd, cmd + "\n");
   EXPECT_STREQ(cfg.device, "");
+  EXPECT_EQ(cfg.eventchar, 0u);
   EXPECT_EQ(trace_.lines(), (std::vector<std::string>{
                                 "settings file: " + path_.string() + "\n", "cfg->comport=1", "cfg->linewaittime=1 ms",
                                 "cfg->charwaittime=1 ms", "cfg->writevpd=" + cmd,
@@ -145,6 +147,11 @@ TEST_F(SettingsTest, NumbersAreReadFromTheirStartAndCorrected) {
       {"dlretry", "4294967297", 1, nullptr},  // wraps at 32 bits
       // The Windows read also takes C-style prefixes; ours reads decimal only.
       {"dlretry", "0x10", OnWindows() ? 16 : 0, nullptr},
+      // An opt-in switch: any number but 0 turns it on.
+      {"eventchar", "1", 1, "cfg->eventchar=1"},
+      {"eventchar", "42", 1, nullptr},
+      {"eventchar", "0", 0, nullptr},
+      {"eventchar", "on", 0, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.key) + "=" + row.value);

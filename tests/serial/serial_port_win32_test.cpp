@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "config/settings.h"
 #include "serial/serial_port.h"
 #include "support/trace_capture.h"
 
@@ -96,6 +97,23 @@ TEST_F(EchoPortTest, WaitComInputSleepsUntilInput) {
   // Far longer bound than the echo needs: true can only mean the byte came.
   EXPECT_TRUE(WaitComInput(20000));
   EXPECT_EQ(ReadBack(1), "k");
+}
+
+// With the event character the port takes the line settings and still
+// passes every byte value, "*" included, both ways.
+TEST_F(EchoPortTest, EventCharacterLeavesEveryByteAlone) {
+  CloseCom();
+  const uint32_t saved = my_cfg.eventchar;
+  my_cfg.eventchar = 1;
+  trace_.Clear();
+  const bool opened = startdom(port_);
+  my_cfg.eventchar = saved;
+  ASSERT_TRUE(opened);
+  EXPECT_TRUE(trace_.Has("startdom: event character '*'\n"));
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  Write(all);
+  EXPECT_EQ(ReadBack(all.size()), all);
 }
 
 TEST_F(EchoPortTest, CloseComTwiceThenOpenAgain) {

@@ -51,8 +51,8 @@ TEST(UsbLatencyRegistryTest, FindsTheTimerOfTheNamedPort) {
     EXPECT_EQ(DecideLatency(found, false), c.verdict);
   }
   LatencyTuner tuner;
-  EXPECT_NE(tuner.OnOpen(0, root, "COM3").find("Device Manager"), std::string::npos);
-  EXPECT_EQ(tuner.OnOpen(0, root, "COM12"), "");
+  EXPECT_NE(tuner.OnOpen(0, root, "COM3", false).find("Device Manager"), std::string::npos);
+  EXPECT_EQ(tuner.OnOpen(0, root, "COM12", false), "");
   RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\tarnwick-test");
 }
 

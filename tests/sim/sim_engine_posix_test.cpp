@@ -501,3 +501,41 @@ TEST_F(SimEngine, TimesItsRepliesAndTheHostsTurn) {
 }
 
 }  // namespace
+
+// Behind a 16 ms latency timer each "*" waits for the timer unless "*" is the
+// adapter's event character; the status reply that ends a packet waits either
+// way.
+TEST_F(SimEngine, EventCharacterSendsHeldBytesAtOnce) {
+  struct Case {
+    const char* event_chars;
+    Micros ack_delay;
+  } cases[] = {{"", 16 * kMs}, {"*", 0}, {"#*", 0}, {"#", 16 * kMs}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("event chars '") + c.event_chars + "'");
+    sim::EngineConfig config;
+    config.latency = 16 * kMs;
+    config.event_chars = c.event_chars;
+    Start(config);
+    out_.clear();
+    EnterDownloadMode();
+    const std::vector<uint8_t> image = Image(0x06, 20);
+    const std::string line = Base64(DataPacket(0, image.data(), image.size())) + '\x7f';
+    for (size_t at = 0; at < line.size(); at += 12) {
+      const Micros sent = t_;
+      Read(line.substr(at, 12));
+      if (at + 12 < line.size()) {
+        // Without the event character the "*" is held for the timer.
+        if (c.ack_delay > 0) {
+          EXPECT_EQ("", out_);
+          EXPECT_EQ(sent + c.ack_delay, engine_->NextOutputTime());
+          Wait(c.ack_delay);
+        }
+        EXPECT_EQ("*", Take());
+      }
+    }
+    // The last piece's "*" and the status reply leave together with the timer.
+    EXPECT_TRUE(WaitFor("0123456789", 50 * kMs));
+    EXPECT_EQ('0', Status(Take()));
+    EXPECT_EQ("", Violations());
+  }
+}
