@@ -2,6 +2,9 @@
 // download procedure with the file controls locked.
 #include "app/worker.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "app/dialog_api.h"
 #include "res/resource.h"
 #include "platform/trace.h"
@@ -20,71 +23,84 @@ void EnableStop(bool enable) {
   if (DialogView* dlg = g_hDlg.load()) dlg->EnableItem(IDC_STOP_DL, enable);
 }
 
-// The status text of a failed download. Only a download that may have left
+// printf-style text into `out`, cut to fit as the status line cuts it.
+void Format(char* out, size_t size, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+void Format(char* out, size_t size, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(out, size, fmt, args);
+  va_end(args);
+}
+
+// The status text of a failed download, into `out`. Only a download that may have left
 // a half-written firmware asks for a power cycle; after a failed bootloader a
 // power cycle is exactly what must not happen.
-void ShowFailure(DownloadFailure why) {
+void FailureText(DownloadFailure why, char* out, size_t size) {
   switch (why) {
     case DownloadFailure::kBootloader:
-      SetStatusText(
+      Format(out, size,
           "Bootloader image download failed, the bootloader was not written. Do not power cycle "
           "the %s! Click the start button to write it again.",
           g_szDeviceName);
       return;
     case DownloadFailure::kNotConfirmed:
-      SetStatusText(
+      Format(out, size,
           "Firmware download failed, the %s still runs its previous firmware after %d attempts. "
           "Please check the image file, then click the start button to retry the download!",
           g_szDeviceName, static_cast<int>(LastFirmwareAttempts()));
       return;
     case DownloadFailure::kConsoleSilent:
-      SetStatusText(
+      Format(out, size,
           "Firmware download failed, the %s did not answer and nothing was written. Check the "
           "cable and the power, then click the start button to try again!",
           g_szDeviceName);
       return;
     case DownloadFailure::kNoVersion:
-      SetStatusText(
+      Format(out, size,
           "Firmware download failed, the %s did not report its firmware version and nothing was "
           "written. Click the start button to retry the download!",
           g_szDeviceName);
       return;
     case DownloadFailure::kBadImage:
-      SetStatusText(
+      Format(out, size,
           "Firmware download failed, %s holds no image that can be downloaded and nothing was "
           "written. Choose another file, then click the start button!",
           PathFileNamePart(my_cfg.file));
       return;
     case DownloadFailure::kStoppedBeforeWrite:
-      SetStatusText(
+      Format(out, size,
           "Download stopped before anything was written, the %s runs as before. Click the start "
           "button to try again.",
           g_szDeviceName);
       return;
     case DownloadFailure::kPortLostBeforeWrite:
-      SetStatusText(
+      Format(out, size,
           "Firmware download failed, the serial port was lost before anything was written. Check "
           "the cable and the serial adapter, then click the start button to try again!");
       return;
     case DownloadFailure::kNotWritten:
-      SetStatusText(
+      Format(out, size,
           "Firmware download failed before anything was written (see the trace). Click the start "
           "button to try again!");
       return;
     case DownloadFailure::kPortLostAtEnd:
-      SetStatusText(
+      Format(out, size,
           "Every image was written and accepted, but the serial port was lost as the download "
           "ended. Check the cable and the serial adapter, then power cycle the system for the new "
           "firmware to take effect.");
       return;
     case DownloadFailure::kPortLost:
-      SetStatusText(
+      Format(out, size,
           "Firmware download failed, the serial port was lost. Check the cable, the serial "
           "adapter and the power, then power cycle the system and click the start button to "
           "retry the download!");
       return;
     case DownloadFailure::kPortLostInBootloader:
-      SetStatusText(
+      Format(out, size,
           "Bootloader image download failed, the serial port was lost and the bootloader was not "
           "written. Do not power cycle the %s! Check the cable and the serial adapter, then click "
           "the start button to write it again.",
@@ -94,7 +110,7 @@ void ShowFailure(DownloadFailure why) {
     case DownloadFailure::kFailed:
       break;
   }
-  SetStatusText(
+  Format(out, size,
       "Firmware download failed, please power cycle the system, then click the start "
       "button to retry the download!");
 }
@@ -152,13 +168,16 @@ bool DownloadAndSetDefaults(const char* path) {
 }
 
 void ShowDownloadResult(bool ok) {
+  DownloadRecord record = LastDownloadRecord();
   if (ok) {
-    SetStatusText(
-        "Firmware download finished successfully.\nPlease power cycle the system for the "
-        "new firmware to take effect.");
+    snprintf(record.text, sizeof record.text,
+             "Firmware download finished successfully.\nPlease power cycle the system for the "
+             "new firmware to take effect.");
   } else {
-    ShowFailure(LastDownloadFailure());
+    FailureText(record.cause, record.text, sizeof record.text);
   }
+  SetStatusText("%s", record.text);
+  GetReport().DownloadFinished(record);
 }
 
 bool DownloadAndShowResult(const char* path) {

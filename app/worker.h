@@ -20,6 +20,7 @@ bool DownloadAndShowResult(const char* path);
 bool DownloadAndSetDefaults(const char* path);
 // The status line's result text for the download that just ended: the
 // power-cycle text on success, on failure the text for LastDownloadFailure().
+// Then hands the installed report the download's record with that text.
 void ShowDownloadResult(bool ok);
 // True if the factory defaults must be written after a successful download.
 bool NeedToSetFactoryDefVer();

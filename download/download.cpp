@@ -10,7 +10,7 @@
 #include "console/version.h"
 #include "platform/clock.h"
 #include "platform/report.h"
-#include "platform/tempfile.h"
+#include "platform/files.h"
 #include "platform/trace.h"
 #include "protocol/single_image.h"
 #include "protocol/transfer.h"
@@ -25,6 +25,11 @@ std::atomic<uint32_t> g_lastAttempts{0};
 // whether a bootloader image was the one that failed. Worker thread only.
 bool g_enteredDownloadMode = false;
 bool g_bootloaderFailed = false;
+// For the record: the result, and the versions read before and after.
+bool g_lastOk = false;
+bool g_versionBeforeRead = false;
+bool g_versionAfterRead = false;
+FW_VERSION g_versionAfter = {0, 0, 0, 0};
 
 // Seconds to wait for the console prompt, at the start and after a reboot.
 constexpr uint32_t kConsoleWaitSeconds = 75;
@@ -69,12 +74,19 @@ const FW_IMAGE* FindPart(uint8_t part) {
   return nullptr;
 }
 
+// Deletes a temporary image file; a delete that fails is tried once more
+// (a scanner may have held the file for a moment) before it is given up.
+void DeleteTempFile(const char* tmpfile) {
+  if (Files().Delete(tmpfile) || Files().Delete(tmpfile)) return;
+  DbgTrace("fmdl_downloadimages: unable to delete %s\n", tmpfile);
+}
+
 // Ends a download sequence after a failed image: leaves download mode,
 // removes the image's temporary file (if one was made) and clears the
 // bootloader flag. Always false.
 bool AbortSequence(const char* tmpfile) {
   exitdownloadmode();
-  if (tmpfile != nullptr && tmpfile[0] != '\0') DeleteFilePath(tmpfile);
+  if (tmpfile != nullptr && tmpfile[0] != '\0') DeleteTempFile(tmpfile);
   g_bBootLoaderInProgress = 0;
   return false;
 }
@@ -139,6 +151,8 @@ bool DownloadWithRebooting() {
 
     FW_VERSION vernum = {0, 0, 0, 0};
     if (!QueryRunningVersion(&vernum, "after reboot")) return false;
+    g_versionAfterRead = true;
+    g_versionAfter = vernum;
     // The new firmware runs when the version changed from the one that ran
     // before, or when it is the file's own version: re-running a file whose
     // firmware already runs (or retrying after a failed bootloader) must not
@@ -193,6 +207,7 @@ bool DownloadFile(const char* path) {
     g_lastFailure = DownloadFailure::kNoVersion;
     return false;
   }
+  g_versionBeforeRead = true;
   ParseFwFile(path);
   if (g_dwNumofImages == 0) g_lastFailure = DownloadFailure::kBadImage;
   DbgTrace("fw header info=v.%d.%d.%d.%d", g_FwHdrInfo.major, g_FwHdrInfo.minor,
@@ -235,6 +250,28 @@ bool DownloadFile(const char* path) {
 DownloadFailure LastDownloadFailure() { return g_lastFailure.load(); }
 
 uint32_t LastFirmwareAttempts() { return g_lastAttempts.load(); }
+
+namespace {
+
+DownloadVersion RecordVersion(bool known, const FW_VERSION& v) {
+  if (!known) return DownloadVersion{false, 0, 0, 0, 0};
+  return DownloadVersion{true, v.major, v.minor, v.build, v.revision};
+}
+
+}  // namespace
+
+DownloadRecord LastDownloadRecord() {
+  DownloadRecord r{};
+  r.ok = g_lastOk;
+  r.cause = g_lastFailure.load();
+  r.written = r.ok || r.cause == DownloadFailure::kPortLostAtEnd ? DownloadWritten::kAll
+              : NothingWritten(r.cause)                          ? DownloadWritten::kNothing
+                                                                 : DownloadWritten::kPartly;
+  r.firmwareAttempts = g_lastAttempts.load();
+  r.before = RecordVersion(g_versionBeforeRead, g_start_ver);
+  r.after = RecordVersion(g_versionAfterRead, g_versionAfter);
+  return r;
+}
 
 namespace {
 
@@ -285,12 +322,17 @@ void ResetDownloadState() {
   g_lastAttempts = 0;
   g_enteredDownloadMode = false;
   g_bootloaderFailed = false;
+  g_lastOk = false;
+  g_versionBeforeRead = false;
+  g_versionAfterRead = false;
+  g_versionAfter = {0, 0, 0, 0};
 }
 
 bool fmdl_download(const char* path) {
   ResetDownloadState();
   g_lastFailure = DownloadFailure::kFailed;
   const bool result = DownloadFile(path);
+  g_lastOk = result;
   if (!result) g_lastFailure = FailureCause(g_lastFailure.load());
   if (!result && NothingWritten(g_lastFailure.load())) {
     DbgTrace("fmdl_download: nothing was written\n");
@@ -313,7 +355,7 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
   if (Abandoned("fmdl_downloadimages")) return false;
 
   char tmppath[260];
-  if (!GetTempDir(tmppath, sizeof tmppath)) {
+  if (!Files().TempDir(tmppath, sizeof tmppath)) {
     DbgTrace("fmdl_downloadimages: no temporary folder\n");
     return false;
   }
@@ -325,7 +367,7 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
     char tmpfile[260] = "";
     // Whatever ends this image, a bootloader that failed is told apart.
     g_bootloaderFailed = image.part == kPartBootloader;
-    if (!CreateTempFileName(tmppath, "fwdl", tmpfile, sizeof tmpfile)) {
+    if (!Files().CreateTemp(tmppath, "fwdl", tmpfile, sizeof tmpfile)) {
       DbgTrace("fmdl_downloadimages: unable to create a temporary file in %s\n", tmppath);
       return AbortSequence(nullptr);
     }
@@ -343,7 +385,7 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
       return AbortSequence(tmpfile);
     }
     g_bootloaderFailed = false;
-    DeleteFilePath(tmpfile);
+    DeleteTempFile(tmpfile);
     PauseMs(kPauseBetweenImagesMs);
   }
   exitdownloadmode();

@@ -3,32 +3,20 @@
 #include <cstdint>
 
 #include "image/fw_image.h"
+#include "platform/report.h"
 
-// Why the last fmdl_download returned false, for the front end's result text.
-// The first group ends a download before download mode was entered: nothing
-// was written, the expander runs as before and needs no power cycle.
-enum class DownloadFailure {
-  kNone,            // the last download succeeded (or none ran)
-  kConsoleSilent,   // the console did not answer the status check
-  kNoVersion,       // the running version could not be read
-  kBadImage,        // the parse found no image to send in the file (or refused it)
-  kStoppedBeforeWrite,    // a stop request (or Quit) before download mode
-  kPortLostBeforeWrite,   // the serial port went away before download mode
-  kNotWritten,      // any other failure before download mode (no temporary folder)
-  // Download mode was entered.
-  kFailed,          // any other failure: an image failed, a stop request, no answer after a reboot
-  kNotConfirmed,    // every firmware attempt rebooted into the version that ran before
-  kBootloader,      // a bootloader image failed (the firmware before it may be new)
-  kPortLost,        // the serial port went away (cable, adapter) before the bootloader
-  kPortLostInBootloader,  // the serial port went away while a bootloader image was written
-  kPortLostAtEnd,   // every image was accepted; the port went while download mode was left
-};
+// Why the last fmdl_download returned false: DownloadFailure, defined with
+// the report's DownloadRecord in platform/report.h.
 // True for the failures that wrote nothing (the first group above).
 bool NothingWritten(DownloadFailure why);
 // Set by fmdl_download on the worker thread before it returns.
 DownloadFailure LastDownloadFailure();
 // The firmware attempts the last download made on the path with rebooting.
 uint32_t LastFirmwareAttempts();
+// The last download's record for the report, its text left empty: the
+// outcome and cause, how much was written, the attempts, and the versions
+// read before and after (after: on the path with rebooting, once read).
+DownloadRecord LastDownloadRecord();
 
 // Puts back what a download leaves in the process-wide state: the bootloader
 // and terminating-header flags, the retry counters, the progress count and the

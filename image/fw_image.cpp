@@ -6,7 +6,7 @@
 #include "platform/report.h"
 #include "config/settings.h"
 #include "image/fw_scan.h"
-#include "platform/file_io.h"
+#include "platform/files.h"
 #include "platform/trace.h"
 
 namespace {
@@ -20,10 +20,7 @@ constexpr uint32_t kParseZeroed = 100;
 constexpr uint32_t kWholeFileSlack = 2048;
 
 // The 64-bit size of a file, or false if it cannot be opened.
-bool FileSize64(const char* path, uint64_t* size) {
-  OsFile f;
-  return f.OpenRead(path) && f.Size(size);
-}
+bool FileSize64(const char* path, uint64_t* size) { return Files().Size(path, size); }
 
 // True if `size` plus `slack` does not fit the 32-bit buffer arithmetic.
 bool TooLargeForBuffer(uint64_t size, uint32_t slack) { return size > UINT32_MAX - slack; }
@@ -60,20 +57,17 @@ uint32_t GetFileLength(const char* path) {
 }
 
 bool ReadFileBytes(const char* path, uint8_t* buf, uint32_t count) {
-  OsFile f;
-  return f.OpenRead(path) && f.ReadExact(buf, count);
+  return Files().Read(path, buf, count);
 }
 
 bool WriteFileBytes(const char* path, const uint8_t* buf, uint32_t count) {
-  OsFile f;
-  return f.OpenWrite(path) && f.WriteExact(buf, count);
+  return Files().Write(path, buf, count);
 }
 
 uint8_t* ReadWholeFile(const char* path, uint32_t* size) {
   if (size) *size = 0;
-  OsFile f;
   uint64_t size64 = 0;
-  if (!f.OpenRead(path) || !f.Size(&size64)) {
+  if (!FileSize64(path, &size64)) {
     DbgTrace("\n");
     DbgTrace("Error, unable to read file %s\n", path);
     return nullptr;
@@ -90,7 +84,7 @@ uint8_t* ReadWholeFile(const char* path, uint32_t* size) {
     DbgTrace("Error, unable to allocate memory to read file %s\n", path);
     return nullptr;
   }
-  if (!f.ReadExact(buf, n)) {
+  if (!ReadFileBytes(path, buf, n)) {
     delete[] buf;
     DbgTrace("\n");
     DbgTrace("Error, unable to read file %s\n", path);

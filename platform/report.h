@@ -39,6 +39,49 @@ struct RetryStats {
   uint32_t subpacketTimeouts;  // acknowledgements that did not come
 };
 
+// Why the last download failed, as fmdl_download (download/download.h) finds
+// it. Defined here, beside the record that carries it to the front ends, so
+// that the report needs nothing from the layers above it.
+// The first group ends a download before download mode was entered: nothing
+// was written, the expander runs as before and needs no power cycle.
+enum class DownloadFailure {
+  kNone,            // the last download succeeded (or none ran)
+  kConsoleSilent,   // the console did not answer the status check
+  kNoVersion,       // the running version could not be read
+  kBadImage,        // the parse found no image to send in the file (or refused it)
+  kStoppedBeforeWrite,    // a stop request (or Quit) before download mode
+  kPortLostBeforeWrite,   // the serial port went away before download mode
+  kNotWritten,      // any other failure before download mode (no temporary folder)
+  // Download mode was entered.
+  kFailed,          // any other failure: an image failed, a stop request, no answer after a reboot
+  kNotConfirmed,    // every firmware attempt rebooted into the version that ran before
+  kBootloader,      // a bootloader image failed (the firmware before it may be new)
+  kPortLost,        // the serial port went away (cable, adapter) before the bootloader
+  kPortLostInBootloader,  // the serial port went away while a bootloader image was written
+  kPortLostAtEnd,   // every image was accepted; the port went while download mode was left
+};
+
+// How much of the image file reached the expander.
+enum class DownloadWritten { kNothing, kPartly, kAll };
+
+// A firmware version as the download read it from the console.
+struct DownloadVersion {
+  bool known;  // false: not read (the fields are zero)
+  uint32_t major, minor, build, revision;
+};
+
+// How one download ended, handed to the report once, after the status line
+// shows its result text.
+struct DownloadRecord {
+  bool ok;                    // the file was downloaded
+  DownloadFailure cause;      // kNone when ok
+  DownloadWritten written;    // kAll when ok, or when only leaving download mode failed
+  uint32_t firmwareAttempts;  // on the path with rebooting; 0 on the normal path
+  DownloadVersion before;     // the running version read at the download's start
+  DownloadVersion after;      // read after the last reboot (path with rebooting only)
+  char text[260];             // the result text the status line shows
+};
+
 // What a front end implements. Every default does nothing, except MessageBox,
 // which only traces. Calls come from the download worker and from the
 // thread that runs the dialog, so an implementation that keeps state guards
@@ -60,6 +103,9 @@ class CoreReport {
   // kMbYesNo; returns kIdOk, kIdYes or kIdNo. The default writes
   // "<caption>: <text>" to the trace and answers kIdOk (kIdNo for Yes/No).
   virtual int MessageBox(const char* text, const char* caption, unsigned type);
+  // The result of the download that just ended, once per download, after its
+  // result text went to ShowStatus.
+  virtual void DownloadFinished(const DownloadRecord& record);
 };
 
 // Installs `report` (not owned, must outlive its use); nullptr restores the

@@ -31,6 +31,8 @@ class CliReport : public CoreReport {
   void ShowProgress(const ProgressReport& progress) override;
   void ShowRetryStats(const char* text, const RetryStats& stats) override;
   int MessageBox(const char* text, const char* caption, unsigned type) override;
+  // Keeps the record, and its written value for the result event.
+  void DownloadFinished(const DownloadRecord& record) override;
 
   // The download of `file` begins.
   void Start(const char* command, const std::string& file);
@@ -49,6 +51,8 @@ class CliReport : public CoreReport {
   // A field of the result event beside the usual ones ("version_before",
   // "file_version", ...); json only.
   void ResultField(const std::string& key, const std::string& value);
+  // The record of the download this report was told of; false if none was.
+  bool Download(DownloadRecord* record) const;
   // The end: exit code and the one line that says why.
   void Result(int code, const std::string& message);
 
@@ -70,6 +74,8 @@ class CliReport : public CoreReport {
   FILE* const out_;
   const int64_t startMs_;
   std::string written_;
+  bool haveRecord_ = false;
+  DownloadRecord record_{};
   bool stepsDone_ = false;
   std::string outcome_;
   std::map<std::string, std::string> resultFields_;

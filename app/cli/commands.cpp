@@ -18,7 +18,6 @@
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
-#include "download/download.h"
 #include "platform/clock.h"
 #include "platform/report.h"
 #include "platform/trace.h"
@@ -236,12 +235,12 @@ int RunDownload(const CliOptions& o) {
     // trace; the lines end with the command line's own words below.
     report.StepsDone();
     ShowDownloadResult(ok);
-    const DownloadFailure why = LastDownloadFailure();
-    report.Written(ok || why == DownloadFailure::kPortLostAtEnd ? "all"
-                   : NothingWritten(why)                        ? "nothing"
-                                                                : "partly");
-    message = DownloadResultText(ok, why, StopWasRequested());
-    if (ok) {
+    // Everything below comes from the record the download handed the report.
+    DownloadRecord record{};
+    report.Download(&record);
+    const DownloadFailure why = record.cause;
+    message = DownloadResultText(record, StopWasRequested());
+    if (record.ok) {
       code = kExitSuccess;
     } else if (ExitCodeForFailure(why) == kExitBootloader) {
       // Whatever else happened, this one must be told: do not power cycle.

@@ -2,13 +2,13 @@
 
 #include "app/dialog_api.h"
 
-std::string DownloadResultText(bool ok, DownloadFailure why, bool stopped) {
+std::string DownloadResultText(const DownloadRecord& record, bool stopped) {
   const std::string dev = g_szDeviceName;
-  if (ok) {
+  if (record.ok) {
     return "Done: every image was written and accepted. Power cycle the system for the new "
            "firmware to take effect.";
   }
-  switch (why) {
+  switch (record.cause) {
     case DownloadFailure::kConsoleSilent:
       return "The " + dev + " did not answer; nothing was written. Check the cable and the power, "
              "then run the download again.";
@@ -27,7 +27,7 @@ std::string DownloadResultText(bool ok, DownloadFailure why, bool stopped) {
              "again.";
     case DownloadFailure::kNotConfirmed:
       return "The " + dev + " still runs its previous firmware after " +
-             std::to_string(LastFirmwareAttempts()) +
+             std::to_string(record.firmwareAttempts) +
              " attempts. Check that the image file is meant for it, then run the download again.";
     case DownloadFailure::kBootloader:
       return "The bootloader image was not written. Do not power cycle the " + dev +

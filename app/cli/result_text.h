@@ -4,8 +4,8 @@
 #pragma once
 #include <string>
 
-#include "download/download.h"
+#include "platform/report.h"
 
-// `ok`: fmdl_download's result; `why`: LastDownloadFailure(); `stopped`: a
-// stop request was accepted during the run.
-std::string DownloadResultText(bool ok, DownloadFailure why, bool stopped);
+// `record`: what the download handed the report; `stopped`: a stop request
+// was accepted during the run.
+std::string DownloadResultText(const DownloadRecord& record, bool stopped);

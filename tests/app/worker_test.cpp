@@ -15,6 +15,7 @@
 #include "platform/tempfile.h"
 #include "platform/thread.h"
 #include "support/download_peer.h"
+#include "support/recording_report.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
 #include "support/trace_capture.h"
@@ -258,6 +259,59 @@ TEST_F(WorkerTest, WorkerRunsOnItsOwnThreadAndEnds) {
             "Firmware download failed, the SAS Expander did not answer and nothing was written. "
             "Check the cable and the power, then click the start button to try again!");
   ExpectUnlocked();
+}
+
+// The report is handed one record per download, after the status line shows
+// its text, with the outcome and the versions read on the way.
+TEST_F(WorkerTest, TheReportGetsTheDownloadsRecord) {
+  std::string file =
+      MakeImage(0x06, 700, 3) + MakeImage(0xFF, 300, 4) + MakeVersionRecord(1, 2, 0, 0);
+  FILE* f = fopen(path_.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(file.data(), 1, file.size(), f);
+  fclose(f);
+  my_cfg.fwattempts = 2;
+  const DownloadVersion v107{true, 1, 1, 0, 7}, v120{true, 1, 2, 0, 0}, none{false, 0, 0, 0, 0};
+  struct Case {
+    const char* name;
+    std::vector<std::string> versions;
+    bool ok;
+    DownloadFailure cause;
+    DownloadWritten written;
+    uint32_t attempts;
+    DownloadVersion before, after;
+  } cases[] = {
+      {"Done", {"1.01.0000.07", "1.02.0000.00"}, true, DownloadFailure::kNone,
+       DownloadWritten::kAll, 1, v107, v120},
+      {"FirmwareNeverTakes", {"1.01.0000.07"}, false, DownloadFailure::kNotConfirmed,
+       DownloadWritten::kPartly, 2, v107, v107},
+      {"NoVersionBefore", {"(console busy, try again later)"}, false, DownloadFailure::kNoVersion,
+       DownloadWritten::kNothing, 0, none, none},
+  };
+  auto same = [](const DownloadVersion& a, const DownloadVersion& b) {
+    return a.known == b.known && a.major == b.major && a.minor == b.minor && a.build == b.build &&
+           a.revision == b.revision;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPort port;
+    DownloadPeer peer(port.exp());
+    peer.versions = c.versions;
+    RecordingReport report;
+    g_bThreadRunning = 1;
+    EXPECT_EQ(HandleCmds(IDC_START), 1u);
+    const std::vector<DownloadRecord> records = report.records();
+    ASSERT_EQ(records.size(), 1u);
+    const DownloadRecord& r = records[0];
+    EXPECT_EQ(r.ok, c.ok);
+    EXPECT_EQ(r.cause, c.cause);
+    EXPECT_EQ(r.written, c.written);
+    EXPECT_EQ(r.firmwareAttempts, c.attempts);
+    EXPECT_TRUE(same(r.before, c.before));
+    EXPECT_TRUE(same(r.after, c.after));
+    ASSERT_FALSE(report.statuses().empty());
+    EXPECT_EQ(r.text, report.statuses().back());
+  }
 }
 
 }  // namespace

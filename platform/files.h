@@ -1,0 +1,34 @@
+// The file steps of a download behind one small interface: the image file
+// read whole (its size, then its bytes), and the temporary image file
+// created, written and closed, and deleted. The platform's files serve them
+// unless another backend is installed (tests install an in-memory one).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+class FileBackend {
+ public:
+  virtual ~FileBackend() = default;
+  // The size of an existing file, opened for reading; false if it cannot be
+  // opened or sized.
+  virtual bool Size(const char* path, uint64_t* size) = 0;
+  // Exactly `count` bytes from the start of an existing file.
+  virtual bool Read(const char* path, void* buf, uint32_t count) = 0;
+  // The temporary folder with a trailing separator (GetTempDir).
+  virtual bool TempDir(char* out, size_t size) = 0;
+  // A new, empty file with a unique name in `dir` (CreateTempFileName).
+  virtual bool CreateTemp(const char* dir, const char* prefix, char* out, size_t size) = 0;
+  // Opens `path` for writing, writes exactly `count` bytes from its start
+  // and closes it; false if any of that failed (the file may then be short).
+  virtual bool Write(const char* path, const void* buf, uint32_t count) = 0;
+  // Deletes the file; false if it is still there.
+  virtual bool Delete(const char* path) = 0;
+};
+
+// The platform's files (OsFile and the temporary-file functions).
+FileBackend& PlatformFiles();
+// Installs a backend (not owned, must outlive its use); nullptr restores the
+// platform's. Not while a download runs.
+void SetFileBackend(FileBackend* backend);
+// The backend in use; never null.
+FileBackend& Files();
