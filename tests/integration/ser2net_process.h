@@ -130,8 +130,9 @@ class Ser2netProcess {
     return Fail("ser2net found no free ports in five attempts: " + log());
   }
 
-  // SIGTERM, then its exit status once it ended (-1 if it did not end by
-  // itself within a few seconds and was killed).
+  // SIGTERM, then its exit status once it ended (ser2net says 1 for a
+  // signal; -1 if it did not end by itself within a few seconds and was
+  // killed).
   int Stop() {
     if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,6 +109,128 @@ TEST(Ser2netSimTest, BothAcceptersReachTheConsole) {
   EXPECT_NE(std::string::npos, offers.find("\xff\xfd,")) << offers.size();
   close(telnet);
   EXPECT_EQ(0, sim.Stop()) << sim.ReadReport().raw;
+}
+
+// An image file made by fwimage that takes the path with rebooting
+// (firmware and bootloader), its images' lengths in file order.
+const std::vector<size_t> kRebootLengths = {8192 + 28, 2048 + 28};
+
+std::string MakeRebootFile(const std::string& path) {
+  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + path +
+                           "' --image fw:8192 --image boot:2048 --version 1.02.0000.11 >/dev/null";
+  EXPECT_EQ(0, std::system(make.c_str()));
+  return simproc::ReadAll(path);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+struct KindCase {
+  const char* name;
+  bool rfc2217;
+  long serverBaud;  // the line as the server sets it when a client connects
+};
+
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
+
+class Ser2netDownloadTest : public testing::TestWithParam<KindCase> {};
+
+// The whole path with rebooting through the server. The simulator takes
+// bytes only while its line is set to 115200, so behind the RFC 2217
+// accepter (which opens the line at 9600) it succeeds only if tarnwick set
+// the rate itself.
+TEST_P(Ser2netDownloadTest, RebootPathArrivesWhole) {
+  SKIP_WITHOUT_SER2NET();
+  const KindCase& c = GetParam();
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--version", "1.02.0000.10", "--reboot-seconds", "3", "--require-baud", "115200"}));
+  Ser2netProcess server;
+  ASSERT_TRUE(server.Start({{sim.path(), c.rfc2217, c.serverBaud, ""}})) << server.error();
+  const std::string file = sim.dir() + "/fwboot.bin";
+  const std::string bytes = MakeRebootFile(file);
+
+  const cliproc::Run run = cliproc::RunCli({"download", "--port", server.Url(0), "--file", file, "--json"});
+  EXPECT_EQ(0, run.code) << run.out << run.err << server.log();
+  ASSERT_FALSE(run.events.empty());
+  EXPECT_EQ(server.Url(0), run.events.back().value("port", ""));  // named as given
+
+  server.Stop();
+  EXPECT_EQ(0, sim.Stop());
+  const simproc::Report report = sim.ReadReport();
+  EXPECT_TRUE(report.violations.empty()) << report.raw;
+  EXPECT_EQ(1, report.reboots);
+  ASSERT_EQ(kRebootLengths.size(), report.images.size()) << report.raw;
+  size_t at = 0;
+  for (size_t i = 0; i < kRebootLengths.size(); ++i) {
+    EXPECT_TRUE(report.images[i].terminated) << "image " << i;
+    EXPECT_TRUE(simproc::ReadAll(report.images[i].file) == bytes.substr(at, kRebootLengths[i]))
+        << "image " << i;
+    at += kRebootLengths[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Ser2netDownloadTest,
+                         testing::Values(KindCase{"Raw", false, 115200},
+                                         KindCase{"Rfc2217From9600", true, 9600}),
+                         [](const testing::TestParamInfo<KindCase>& info) { return info.param.name; });
+
+// The server dies in the middle of an image: its sockets close under
+// tarnwick, which is a lost port (exit 9), found at once rather than after
+// the download's own waits.
+TEST(Ser2netSimTest, KilledServerIsALostPort) {
+  SKIP_WITHOUT_SER2NET();
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--version", "1.02.0000.10"}));
+  Ser2netProcess server;
+  ASSERT_TRUE(server.Start({{sim.path(), false, 115200, ""}})) << server.error();
+  const std::string file = sim.dir() + "/fw.bin";
+  const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + file +
+                           "' --image fw:64K --version 1.02.0000.11 >/dev/null";
+  ASSERT_EQ(0, std::system(make.c_str()));
+
+  cliproc::CliProcess cli;
+  ASSERT_TRUE(cli.Start({"download", "--port", server.Url(0), "--file", file, "--json"}));
+  nlohmann::json progress;
+  do {
+    ASSERT_TRUE(cli.WaitEvent("progress", &progress)) << cli.out() << server.log();
+  } while (progress.value("percent", 0) < 10);
+  const auto killed = std::chrono::steady_clock::now();
+  server.Kill();
+  const int code = cli.Wait();
+  const double seconds = SecondsSince(killed);
+  RecordProperty("kill_to_exit_ms", static_cast<int>(seconds * 1000));
+  std::printf("ser2net killed at %d%%: tarnwick-cli ended %.3f s later\n",
+              progress.value("percent", 0), seconds);
+  EXPECT_EQ(9, code) << cli.out() << cli.err();
+  // The download's shortest wait for an answer is whole seconds; a lost
+  // connection must not wait for it.
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_EQ("port-lost", cli.events().empty() ? "" : cli.events().back().value("outcome", ""));
+}
+
+// Nothing listens on the port: the port cannot be opened (exit 3), at once,
+// and the text names the host and port.
+TEST(Ser2netSimTest, NothingListeningIsAnOpenFailure) {
+  SimProcess sim;  // only for its folder
+  ASSERT_TRUE(sim.Start({}));
+  const std::string file = sim.dir() + "/fwboot.bin";
+  MakeRebootFile(file);
+  const int port = ser2netproc::FreeLoopbackPort();
+  ASSERT_NE(0, port);
+  const std::string where = "127.0.0.1:" + std::to_string(port);
+  for (const std::string scheme : {"socket://", "tcp://", "rfc2217://"}) {
+    SCOPED_TRACE(scheme);
+    const auto started = std::chrono::steady_clock::now();
+    const cliproc::Run run = cliproc::RunCli({"download", "--port", scheme + where, "--file", file});
+    const double seconds = SecondsSince(started);
+    std::printf("%s%s refused: tarnwick-cli ended after %.3f s\n", scheme.c_str(), where.c_str(), seconds);
+    EXPECT_EQ(3, run.code) << run.out << run.err;
+    EXPECT_NE(std::string::npos, (run.out + run.err).find(where)) << run.out << run.err;
+    EXPECT_LT(seconds, 5.0);
+  }
+  EXPECT_EQ(0, sim.Stop());
+  EXPECT_EQ(0, sim.ReadReport().Count("bytes_received"));
 }
 
 }  // namespace
