@@ -331,6 +331,13 @@ void NetSerialPort::Purge() {
   // What the system has received counts as received here: it is read and
   // dropped too. Bytes still on their way are not, as on a local port the
   // bytes still in a USB adapter are not.
+  //
+  // The server is not asked to purge its own buffers (PURGE-DATA): the
+  // purge comes before every 12-character piece, and the request costs a
+  // round trip per piece when its answer is awaited (a third longer through
+  // ser2net on the loopback), or, sent without waiting, stalls each "*"
+  // behind the server's delayed acknowledgement (over ten times longer).
+  // The "*" wait reads only what came after the piece either way.
   for (int i = 0; i < kMaxPurgeReads; ++i) {
     size_t got = 0;
     if (!Receive(&got) || got == 0) break;
