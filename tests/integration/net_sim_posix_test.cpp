@@ -94,6 +94,27 @@ TEST(NetSimTest, DownloadThroughASocketPortArrivesWhole) {
   EXPECT_TRUE(ReadAll(report.images[0].file) == bytes.substr(0, 3000 + 28));
 }
 
+TEST(NetSimTest, ANetworkPortAndALocalPortTakeOneFileAtOnce) {
+  SimProcess remote, local;
+  ASSERT_TRUE(remote.Start({"--version", "1.02.0000.10", "--reboot-seconds", "1"}));
+  ASSERT_TRUE(local.Start({"--version", "1.02.0000.10", "--reboot-seconds", "1"}));
+  const std::string file = remote.dir() + "/fw.bin";
+  MakeFile(file, "--image fw:2000");
+  PtyRelay relay(remote.path());
+  const cliproc::Run run = RunCli(
+      {"download", "--port", relay.Name(), "--port", local.path(), "--file", file, "--json"});
+  ASSERT_EQ(0, run.code) << run.out << run.err;
+  for (SimProcess* sim : {&remote, &local}) {
+    EXPECT_EQ(0, sim->Stop());
+    const simproc::Report report = sim->ReadReport();
+    ASSERT_EQ(1u, report.images.size()) << report.raw;
+    EXPECT_TRUE(report.images[0].terminated);
+  }
+  const nlohmann::json summary = nlohmann::json::parse(run.out.substr(run.out.rfind("\n{") + 1));
+  ASSERT_EQ(2u, summary["ports"].size()) << run.out;
+  EXPECT_EQ(relay.Name(), summary["ports"][0].value("port", ""));
+}
+
 TEST(NetSimTest, AConnectionCutMidImageIsALostPort) {
   SimProcess sim;
   ASSERT_TRUE(sim.Start({"--version", "1.02.0000.10"}));
