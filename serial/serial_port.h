@@ -102,5 +102,5 @@ std::string ComLatencyWarning(bool brief);
 // device). Cut to fit `size`.
 void ComPortName(int32_t port, char* out, size_t size);
 // The settings keys that choose the port on this platform, for the user's
-// texts: comport= and device=.
+// texts: "comport= (1 is COM1)" and, on Linux, device=.
 const char* ComPortSettingKeys();

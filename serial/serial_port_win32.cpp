@@ -424,7 +424,4 @@ void ComPortName(int32_t port, char* out, size_t size) {
   }
 }
 
-const char* ComPortSettingKeys() {
-  return "comport= (1 is COM1) or device= (a console server's port, socket://HOST:PORT or "
-         "rfc2217://HOST:PORT)";
-}
+const char* ComPortSettingKeys() { return "comport= (1 is COM1)"; }

@@ -25,6 +25,7 @@ class LoopbackConnection {
   // True once the other end has closed (seen by a read).
   bool PeerClosed() const { return peerClosed_; }
   void Close();
+  SocketHandle handle() const { return s_; }
 
  private:
   bool ReadSome(std::string* into, uint32_t ms);
