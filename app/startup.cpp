@@ -114,19 +114,19 @@ bool StartupOpenDevice() {
 bool ReopenLostPort(DialogView* dlg) {
   if (is_open() && !IsComLost()) return true;
   int port = static_cast<int>(my_cfg.comport);
-  DbgTrace("Start: the serial port was lost, opening COM %d again\n", port);
+  char name[260];
+  ComPortName(port, name, sizeof name);
+  DbgTrace("Start: the serial port was lost, opening %s again\n", name);
   // A lost port is closed first, a half-configured one from an earlier
   // failed attempt too; startdom then opens the device from scratch.
   CloseCom();
   if (startdom(port)) {
-    DbgTrace("Start: COM %d open again\n", port);
+    DbgTrace("Start: %s open again\n", name);
     return true;
   }
-  DbgTrace("Start: COM %d cannot be opened\n", port);
+  DbgTrace("Start: %s cannot be opened\n", name);
   const std::string text = PortBoxText(port);
   CloseCom();
-  char name[260];
-  ComPortName(port, name, sizeof name);
   SetStatusText("Unable to open %s!", name);
   dlg->MessageBox(text.c_str(), kErrorCaption, kMbOk);
   return false;

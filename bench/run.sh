@@ -8,6 +8,7 @@
 #   bench/run.sh            the full set, 16 KiB to 4 MiB (about 25 minutes)
 #   bench/run.sh --quick    16 KiB only, with and without the line rate
 #   bench/run.sh --latency  only the USB adapter table (about five minutes)
+#   bench/run.sh --ser2net  only the console server table (about two minutes)
 #
 # Exit code 0 when every download succeeded and every check passed; the
 # numbers themselves never fail the run.
@@ -16,8 +17,11 @@ cd "$(dirname "$0")/.."
 
 quick=0
 latency_only=0
+ser2net_only=0
 [ "${1:-}" = "--quick" ] && quick=1
 [ "${1:-}" = "--latency" ] && latency_only=1
+[ "${1:-}" = "--ser2net" ] && ser2net_only=1
+source tests/e2e/ser2net_lib.sh
 
 BAUD=115200
 # Down long enough that the second and third reboot lines find the console
@@ -67,7 +71,10 @@ fi
 
 failures=0
 sim_pid=""
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+cleanup() {
+  ser2net_kill
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+}
 trap cleanup EXIT
 
 # Value of `key` in a tarnwick-bench result file (key=value lines).
@@ -144,6 +151,16 @@ check_run() {
   if [ -z "$problems" ]; then echo ok; else echo "FAILED:$problems"; fi
 }
 
+# Through a console server when via_kind is set (raw or rfc2217): ser2net on
+# the loopback between tarnwick and the simulator's pseudo-terminal, its side
+# of the line opened at via_baud, with the connection options via_opts
+# ("name: value") and the accepter's TCP layer via_tcp. The simulator then
+# takes bytes only at 115200.
+via_kind=""
+via_baud=115200
+via_tcp=tcp
+via_opts=()
+
 # One download: label, image file, line rate (0: none), extra simulator options.
 run_one() {
   local label=$1 file=$2 baud=$3
@@ -152,15 +169,29 @@ run_one() {
   mkdir -p "$dir/received"
   local simargs=("$@")
   simargs+=(--baud "$baud")  # 0 too: the simulator's own default is the real line rate
+  [ -n "$via_kind" ] && simargs+=(--require-baud 115200)
   start_sim "$dir" "${simargs[@]}"
+  local device=$pty
+  if [ -n "$via_kind" ]; then
+    ser2net_tcp=$via_tcp
+    if ! ser2net_start "$dir/ser2net" "$pty" "$via_kind" "$via_baud" "${via_opts[@]}" 2>"$dir/ser2net.err"; then
+      stop_sim
+      failures=$((failures + 1))
+      echo "FAILED: ser2net did not come up ($(head -c 200 "$dir/ser2net.err"))" >"$dir/verdict.txt"
+      return
+    fi
+    [ ${#pin[@]} -gt 0 ] && taskset -pc "${pin[2]}" "$ser2net_pid" >/dev/null
+    device=$ser2net_url
+  fi
   local rc=0
   steal_before=$(steal_ticks)
-  timeout 1200 "${pin[@]}" "$bench" --device "$pty" --file "$file" --baud "$baud" \
+  timeout 1200 "${pin[@]}" "$bench" --device "$device" --file "$file" --baud "$baud" \
     --roundtrips "$dir/roundtrips.txt" \
     --reboot-seconds "$REBOOT_SECONDS" --reply-bytes "$REPLY_BYTES" \
     --version-bytes "$VERSION_BYTES" >"$dir/result.txt" 2>"$dir/bench.err" || rc=$?
   sim_usage "$dir"
   echo "steal_ticks=$(($(steal_ticks) - steal_before))" >>"$dir/sim_usage.txt"
+  ser2net_stop
   stop_sim
   local verdict
   if [ "$rc" -ne 0 ]; then
@@ -309,6 +340,81 @@ latency_table() {
   echo
 }
 
+# Through a console server on the loopback against the direct line, in one
+# go: the same image at the line rate, straight to the pseudo-terminal and
+# through ser2net with its defaults and with each setting that holds data
+# back switched off or cut down. ratio: payload/s through ser2net over
+# payload/s direct.
+ser2net_table() {
+  local image=$1 direct=$2
+  shift 2
+  if [ -z "$(ser2net_program)" ]; then
+    echo "Through ser2net: skipped, ser2net is not installed (scripts/install-deps.sh)."
+    echo
+    return
+  fi
+  local r=$work/$direct/result.txt
+  if [ ! -s "$r" ] || [ -z "$(val "$r" wall_s)" ]; then
+    run_one "$direct" "$work/$image.bin" "$BAUD"
+  fi
+  local cases=("$@") c label kind tcp opts
+  for c in "${cases[@]}"; do
+    IFS='|' read -r label kind tcp opts <<<"$c"
+    via_kind=$kind
+    via_tcp=$tcp
+    via_baud=115200
+    [ "$kind" = rfc2217 ] && via_baud=9600  # tarnwick must set the rate itself
+    via_opts=()
+    [ -n "$opts" ] && IFS=';' read -r -a via_opts <<<"$opts"
+    run_one "s2n-$label" "$work/$image.bin" "$BAUD"
+    via_kind=""
+  done
+  echo "Through ser2net on the loopback ($image at $BAUD baud; the simulator takes bytes only"
+  echo "at 115200, so behind the RFC 2217 accepter, which opens the line at 9600, the download"
+  echo "succeeds only if tarnwick sets the rate):"
+  printf '%-28s %8s %10s %8s %8s %7s  %s\n' run "wall s" "payload/s" "RTT us" "p99 us" ratio check
+  local base
+  base=$(val "$r" throughput_Bps)
+  for c in "direct|||" "${cases[@]}"; do
+    IFS='|' read -r label kind tcp opts <<<"$c"
+    local run=s2n-$label
+    [ "$label" = direct ] && run=$direct
+    local f=$work/$run/result.txt
+    if [ -s "$f" ] && [ -n "$(val "$f" wall_s)" ]; then
+      awk -v label="$label${kind:+ ($kind)}" -v base="$base" -v verdict="$(cat "$work/$run/verdict.txt")" -F= '
+        { v[$1] = $2 }
+        END {
+          printf "%-28s %8.2f %10.0f %8.0f %8.0f %7.3f  %s\n", label, v["wall_s"], v["throughput_Bps"],
+            v["roundtrip_mean_us"], v["roundtrip_p99_us"], (base > 0 ? v["throughput_Bps"] / base : 0), verdict
+        }' "$f"
+    else
+      printf '%-28s %s\n' "$label" "$(cat "$work/$run/verdict.txt")"
+    fi
+  done
+  for c in "${cases[@]}"; do
+    IFS='|' read -r label kind tcp opts <<<"$c"
+    [ -n "$opts" ] || opts="the defaults"
+    printf '  %-22s accepter %s, options: %s\n' "$label:" "$tcp" "$opts"
+  done
+  echo "ratio: payload/s through ser2net over payload/s direct (goal: at least 0.90)."
+  echo
+}
+
+# Each case: label|raw or rfc2217|the accepter's TCP layer|options separated
+# by ';'. "recommended" is what the README recommends: no character delay,
+# and no Nagle delay on the server's socket, which otherwise holds the status
+# reply behind the "*" before it until tarnwick's delayed ACK.
+S2N_RECOMMENDED="recommended|raw|tcp(nodelay)|chardelay: false"
+S2N_CASES=("defaults|raw|tcp|" "socket-nodelay|raw|tcp(nodelay)|" "chardelay-off|raw|tcp|chardelay: false"
+           "short-chardelay|raw|tcp(nodelay)|chardelay-scale: 1;chardelay-min: 1"
+           "$S2N_RECOMMENDED" "recommended-2217|rfc2217|tcp(nodelay)|chardelay: false")
+
+if [ "$ser2net_only" -eq 1 ]; then
+  ser2net_table fw64k fw64k "${S2N_CASES[@]}"
+  [ "$failures" -eq 0 ] || { echo "$failures run(s) failed a check."; exit 1; }
+  exit 0
+fi
+
 if [ "$latency_only" -eq 1 ]; then
   latency_table
   [ "$failures" -eq 0 ] || { echo "$failures run(s) failed a check."; exit 1; }
@@ -363,6 +469,11 @@ echo "exchanges for a full one); RTT as above; turn: mean time from a reply's ar
 echo "to the next write, the program's own part of every exchange."
 echo
 [ "$quick" -eq 1 ] || latency_table
+if [ "$quick" -eq 1 ]; then
+  ser2net_table fw16k fw16k "$S2N_RECOMMENDED"
+else
+  ser2net_table fw64k fw64k "${S2N_CASES[@]}"
+fi
 echo "Per-run details (key=value) are in $work/<run>/result.txt."
 if [ "$failures" -gt 0 ]; then
   echo "$failures run(s) failed a check."

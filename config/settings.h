@@ -15,7 +15,8 @@ struct FWDL_CFG {
   int32_t dlnormaldelay;   // seconds: every other status wait and each "*"; default 15
   int32_t dlretry;         // attempts per packet; default 10
   int32_t fwattempts;      // firmware downloads before a reboot must show the new version; default 3, at least 1
-  char device[260];        // key `device` (Linux): device path that replaces COM<n>; "" = none
+  char device[260];        // key `device`: a console server's port (socket://, tcp://, rfc2217://)
+                           // that replaces COM<n>; on Linux also a device path; "" = none
   uint32_t eventchar;      // 1: the adapter sends what it holds as soon as a "*" arrives; default 0
 };
 

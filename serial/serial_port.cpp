@@ -8,8 +8,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/trace.h"
+#include "serial/net_port.h"
+#include "serial/net_port_name.h"
 
 namespace {
 
@@ -30,12 +33,44 @@ std::mutex& PortMutex() {
 // out for as long as it keeps polling.
 std::atomic<int> g_closeWaiting{0};
 
+// Passes every call to the local or the network port, chosen anew on each
+// Open from the settings' `device`.
+class ChoosingBackend : public SerialBackend {
+ public:
+  bool Open(int32_t port) override {
+    chosen_ = IsNetPortName(my_cfg.device) ? &NetSerialBackend() : &LocalSerialBackend();
+    return chosen_->Open(port);
+  }
+  bool IsOpen() override { return Chosen().IsOpen(); }
+  bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override {
+    return Chosen().Read(buf, count, read);
+  }
+  bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override {
+    return Chosen().Write(buf, count, written);
+  }
+  void Purge() override { Chosen().Purge(); }
+  bool WaitInput(uint32_t ms) override { return Chosen().WaitInput(ms); }
+  void Close() override { Chosen().Close(); }
+  bool IsLost() override { return Chosen().IsLost(); }
+  std::string OpenFailureHint() override { return Chosen().OpenFailureHint(); }
+  std::string LatencyWarning(bool brief) override { return Chosen().LatencyWarning(brief); }
+
+ private:
+  SerialBackend& Chosen() { return chosen_ ? *chosen_ : LocalSerialBackend(); }
+  SerialBackend* chosen_ = nullptr;
+};
+
 SerialBackend& Backend() {
   SerialBackend* b = g_backend.load(std::memory_order_acquire);
   return b ? *b : PlatformSerialBackend();
 }
 
 }  // namespace
+
+SerialBackend& PlatformSerialBackend() {
+  static ChoosingBackend chooser;
+  return chooser;
+}
 
 void SetSerialBackend(SerialBackend* backend) {
   g_backend.store(backend, std::memory_order_release);

@@ -46,8 +46,12 @@ class SerialBackend {
   virtual std::string LatencyWarning(bool brief) = 0;
 };
 
-// The platform's real backend (defined in the platform file).
+// The real backend: on each Open it takes the network port when the
+// settings' `device` is a console server's port name (serial/net_port_name.h),
+// else the platform's local port.
 SerialBackend& PlatformSerialBackend();
+// The platform's backend for the machine's own ports (the platform file).
+SerialBackend& LocalSerialBackend();
 // Installs a backend (not owned); nullptr restores the platform's.
 void SetSerialBackend(SerialBackend* backend);
 
@@ -93,8 +97,9 @@ bool IsComLost();
 std::string ComOpenFailureHint();
 // The warning about a slow USB adapter behind the open port ("" if none).
 std::string ComLatencyWarning(bool brief);
-// The port as the user's texts name it: "COM <port>", or on Linux the
-// `device` of the settings when one is given. Cut to fit `size`.
+// The port as the user's texts name it: "COM <port>", or the `device` of the
+// settings as given when it names a console server's port (on Linux any
+// device). Cut to fit `size`.
 void ComPortName(int32_t port, char* out, size_t size);
 // The settings keys that choose the port on this platform, for the user's
 // texts: "comport= (1 is COM1)" and, on Linux, device=.

@@ -367,7 +367,7 @@ std::string PosixSerialPort::OpenFailureHint() {
 
 }  // namespace
 
-SerialBackend& PlatformSerialBackend() {
+SerialBackend& LocalSerialBackend() {
   static PosixSerialPort port;
   return port;
 }
@@ -381,5 +381,6 @@ void ComPortName(int32_t port, char* out, size_t size) {
 }
 
 const char* ComPortSettingKeys() {
-  return "comport= (1 is /dev/ttyS0) or device= (a device path such as /dev/ttyUSB0)";
+  return "comport= (1 is /dev/ttyS0) or device= (a device path such as /dev/ttyUSB0, or a "
+         "console server's port, socket://HOST:PORT or rfc2217://HOST:PORT)";
 }

@@ -9,6 +9,7 @@
 #include "platform/os_error.h"
 #include "platform/trace.h"
 #include "serial/line_settings_win32.h"
+#include "serial/net_port_name.h"
 #include "serial/serial_port.h"
 #include "serial/usb_latency.h"
 
@@ -409,13 +410,18 @@ DCB PortLineSettings(bool eventChar) {
   return dcb;
 }
 
-SerialBackend& PlatformSerialBackend() {
+SerialBackend& LocalSerialBackend() {
   static Win32SerialPort port;
   return port;
 }
 
 void ComPortName(int32_t port, char* out, size_t size) {
-  snprintf(out, size, "COM %d", static_cast<int>(port));
+  // device= names only a console server's port here; COM ports go by number.
+  if (IsNetPortName(my_cfg.device)) {
+    snprintf(out, size, "%s", my_cfg.device);
+  } else {
+    snprintf(out, size, "COM %d", static_cast<int>(port));
+  }
 }
 
 const char* ComPortSettingKeys() { return "comport= (1 is COM1)"; }

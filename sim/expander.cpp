@@ -96,8 +96,19 @@ void Expander::Violation(Micros when, const std::string& text) {
 
 // ---- input ---------------------------------------------------------------
 
+void Expander::GarbledInput(size_t n, long baud, long expected, Micros read_time) {
+  if (n == 0) return;
+  record_.counts.bytes_garbled += n;
+  last_input_ = read_time;
+  if (baud == garbled_baud_) return;
+  garbled_baud_ = baud;
+  Violation(read_time, "bytes from the host while the line is set to " + std::to_string(baud) +
+                           " baud instead of " + std::to_string(expected) + ": garbled, dropped");
+}
+
 void Expander::Input(const uint8_t* bytes, size_t n, Micros read_time) {
   if (n == 0) return;
+  garbled_baud_ = 0;
   ++read_id_;
   last_input_ = read_time;
   // A byte is taken once its whole frame has crossed the line: one byte time

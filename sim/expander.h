@@ -45,6 +45,10 @@ class Expander {
   // The line is back and the console up again as after a power cycle (the
   // banner unless --quiet-boot), running the version it ran before.
   void LineBack(Micros now);
+  // n bytes came from the host while the line was set to `baud` instead of
+  // `expected`: on a real line they arrive as garbage, so the console never
+  // sees them. Counted, and reported once for each stretch at a wrong rate.
+  void GarbledInput(size_t n, long baud, long expected, Micros read_time);
   bool OutputEmpty() const { return output_.empty(); }
 
   const Record& record() const { return record_; }
@@ -131,6 +135,7 @@ class Expander {
   uint64_t awaited_index_ = 0;
   Micros awaited_written_at_ = kNever;
   bool turn_open_ = false;          // a download reply went out; the host's answer is timed
+  long garbled_baud_ = 0;           // the wrong rate of the stretch last reported; 0 = none
 };
 
 }  // namespace sim

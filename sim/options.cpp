@@ -108,6 +108,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
     } else if (arg == "--baud") {
       if (!need(&v) || !ToUnsigned(v, 10000000, &n)) return bad(v);
       o.engine.baud = static_cast<long>(n);
+    } else if (arg == "--require-baud") {
+      if (!need(&v) || !ToUnsigned(v, 10000000, &n) || n == 0) return bad(v);
+      o.require_baud = static_cast<long>(n);
     } else if (arg == "--latency-ms") {
       if (!need(&v) || !ToMicros(v, kMicrosPerMs, &o.engine.latency)) return bad(v);
     } else if (arg == "--latency-chars") {
@@ -207,6 +210,9 @@ std::string UsageText() {
       "  --link PATH            symlink PATH to the pseudo-terminal while running\n"
       "  --baud N               pace input and output at N baud, 10 bits a byte (default\n"
       "                         115200, the real line; 0: as fast as the host goes)\n"
+      "  --require-baud N       the line's settings must say N baud: bytes from the host\n"
+      "                         while whoever holds the pseudo-terminal has set another\n"
+      "                         rate are garbled (dropped) and reported\n"
       "  --latency-ms N         a USB adapter's latency timer: bytes to the host wait until N ms\n"
       "                         after the first of them, or until --latency-chars are waiting\n"
       "  --latency-chars K      bytes that fill one USB packet and leave at once (default 62)\n"

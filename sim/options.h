@@ -17,6 +17,7 @@ struct Options {
   uint32_t vanish_after_packets = 0;  // the line goes away after this data packet; 0 = never
   uint32_t vanish_after_terminators = 0;  // or after this terminating header; 0 = never
   Micros come_back = -1;     // and comes back on the same --link after this long; -1 = never
+  long require_baud = 0;     // bytes from the host while the line is set to another rate are garbled; 0 = not checked
   bool verbose = false;
   bool help = false;
 };

@@ -93,6 +93,30 @@ bool ComeBack(Port* port, const Options& options, std::string* error) {
   return true;
 }
 
+// The rate the line is set to, as whoever holds it last set it: on a
+// pseudo-terminal the settings are the slave side's, which our own open of it
+// reads; 0 if unknown.
+long LineRate(const Port& port) {
+  termios t;
+  if (tcgetattr(port.held_fd >= 0 ? port.held_fd : port.fd, &t) != 0) return 0;
+  static const struct {
+    speed_t code;
+    long baud;
+  } kRates[] = {{B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
+                {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},
+                {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
+                {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
+                {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
+                {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000}, {B1152000, 1152000},
+                {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000},
+                {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000}};
+  const speed_t code = cfgetispeed(&t);
+  for (const auto& r : kRates) {
+    if (r.code == code) return r.baud;
+  }
+  return 0;
+}
+
 }  // namespace
 
 Micros MonotonicNow() {
@@ -299,7 +323,12 @@ ExitReason Serve(Expander* engine, Port* port, const Options& options, int stop_
         const ssize_t r = read(port->fd, buffer, sizeof buffer);
         if (r > 0) {
           got_bytes = true;
-          engine->Input(buffer, static_cast<size_t>(r), MonotonicNow());
+          const long rate = options.require_baud > 0 ? LineRate(*port) : 0;
+          if (rate != options.require_baud) {
+            engine->GarbledInput(static_cast<size_t>(r), rate, options.require_baud, MonotonicNow());
+          } else {
+            engine->Input(buffer, static_cast<size_t>(r), MonotonicNow());
+          }
           continue;
         }
         if (r < 0 && errno == EINTR) continue;

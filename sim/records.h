@@ -90,6 +90,7 @@ struct Counters {
   uint64_t reboots = 0;
   uint64_t defaults_writes = 0;
   uint64_t line_losses = 0;        // times the line went away under the host
+  uint64_t bytes_garbled = 0;      // from the host while the line was set to a wrong rate
 };
 
 // How a set of durations spreads: microsecond buckets up to 8 ms, one

@@ -138,6 +138,7 @@ std::string ReportJson(const Record& record, const std::vector<ImageRecord>& ima
        ", \"sequences_terminated\": " + Num(n.sequences_terminated) +
        ", \"reboots\": " + Num(n.reboots) + ", \"defaults_writes\": " + Num(n.defaults_writes) +
        ", \"line_losses\": " + Num(n.line_losses) +
+       ", \"bytes_garbled\": " + Num(n.bytes_garbled) +
        ", \"violations\": " + Num(record.violations.size() + record.violations_dropped) + "},\n";
   j += "  \"timing\": {\"reply_late_us\": " + SpreadJson(record.timing.reply_late) +
        ", \"host_turn_us\": " + SpreadJson(record.timing.host_turn) + "},\n";

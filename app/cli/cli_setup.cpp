@@ -14,6 +14,7 @@
 #include "image/fw_scan.h"
 #include "platform/paths.h"
 #include "platform/trace.h"
+#include "serial/net_port_name.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -125,7 +126,9 @@ bool CheckFileDigest(const std::string& path, const std::string& expected, std::
 }
 
 std::string ConfigPortText() {
-  if (my_cfg.device[0] != '\0' && PortPathsAllowed()) return my_cfg.device;
+  if (my_cfg.device[0] != '\0' && (PortPathsAllowed() || IsNetPortName(my_cfg.device))) {
+    return my_cfg.device;
+  }
   return std::to_string(my_cfg.comport);
 }
 

@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "config/settings.h"
 #include "console/version.h"
+#include "serial/net_port_name.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -60,9 +61,15 @@ DoctorFinding ConsoleFinding(const ResolvedPort& port) {
       break;
     case DeviceCheck::kNotFound:
       f.text = "the console does not answer with a version";
-      f.remedy = "check the cable (null-modem or the enclosure's adapter), that the enclosure "
-                 "is powered, that its console runs at 115200 8N1, and that this is the port "
-                 "the cable is on";
+      if (IsNetPortName(port.device.c_str())) {
+        f.remedy = "check that this port of the console server is the line cabled to the "
+                   "enclosure, that the enclosure is powered, and (raw socket://) that the "
+                   "server sets the line to 115200 8N1";
+      } else {
+        f.remedy = "check the cable (null-modem or the enclosure's adapter), that the enclosure "
+                   "is powered, that its console runs at 115200 8N1, and that this is the port "
+                   "the cable is on";
+      }
       f.code = kExitNotFound;
       break;
     case DeviceCheck::kTooOld:
@@ -152,6 +159,17 @@ int RunDoctor(const CliOptions& o) {
       port.remedy = "tarnwick-cli ports lists the serial ports of this machine";
       port.code = kExitCannotOpen;
       findings.push_back(port);
+    } else if (IsNetPortName(resolved.device.c_str())) {
+      // A console server's line: nothing of this machine's serial ports
+      // applies; whether it connects shows in the console's finding.
+      NetPortName net;
+      ParseNetPortName(resolved.device, &net, &problem);
+      port.text = resolved.display + " is a port of a console server at " + NetEndpointText(net) +
+                  (net.kind == NetPortKind::kRfc2217
+                       ? " (telnet with RFC 2217: this utility sets the line to 115200 8N1)"
+                       : " (raw TCP: the server must set the line to 115200 8N1)");
+      findings.push_back(port);
+      findings.push_back(ConsoleFinding(resolved));
     } else {
       port.text = resolved.display + " is a serial device";
       findings.push_back(port);

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "serial/net_port_name.h"
+
 namespace {
 
 constexpr int32_t kMaxComport = 255;
@@ -36,6 +38,13 @@ bool ParsePortName(const std::string& text, bool paths, PortName* out, std::stri
   if (text.empty()) {
     *error = "empty port name";
     return false;
+  }
+  if (IsNetPortName(text.c_str())) {
+    NetPortName net;
+    if (!ParseNetPortName(text, &net, error)) return false;
+    port.device = text;
+    *out = port;
+    return true;
   }
   std::string com = text;
   if (StartsWithNoCase(com, "\\\\.\\")) com = com.substr(4);

@@ -1,5 +1,6 @@
-// Ports as users name them: a device path, a by-id path, COM3, COM12, or a
-// number as in the comport key of fwdl.ini.
+// Ports as users name them: a device path, a by-id path, COM3, COM12, a
+// number as in the comport key of fwdl.ini, or a console server's port
+// (socket://HOST:PORT, tcp://HOST:PORT, rfc2217://HOST:PORT).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -7,11 +8,13 @@
 struct PortName {
   std::string text;     // as given
   int32_t comport = 0;  // the comport number for COMn, \\.\COMn or n; 0 for a path
-  std::string device;   // the device path for a path (Linux only); "" for a number
+  std::string device;   // the device path for a path (Linux only), the name as given for a
+                        // console server's port; "" for a number
 };
 
 // Parses `text`. A number n and COMn (any letter case, also \\.\COMn) give
 // comport n (1 to 255). With `paths` (Linux), a name with a '/' is a device
 // path and a bare name such as ttyUSB0 means /dev/ttyUSB0; without it
-// (Windows) they are errors. False with a one-line `error` otherwise.
+// (Windows) they are errors. A console server's port is taken on both, and
+// checked strictly. False with a one-line `error` otherwise.
 bool ParsePortName(const std::string& text, bool paths, PortName* out, std::string* error);

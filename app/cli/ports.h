@@ -41,8 +41,12 @@ struct ResolvedPort {
   std::string device;   // for the settings record ("" on Windows)
 };
 
-// Resolves `name` without opening it. False with a one-line `problem` for a
+// Resolves `name` without opening it (a console server's port is not
+// connected to here: its key is its host and port). False with a one-line `problem` for a
 // port that does not exist or is no serial device (a file, /dev/null).
 bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem);
+// The part of ResolvePort common to both platforms: a console server's port.
+// False when `name` is none.
+bool ResolveNetPort(const PortName& name, ResolvedPort* out);
 // True where a port may be named by a device path (Linux).
 bool PortPathsAllowed();

@@ -2,6 +2,10 @@
 
 #include "app/cli/ports.h"
 
+#include <cctype>
+
+#include "serial/net_port_name.h"
+
 std::string PortLine(const PortInfo& port) {
   std::string line = port.name;
   if (!port.vendorId.empty()) line += "  usb " + port.vendorId + ":" + port.productId;
@@ -13,4 +17,23 @@ std::string PortLine(const PortInfo& port) {
   if (!port.byId.empty()) line += "  by-id=" + port.byId;
   if (!port.device.empty()) line += "  " + port.device;
   return line;
+}
+
+bool ResolveNetPort(const PortName& name, ResolvedPort* out) {
+  NetPortName net;
+  std::string error;
+  if (!IsNetPortName(name.device.c_str()) || !ParseNetPortName(name.device, &net, &error)) {
+    return false;
+  }
+  ResolvedPort port;
+  port.display = name.device;
+  // One line of a console server has one TCP port, whatever the name's prefix.
+  std::string host = net.host;
+  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  net.host = host;
+  port.key = "net:" + NetEndpointText(net);
+  port.comport = 1;
+  port.device = name.device;
+  *out = port;
+  return true;
 }

@@ -141,6 +141,7 @@ std::vector<PortInfo> ListSerialPorts(const std::string& sysRoot, const std::str
 bool PortPathsAllowed() { return true; }
 
 bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem) {
+  if (ResolveNetPort(name, out)) return true;
   ResolvedPort port;
   if (name.device.empty()) {
     // What comport=n means here: the n-th on-board UART.

@@ -99,6 +99,7 @@ PortInfo DescribeSerialPort(const std::string& device, const std::string& sysRoo
 }
 
 bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem) {
+  if (ResolveNetPort(name, out)) return true;
   ResolvedPort port;
   port.display = "COM" + std::to_string(name.comport);
   if (DosTarget(name.comport).empty()) {

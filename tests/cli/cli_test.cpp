@@ -41,6 +41,10 @@ TEST(CliPortNameTest, NamesAsUsersWriteThem) {
       {"/dev/ttyUSB0", true, true, 0, "/dev/ttyUSB0"},
       {"/dev/serial/by-id/usb-FTDI_A9-if00", true, true, 0, "/dev/serial/by-id/usb-FTDI_A9-if00"},
       {"ttyACM1", true, true, 0, "/dev/ttyACM1"}, {"ttyACM1", false, false, 0, ""},
+      // A console server's port, on both platforms, kept as given.
+      {"socket://cs1:2001", false, true, 0, "socket://cs1:2001"},
+      {"RFC2217://[::1]:7000", true, true, 0, "RFC2217://[::1]:7000"},
+      {"tcp://cs1", false, false, 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text) + (c.paths ? " (paths)" : ""));
@@ -54,6 +58,20 @@ TEST(CliPortNameTest, NamesAsUsersWriteThem) {
     EXPECT_EQ(c.comport, name.comport);
     EXPECT_EQ(c.device, name.device);
   }
+}
+
+TEST(CliPortNameTest, OneConsoleServerLineIsOnePortWhateverItsPrefix) {
+  auto key = [](const char* text) {
+    PortName name;
+    ResolvedPort port;
+    std::string error;
+    EXPECT_TRUE(ParsePortName(text, false, &name, &error)) << error;
+    EXPECT_TRUE(ResolveNetPort(name, &port)) << text;
+    EXPECT_EQ(port.display, text);
+    return port.key;
+  };
+  EXPECT_EQ(key("socket://CS1:2001"), key("rfc2217://cs1:2001"));
+  EXPECT_NE(key("socket://cs1:2001"), key("socket://cs1:2002"));
 }
 
 TEST(CliExitCodeTest, EveryFailureHasItsCodeAndTheBootloaderOutranksAll) {

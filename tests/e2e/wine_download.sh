@@ -22,15 +22,21 @@
 #   cableboot    the same during the bootloader: the text says not to power cycle
 #   cablegone    the cable stays out: Start cannot open COM1 again and shows
 #                the start-up box for a port that cannot be opened
+#   ser2net      the console on a console server: ser2net on the loopback
+#                bridges to the simulator, and fwdl.ini names it with
+#                device=socket://127.0.0.1:PORT (Winsock under Wine)
 # Needs both presets built (the Linux one provides expander-sim and fwimage).
 # A screenshot of the dialog at the end of each run goes to
 # build/e2e-evidence/. Exits non-zero on failure. Pass scenario names to run
 # only those; TARNWICK_SIM_EXTRA adds simulator options (e.g. --verbose).
 set -uo pipefail
 source "$(dirname "$0")/wine_lib.sh"
+source "$(dirname "$0")/ser2net_lib.sh"
 
 STAYS_OUT=""
-trap 'stop_sim; e2e_cleanup' EXIT
+# Set: the run reaches the simulator through ser2net, named by device=.
+VIA_SER2NET=""
+trap 'ser2net_kill; stop_sim; e2e_cleanup' EXIT
 
 check_tools || exit 2
 for t in "$SIM" "$FWIMAGE"; do
@@ -97,10 +103,11 @@ poke_keys() {
 # the pipe with SIGPIPE, which pipefail reports as a failure.
 log_text() { [ -f "$1.1" ] && tr -d '\r' <"$1.1"; tr -d '\r' <"$1"; }
 expect_log_file() {
-  local name="$1" log="$APPDIR/fwdl.log"
+  local name="$1" port="${2:-COM 1}" log="$APPDIR/fwdl.log"
   if [ ! -f "$log" ]; then
     fail "$name: no fwdl.log"
-  elif ! log_text "$log" | grep -E '^[0-9-]+ [0-9:.]+ ==== tarnwick\.exe v1\.02\.0001\.78 started .*, port COM 1, settings C:\\tarnwick\\fwdl\.ini ====$' >/dev/null; then
+  elif ! log_text "$log" | grep -F ", port $port, settings C:\\tarnwick\\fwdl.ini ====" |
+      grep -E '^[0-9-]+ [0-9:.]+ ==== tarnwick\.exe v1\.02\.0001\.78 started ' >/dev/null; then
     fail "$name: fwdl.log has no run marker"
   elif ! log_text "$log" | grep -F "Image file for the download: C:\\tarnwick\\$name.bin" >/dev/null; then
     fail "$name: fwdl.log does not name the image file"
@@ -184,6 +191,7 @@ run_download() {
     return
   fi
   printf '[settings]\r\nfile=C:\\tarnwick\\%s.bin\r\ncomport=1\r\n' "$name" >"$APPDIR/fwdl.ini"
+  [ -n "$VIA_SER2NET" ] && sim_args+=(--require-baud 115200)
 
   rm -f "$COM1_LINK"
   "$SIM" --link "$COM1_LINK" --out "$WORK/$name-images" --report "$WORK/$name-report.json" \
@@ -195,6 +203,21 @@ run_download() {
     sleep 0.1
   done
   [ -L "$COM1_LINK" ] || { fail "$name: expander-sim did not start: $(cat "$WORK/$name-sim.err")"; stop_sim; return; }
+  local port_text="COM 1"
+  if [ -n "$VIA_SER2NET" ]; then
+    # COM1 leads nowhere; only the console server reaches the simulator.
+    local pty
+    pty=$(readlink "$COM1_LINK")
+    ln -sfn "$WORK/no-such-tty" "$COM1_LINK"
+    ser2net_tcp="tcp(nodelay)"
+    if ! ser2net_start "$WORK/$name-ser2net" "$pty" raw 115200 "chardelay: false" 2>"$WORK/$name-ser2net.err"; then
+      fail "$name: ser2net did not come up: $(cat "$WORK/$name-ser2net.err")"
+      stop_sim
+      return
+    fi
+    port_text=$ser2net_url
+    printf '[settings]\r\nfile=C:\\tarnwick\\%s.bin\r\ndevice=%s\r\n' "$name" "$ser2net_url" >"$APPDIR/fwdl.ini"
+  fi
 
   start_program "$name"
   local dlg
@@ -241,8 +264,9 @@ run_download() {
     wait_program 1
   fi
   expect_setting "$name" "file=C:\\tarnwick\\$name.bin"
-  expect_log_file "$name"
+  expect_log_file "$name" "$port_text"
 
+  ser2net_stop
   stop_sim
   [ "$SIM_STATUS" = 0 ] && pass "$name: expander-sim saw no violation" \
     || fail "$name: expander-sim exit status $SIM_STATUS"
@@ -296,6 +320,13 @@ CABLE_TEXT="Firmware download failed, the serial port was lost. Check the cable,
 STAYS_OUT=1
 wanted cablegone && run_download cablegone cablegone cable 240 -- "${FW[@]}" -- --vanish-after-packets 30
 STAYS_OUT=""
+
+if wanted ser2net; then
+  VIA_SER2NET=1
+  run_download ser2net reboot success 300 -- "${FW_BOOT[@]}" --
+  VIA_SER2NET=""
+  expect_setting ser2net "device=$ser2net_url"
+fi
 
 if [ "$FAILURES" -ne 0 ]; then
   log "$FAILURES check(s) failed; traces and reports in $EVIDENCE/download-traces"

@@ -59,6 +59,15 @@ class SimProcess {
     Open();
   }
 
+  // Sets the line's rate as a host (or a console server) would.
+  void SetRate(speed_t rate) {
+    termios t;
+    ASSERT_EQ(0, tcgetattr(fd_, &t));
+    cfsetispeed(&t, rate);
+    cfsetospeed(&t, rate);
+    ASSERT_EQ(0, tcsetattr(fd_, TCSANOW, &t));
+  }
+
   void Write(const std::string& bytes) {
     ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd_, bytes.data(), bytes.size()));
   }
@@ -204,6 +213,23 @@ TEST(SimPty, RebootRunsTheNewFirmware) {
   EXPECT_NE(std::string::npos, sim.Command("donz 0x06 0x88").find("1.02.0000.11"));
   EXPECT_EQ(0, sim.Finish(true));
   EXPECT_NE(std::string::npos, sim.Report().find("\"after\": \"1.02.0000.11\""));
+}
+
+// A host that leaves the line at another rate is heard as garbage: the
+// console never sees the bytes, and the report says so.
+TEST(SimPty, BytesAtAnotherRateAreGarbled) {
+  SimProcess sim;
+  ASSERT_NO_FATAL_FAILURE(sim.Start({"--require-baud", "115200", "--timeout", "0.5"}));
+  EXPECT_NE(std::string::npos, sim.Command(" ").find('>'));
+  ASSERT_NO_FATAL_FAILURE(sim.SetRate(B9600));
+  sim.Write("donz 0x06 0x88\n\n\n");
+  EXPECT_EQ(1, sim.Finish(false));
+  const simproc::Report report = simproc::ParseReport(sim.Report());
+  EXPECT_EQ((std::vector<std::string>{"prompt"}), report.CommandNames());
+  EXPECT_EQ(17, report.Count("bytes_garbled"));
+  ASSERT_EQ(1u, report.violations.size()) << report.raw;
+  EXPECT_NE(std::string::npos, report.violations[0].find("set to 9600 baud instead of 115200"))
+      << report.violations[0];
 }
 
 TEST(SimPty, TimeoutBeforeTheAwaitedDownloadFails) {

@@ -1,0 +1,268 @@
+// TCP connections on Linux: non-blocking BSD sockets, waits through poll.
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/socket.h"
+
+namespace {
+
+int64_t SteadyMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int MsUntil(int64_t deadline) {
+  int64_t left = deadline - SteadyMs();
+  if (left < 0) return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// A name lookup that the caller may give up on: getaddrinfo itself has no
+// bound (a dead name server holds it for the resolver's own time-outs), so it
+// runs on a thread of its own, which finishes and frees the result alone when
+// nobody waits for it any more.
+struct Lookup {
+  std::mutex m;
+  std::condition_variable done;
+  bool finished = false;
+  int rc = 0;
+  addrinfo* result = nullptr;
+  ~Lookup() {
+    if (result) freeaddrinfo(result);
+  }
+};
+
+int ResolveWithin(const std::string& host, uint16_t port, int64_t deadline, addrinfo** out) {
+  auto lookup = std::make_shared<Lookup>();
+  const std::string service = std::to_string(port);
+  try {
+    std::thread([lookup, host, service] {
+      addrinfo hints{};
+      hints.ai_family = AF_UNSPEC;
+      hints.ai_socktype = SOCK_STREAM;
+      hints.ai_protocol = IPPROTO_TCP;
+      hints.ai_flags = AI_NUMERICSERV;
+      addrinfo* res = nullptr;
+      int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &res);
+      std::lock_guard<std::mutex> lock(lookup->m);
+      lookup->rc = rc;
+      lookup->result = res;
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::exception&) {
+    return EAI_MEMORY;
+  }
+  std::unique_lock<std::mutex> lock(lookup->m);
+  if (!lookup->done.wait_for(lock, std::chrono::milliseconds(MsUntil(deadline)),
+                             [&] { return lookup->finished; })) {
+    return EAI_AGAIN;
+  }
+  if (lookup->rc != 0) return lookup->rc;
+  *out = lookup->result;
+  lookup->result = nullptr;
+  return 0;
+}
+
+void TuneConnection(int fd) {
+  int on = 1;
+  // Every piece of a packet is a small write that waits for its answer:
+  // Nagle would hold each one back for the previous acknowledgement.
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // A console server that vanishes without a word (power, cable) is noticed
+  // within about half a minute of silence instead of hours.
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  int idle = 10, interval = 5, count = 3;
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+// One address: kConnected with *fd set, else the result and errno's text.
+ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, int* fd, std::string* detail) {
+  int s = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+  if (s < 0) {
+    *detail = strerror(errno);
+    return ConnectResult::kFailed;
+  }
+  TuneConnection(s);
+  int err = 0;
+  if (connect(s, ai->ai_addr, ai->ai_addrlen) != 0) {
+    err = errno;
+    if (err == EINPROGRESS) {
+      pollfd p{s, POLLOUT, 0};
+      int r;
+      do {
+        r = poll(&p, 1, MsUntil(deadline));
+      } while (r < 0 && errno == EINTR);
+      if (r == 0) {
+        close(s);
+        *detail = "no answer";
+        return ConnectResult::kTimedOut;
+      }
+      socklen_t len = sizeof err;
+      if (r < 0) {
+        err = errno;
+      } else if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+        err = errno;
+      }
+    }
+  }
+  if (err != 0) {
+    close(s);
+    *detail = strerror(err);
+    return err == ECONNREFUSED ? ConnectResult::kRefused
+           : err == ETIMEDOUT  ? ConnectResult::kTimedOut
+                               : ConnectResult::kFailed;
+  }
+  *fd = s;
+  return ConnectResult::kConnected;
+}
+
+int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+// Errors after which the connection will carry nothing again.
+bool Transient(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINTR; }
+
+}  // namespace
+
+ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t timeoutMs,
+                            SocketHandle* out, std::string* detail) {
+  *out = kNoSocket;
+  detail->clear();
+  const int64_t deadline = SteadyMs() + timeoutMs;
+  addrinfo* list = nullptr;
+  int rc = ResolveWithin(host, port, deadline, &list);
+  if (rc != 0) {
+    *detail = rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc);
+    if (rc == EAI_AGAIN && MsUntil(deadline) == 0) return ConnectResult::kTimedOut;
+    return ConnectResult::kUnresolved;
+  }
+  // The first address that accepts wins; the last failure is the one told,
+  // but a refusal outranks a silence (localhost's ::1 refuses while its
+  // 127.0.0.1 may simply be slow).
+  ConnectResult result = ConnectResult::kFailed;
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    std::string why;
+    int fd = -1;
+    ConnectResult r = ConnectOne(ai, deadline, &fd, &why);
+    if (r == ConnectResult::kConnected) {
+      freeaddrinfo(list);
+      *out = fd;
+      detail->clear();
+      return r;
+    }
+    if (result != ConnectResult::kRefused || r == ConnectResult::kRefused) {
+      result = r;
+      *detail = why;
+    }
+    if (MsUntil(deadline) == 0) {
+      if (result != ConnectResult::kRefused) result = ConnectResult::kTimedOut;
+      break;
+    }
+  }
+  freeaddrinfo(list);
+  return result;
+}
+
+SocketIo SocketReceive(SocketHandle s, uint8_t* buf, size_t count, size_t* done,
+                       std::string* detail) {
+  *done = 0;
+  ssize_t n;
+  do {
+    n = recv(Fd(s), buf, count, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) {
+    *done = static_cast<size_t>(n);
+    return SocketIo::kOk;
+  }
+  if (n == 0) {
+    if (count == 0) return SocketIo::kOk;
+    *detail = "closed by the other end";
+    return SocketIo::kClosed;
+  }
+  if (Transient(errno)) return SocketIo::kOk;
+  *detail = strerror(errno);
+  return SocketIo::kClosed;
+}
+
+SocketIo SocketSend(SocketHandle s, const uint8_t* buf, size_t count, size_t* done,
+                    std::string* detail) {
+  *done = 0;
+  ssize_t n;
+  do {
+    // MSG_NOSIGNAL: a peer that has gone gives EPIPE here, not a signal that
+    // would end a program which does not ignore it.
+    n = send(Fd(s), buf, count, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n >= 0) {
+    *done = static_cast<size_t>(n);
+    return SocketIo::kOk;
+  }
+  if (Transient(errno)) return SocketIo::kOk;
+  *detail = strerror(errno);
+  return SocketIo::kClosed;
+}
+
+SocketReady SocketWait(SocketHandle s, bool forWrite, uint32_t ms) {
+  const int64_t deadline = SteadyMs() + ms;
+  pollfd p{Fd(s), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+  int r;
+  do {
+    r = poll(&p, 1, MsUntil(deadline));
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return SocketReady::kFailed;
+  if (r == 0) return SocketReady::kTimedOut;
+  if (p.revents & POLLNVAL) return SocketReady::kFailed;
+  return SocketReady::kReady;
+}
+
+void SocketClose(SocketHandle s) {
+  if (s != kNoSocket) close(Fd(s));
+}
+
+SocketHandle SocketListenLoopback(uint16_t port, uint16_t* bound) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return kNoSocket;
+  int on = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  socklen_t len = sizeof a;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    close(s);
+    return kNoSocket;
+  }
+  *bound = ntohs(a.sin_port);
+  return s;
+}
+
+SocketHandle SocketAccept(SocketHandle listener, uint32_t ms) {
+  if (SocketWait(listener, false, ms) != SocketReady::kReady) return kNoSocket;
+  int s = accept4(Fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (s < 0) return kNoSocket;
+  TuneConnection(s);
+  return s;
+}

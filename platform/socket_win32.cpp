@@ -1,0 +1,282 @@
+// TCP connections on Windows: non-blocking Winsock sockets, waits through
+// select (WSAPoll does not report a refused connect on every version).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/os_error.h"
+#include "platform/socket.h"
+
+namespace {
+
+int64_t SteadyMs() { return static_cast<int64_t>(GetTickCount64()); }
+
+uint32_t MsUntil(int64_t deadline) {
+  int64_t left = deadline - SteadyMs();
+  return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+
+// Winsock is started once, on first use, and left running until the
+// process ends.
+bool StartWinsock() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    WSADATA data;
+    started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+  return started;
+}
+
+std::string ErrorText(int err) {
+  return OsErrorText(static_cast<unsigned long>(err));
+}
+
+SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+// A name lookup that the caller may give up on: getaddrinfo has no bound of
+// its own, so it runs on a thread that finishes and frees the result alone
+// when nobody waits for it any more.
+struct Lookup {
+  std::mutex m;
+  std::condition_variable done;
+  bool finished = false;
+  int rc = 0;
+  addrinfo* result = nullptr;
+  ~Lookup() {
+    if (result) freeaddrinfo(result);
+  }
+};
+
+int ResolveWithin(const std::string& host, uint16_t port, int64_t deadline, addrinfo** out) {
+  auto lookup = std::make_shared<Lookup>();
+  const std::string service = std::to_string(port);
+  try {
+    std::thread([lookup, host, service] {
+      addrinfo hints{};
+      hints.ai_family = AF_UNSPEC;
+      hints.ai_socktype = SOCK_STREAM;
+      hints.ai_protocol = IPPROTO_TCP;
+      hints.ai_flags = AI_NUMERICSERV;
+      addrinfo* res = nullptr;
+      int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &res);
+      std::lock_guard<std::mutex> lock(lookup->m);
+      lookup->rc = rc;
+      lookup->result = res;
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::exception&) {
+    return WSA_NOT_ENOUGH_MEMORY;
+  }
+  std::unique_lock<std::mutex> lock(lookup->m);
+  if (!lookup->done.wait_for(lock, std::chrono::milliseconds(MsUntil(deadline)),
+                             [&] { return lookup->finished; })) {
+    return WSAETIMEDOUT;
+  }
+  if (lookup->rc != 0) return lookup->rc;
+  *out = lookup->result;
+  lookup->result = nullptr;
+  return 0;
+}
+
+void TuneConnection(SOCKET s) {
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  BOOL on = TRUE;
+  // Every piece of a packet is a small write that waits for its answer:
+  // Nagle would hold each one back for the previous acknowledgement.
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  // A console server that vanishes without a word is noticed within about
+  // half a minute of silence instead of hours.
+  setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+  tcp_keepalive ka{};
+  ka.onoff = 1;
+  ka.keepalivetime = 10000;
+  ka.keepaliveinterval = 5000;
+  DWORD bytes = 0;
+  WSAIoctl(s, SIO_KEEPALIVE_VALS, &ka, sizeof ka, nullptr, 0, &bytes, nullptr, nullptr);
+}
+
+// select on one socket for up to `ms`: 1 ready, 0 timed out, -1 failed.
+// `failed` receives whether the except set fired (a refused connect).
+int SelectOne(SOCKET s, bool forWrite, uint32_t ms, bool* failed) {
+  fd_set set, except;
+  FD_ZERO(&set);
+  FD_ZERO(&except);
+  FD_SET(s, &set);
+  FD_SET(s, &except);
+  timeval tv;
+  tv.tv_sec = static_cast<long>(ms / 1000);
+  tv.tv_usec = static_cast<long>(ms % 1000) * 1000;
+  int r = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, &except, &tv);
+  if (failed) *failed = r > 0 && FD_ISSET(s, &except);
+  return r < 0 ? -1 : r;
+}
+
+ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, SOCKET* out, std::string* detail) {
+  SOCKET s = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
+  if (s == INVALID_SOCKET) {
+    *detail = ErrorText(WSAGetLastError());
+    return ConnectResult::kFailed;
+  }
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  TuneConnection(s);
+  int err = 0;
+  if (connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) != 0) {
+    err = WSAGetLastError();
+    if (err == WSAEWOULDBLOCK) {
+      bool failed = false;
+      int r = SelectOne(s, true, MsUntil(deadline), &failed);
+      if (r == 0) {
+        closesocket(s);
+        *detail = "no answer";
+        return ConnectResult::kTimedOut;
+      }
+      err = 0;
+      int len = sizeof err;
+      if (r < 0) {
+        err = WSAGetLastError();
+      } else if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) {
+        err = WSAGetLastError();
+      } else if (failed && err == 0) {
+        err = WSAECONNREFUSED;
+      }
+    }
+  }
+  if (err != 0) {
+    closesocket(s);
+    *detail = ErrorText(err);
+    return err == WSAECONNREFUSED ? ConnectResult::kRefused
+           : err == WSAETIMEDOUT  ? ConnectResult::kTimedOut
+                                  : ConnectResult::kFailed;
+  }
+  *out = s;
+  return ConnectResult::kConnected;
+}
+
+bool Transient(int err) { return err == WSAEWOULDBLOCK || err == WSAEINTR; }
+
+}  // namespace
+
+ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t timeoutMs,
+                            SocketHandle* out, std::string* detail) {
+  *out = kNoSocket;
+  detail->clear();
+  if (!StartWinsock()) {
+    *detail = "Winsock cannot be started";
+    return ConnectResult::kFailed;
+  }
+  const int64_t deadline = SteadyMs() + timeoutMs;
+  addrinfo* list = nullptr;
+  int rc = ResolveWithin(host, port, deadline, &list);
+  if (rc != 0) {
+    *detail = ErrorText(rc);
+    if (rc == WSAETIMEDOUT) return ConnectResult::kTimedOut;
+    return ConnectResult::kUnresolved;
+  }
+  // The first address that accepts wins; a refusal outranks a silence.
+  ConnectResult result = ConnectResult::kFailed;
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    std::string why;
+    SOCKET s = INVALID_SOCKET;
+    ConnectResult r = ConnectOne(ai, deadline, &s, &why);
+    if (r == ConnectResult::kConnected) {
+      freeaddrinfo(list);
+      *out = static_cast<SocketHandle>(s);
+      detail->clear();
+      return r;
+    }
+    if (result != ConnectResult::kRefused || r == ConnectResult::kRefused) {
+      result = r;
+      *detail = why;
+    }
+    if (MsUntil(deadline) == 0) {
+      if (result != ConnectResult::kRefused) result = ConnectResult::kTimedOut;
+      break;
+    }
+  }
+  freeaddrinfo(list);
+  return result;
+}
+
+SocketIo SocketReceive(SocketHandle s, uint8_t* buf, size_t count, size_t* done,
+                       std::string* detail) {
+  *done = 0;
+  const int want = count > 65536 ? 65536 : static_cast<int>(count);
+  int n = recv(Sock(s), reinterpret_cast<char*>(buf), want, 0);
+  if (n > 0) {
+    *done = static_cast<size_t>(n);
+    return SocketIo::kOk;
+  }
+  if (n == 0) {
+    if (count == 0) return SocketIo::kOk;
+    *detail = "closed by the other end";
+    return SocketIo::kClosed;
+  }
+  const int err = WSAGetLastError();
+  if (Transient(err)) return SocketIo::kOk;
+  *detail = ErrorText(err);
+  return SocketIo::kClosed;
+}
+
+SocketIo SocketSend(SocketHandle s, const uint8_t* buf, size_t count, size_t* done,
+                    std::string* detail) {
+  *done = 0;
+  const int want = count > 65536 ? 65536 : static_cast<int>(count);
+  int n = send(Sock(s), reinterpret_cast<const char*>(buf), want, 0);
+  if (n >= 0) {
+    *done = static_cast<size_t>(n);
+    return SocketIo::kOk;
+  }
+  const int err = WSAGetLastError();
+  if (Transient(err)) return SocketIo::kOk;
+  *detail = ErrorText(err);
+  return SocketIo::kClosed;
+}
+
+SocketReady SocketWait(SocketHandle s, bool forWrite, uint32_t ms) {
+  // An error on the socket shows in the except set; the next receive or
+  // send reports it, so it counts as ready.
+  int r = SelectOne(Sock(s), forWrite, ms, nullptr);
+  if (r < 0) return SocketReady::kFailed;
+  return r == 0 ? SocketReady::kTimedOut : SocketReady::kReady;
+}
+
+void SocketClose(SocketHandle s) {
+  if (s != kNoSocket) closesocket(Sock(s));
+}
+
+SocketHandle SocketListenLoopback(uint16_t port, uint16_t* bound) {
+  if (!StartWinsock()) return kNoSocket;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  int len = sizeof a;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    closesocket(s);
+    return kNoSocket;
+  }
+  *bound = ntohs(a.sin_port);
+  return static_cast<SocketHandle>(s);
+}
+
+SocketHandle SocketAccept(SocketHandle listener, uint32_t ms) {
+  if (SocketWait(listener, false, ms) != SocketReady::kReady) return kNoSocket;
+  SOCKET s = accept(Sock(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  TuneConnection(s);
+  return static_cast<SocketHandle>(s);
+}
