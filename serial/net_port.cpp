@@ -341,12 +341,12 @@ void NetSerialPort::Purge() {
   // dropped too. Bytes still on their way are not, as on a local port the
   // bytes still in a USB adapter are not.
   //
-  // The server is not asked to purge its own buffers (PURGE-DATA): the
-  // purge comes before every 12-character piece, and the request costs a
-  // round trip per piece when its answer is awaited (a third longer through
-  // ser2net on the loopback), or, sent without waiting, stalls each "*"
-  // behind the server's delayed acknowledgement (over ten times longer).
-  // Bytes already on their way would come through either way.
+  // The server is not asked to purge its own buffers (PURGE-DATA). The
+  // purge comes before every 12-character piece: awaiting the answer adds a
+  // round trip to each piece, beside the one its "*" costs already; sent
+  // without waiting, it stalls the "*" behind the server's Nagle and our
+  // delayed acknowledgement (over ten times longer through a server without
+  // TCP_NODELAY). Bytes already on their way would come through either way.
   for (int i = 0; i < kMaxPurgeReads; ++i) {
     size_t got = 0;
     if (!Receive(&got) || got == 0) break;
