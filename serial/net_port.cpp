@@ -321,11 +321,24 @@ bool NetSerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* written)
   // How much of the caller's bytes went out: an escaped 0xFF counts once both
   // of its bytes are sent.
   uint32_t done = 0;
-  for (size_t pos = 0; done < count;) {
+  size_t pos = 0;
+  while (done < count) {
     const size_t width = telnet_ && buf[done] == telnet::kIac ? 2 : 1;
     if (pos + width > sent) break;
     pos += width;
     ++done;
+  }
+  if (sent > pos && !lost_) {
+    // The time ran out between the two bytes of an escaped 0xFF. Left so, the
+    // server would read the next byte written as a telnet command: the second
+    // half goes out now, or the line is of no more use.
+    const std::vector<uint8_t> rest{telnet::kIac};
+    size_t restSent = 0;
+    if (SendAll(rest, SteadyMs() + kWriteTimeoutMs, &restSent)) {
+      ++done;
+    } else if (!lost_) {
+      NoteLost("send", "an escaped 0xFF byte could not be completed");
+    }
   }
   *written = done;
   dwcomtestpoint = 216;
