@@ -5,14 +5,11 @@
 #include <mstcpip.h>
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "platform/os_error.h"
+#include "platform/bounded_call.h"
 #include "platform/socket.h"
 
 namespace {
@@ -42,49 +39,35 @@ std::string ErrorText(int err) {
 
 SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 
-// A name lookup that the caller may give up on: getaddrinfo has no bound of
-// its own, so it runs on a thread that finishes and frees the result alone
-// when nobody waits for it any more.
-struct Lookup {
-  std::mutex m;
-  std::condition_variable done;
-  bool finished = false;
-  int rc = 0;
-  addrinfo* result = nullptr;
-  ~Lookup() {
-    if (result) freeaddrinfo(result);
-  }
-};
-
+// The lookup runs on a thread of its own (CallWithin): getaddrinfo has no
+// bound, and a dead name server would hold it for the resolver's own time-outs.
 int ResolveWithin(const std::string& host, uint16_t port, int64_t deadline, addrinfo** out) {
-  auto lookup = std::make_shared<Lookup>();
+  struct Answer {
+    int rc;
+    addrinfo* list;
+  };
   const std::string service = std::to_string(port);
-  try {
-    std::thread([lookup, host, service] {
-      addrinfo hints{};
-      hints.ai_family = AF_UNSPEC;
-      hints.ai_socktype = SOCK_STREAM;
-      hints.ai_protocol = IPPROTO_TCP;
-      hints.ai_flags = AI_NUMERICSERV;
-      addrinfo* res = nullptr;
-      int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &res);
-      std::lock_guard<std::mutex> lock(lookup->m);
-      lookup->rc = rc;
-      lookup->result = res;
-      lookup->finished = true;
-      lookup->done.notify_all();
-    }).detach();
-  } catch (const std::exception&) {
-    return WSA_NOT_ENOUGH_MEMORY;
-  }
-  std::unique_lock<std::mutex> lock(lookup->m);
-  if (!lookup->done.wait_for(lock, std::chrono::milliseconds(MsUntil(deadline)),
-                             [&] { return lookup->finished; })) {
-    return WSAETIMEDOUT;
-  }
-  if (lookup->rc != 0) return lookup->rc;
-  *out = lookup->result;
-  lookup->result = nullptr;
+  Answer answer{};
+  const BoundedCall call = CallWithin<Answer>(
+      MsUntil(deadline),
+      [host, service] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        hints.ai_flags = AI_NUMERICSERV;
+        Answer a{0, nullptr};
+        a.rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &a.list);
+        return a;
+      },
+      [](Answer late) {
+        if (late.rc == 0 && late.list) freeaddrinfo(late.list);
+      },
+      &answer);
+  if (call == BoundedCall::kNoThread) return WSA_NOT_ENOUGH_MEMORY;
+  if (call == BoundedCall::kTimedOut) return WSAETIMEDOUT;
+  if (answer.rc != 0) return answer.rc;
+  *out = answer.list;
   return 0;
 }
 
