@@ -1,11 +1,15 @@
 #include "app/startup.h"
 
+#include "app/port_identity.h"
+#include "app/worker.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "app/dialog_api.h"
 #include "app/format_cut.h"
+#include "app/port_identity.h"
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
@@ -69,6 +73,9 @@ void StartTraceFile(const char* program) {
 
 void ShowPortBox(int port) { AppMessageBox(PortBoxText(port).c_str(), kErrorCaption, kMbOk); }
 
+// The program's name as StartupLoadSettings was given it, for the history.
+std::string g_programName = "tarnwick";
+
 }  // namespace
 
 void StartupLoadSettings(const char* program) {
@@ -77,6 +84,7 @@ void StartupLoadSettings(const char* program) {
   // the corrected port number.
   SaveSettings(&my_cfg);
   StartTraceFile(program);
+  g_programName = program;
   DbgTrace("tarnwick: v2.8");
 }
 
@@ -88,6 +96,7 @@ bool StartupOpenDevice() {
   }
   char name[260];
   ComPortName(port, name, sizeof name);
+  SetDownloadPort(g_programName, name, PortIdentity(name));
   std::string box;
   switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
     case -1: {

@@ -4,6 +4,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
+#include <string>
 
 #include "app/dialog_api.h"
 #include "res/resource.h"
@@ -12,12 +14,37 @@
 #include "console/device.h"
 #include "console/version.h"
 #include "download/download.h"
+#include "download/history.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
+#include "serial/serial_port.h"
 
 std::atomic<uint32_t> g_bThreadRunning{0};
 
 namespace {
+
+// What the history keeps of who downloads, and where. Set by the front end on
+// its own thread before a download starts, read by the worker.
+std::mutex g_contextLock;
+HistoryContext g_context;
+
+HistoryContext Context() {
+  std::lock_guard<std::mutex> hold(g_contextLock);
+  return g_context;
+}
+
+// The factory-defaults rule on a version: each field on its own, not a
+// version order, so 2.01 still needs defaults.
+bool DefaultsRule(const FW_VERSION& v) { return !(v.major >= 1 && v.minor >= 2); }
+
+// Factory defaults left due on this port by an earlier download, from the
+// history; false without a port identity or a history.
+bool DefaultsLeftDue() {
+  const HistoryContext context = Context();
+  std::string dir;
+  if (context.portId.empty() || !HistoryDir(&dir)) return false;
+  return FactoryDefaultsPending(ReadHistory(dir, context.portId));
+}
 
 void EnableStop(bool enable) {
   if (DialogView* dlg = g_hDlg.load()) dlg->EnableItem(IDC_STOP_DL, enable);
@@ -39,7 +66,7 @@ void Format(char* out, size_t size, const char* fmt, ...) {
 // The status text of a failed download, into `out`. Only a download that may have left
 // a half-written firmware asks for a power cycle; after a failed bootloader a
 // power cycle is exactly what must not happen.
-void FailureText(DownloadFailure why, char* out, size_t size) {
+void FailureText(DownloadFailure why, bool defaultsLeft, char* out, size_t size) {
   switch (why) {
     case DownloadFailure::kBootloader:
       Format(out, size,
@@ -88,6 +115,13 @@ void FailureText(DownloadFailure why, char* out, size_t size) {
           "button to try again!");
       return;
     case DownloadFailure::kPortLostAtEnd:
+      if (defaultsLeft) {
+        Format(out, size,
+            "Every image was written and accepted, but the serial port was lost before the "
+            "factory defaults were written. Check the cable, then click the start button to "
+            "download again and write them.");
+        return;
+      }
       Format(out, size,
           "Every image was written and accepted, but the serial port was lost as the download "
           "ended. Check the cable and the serial adapter, then power cycle the system for the new "
@@ -152,43 +186,82 @@ uint32_t HandleCmds(uint32_t cmdid) {
   return 1;
 }
 
+void SetDownloadPort(const std::string& program, const std::string& port,
+                     const std::string& portId) {
+  std::lock_guard<std::mutex> hold(g_contextLock);
+  g_context.program = program;
+  g_context.port = port;
+  g_context.portId = portId;
+}
+
 bool DownloadAndSetDefaults(const char* path) {
+  // Read before the download appends its own line: defaults an earlier
+  // download on this port left due are written after this one.
+  const bool leftDue = DefaultsLeftDue();
   bool bret = fmdl_download(path);
   if (bret) {
     DbgTrace("bret true: finished successfully");
     SetStatusText("Firmware download finished successfully.");
-    if (NeedToSetFactoryDefVer()) {
+    bool due = NeedToSetFactoryDefVer();
+    if (!due && leftDue) {
+      DbgTrace("factory defaults left due by an earlier download on this port\n");
+      due = true;
+    }
+    bool written = false;
+    if (due) {
       SetStatusText("Setting firmware defaults, please wait...");
       SetFirmwareDefaults();
+      // The command goes out blind; a port gone meanwhile did not carry it.
+      written = is_open() && !IsComLost();
     }
+    NoteFactoryDefaults(due, written);
   } else {
     DbgTrace("after start_fmdl_download=false");
+    // Defaults that were due stay due in the record: the next download on
+    // this port writes them.
+    const DownloadRecord record = LastDownloadRecord();
+    NoteFactoryDefaults(record.written != DownloadWritten::kNothing &&
+                            (leftDue || (record.before.known && DefaultsRule(g_start_ver))),
+                        false);
   }
   return bret;
 }
 
-void ShowDownloadResult(bool ok) {
+DownloadRecord ShowDownloadResult(bool ok) {
   DownloadRecord record = LastDownloadRecord();
-  if (ok) {
+  const bool defaultsLeft = record.defaultsDue && !record.defaultsWritten;
+  if (ok && defaultsLeft) {
+    snprintf(record.text, sizeof record.text,
+             "Firmware download finished successfully, but the factory defaults were not "
+             "written: the serial port was lost. Click the start button to download again and "
+             "write them.");
+  } else if (ok) {
     snprintf(record.text, sizeof record.text,
              "Firmware download finished successfully.\nPlease power cycle the system for the "
              "new firmware to take effect.");
   } else {
-    FailureText(record.cause, record.text, sizeof record.text);
+    FailureText(record.cause, defaultsLeft, record.text, sizeof record.text);
   }
   SetStatusText("%s", record.text);
   GetReport().DownloadFinished(record);
+  return record;
+}
+
+void RecordDownload(const DownloadRecord& record, const char* path, int exitCode) {
+  HistoryContext context = Context();
+  context.file = path;
+  context.exitCode = exitCode;
+  AppendHistory(record, context);
 }
 
 bool DownloadAndShowResult(const char* path) {
   const bool ok = DownloadAndSetDefaults(path);
-  ShowDownloadResult(ok);
+  RecordDownload(ShowDownloadResult(ok), path, -1);
   return ok;
 }
 
 bool NeedToSetFactoryDefVer() {
-  // Each field on its own, not a version order: 2.01 still needs defaults.
-  if (g_start_ver.major >= 1 && g_start_ver.minor >= 2) {
+  if (!DefaultsRule(g_start_ver)) {
     DbgTrace("NeedToSetFactoryDefVer=0");
     return false;
   }

@@ -2,6 +2,9 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
+
+#include "platform/report.h"
 
 // 1 from an accepted StartTestThread until HandleCmds has finished.
 extern std::atomic<uint32_t> g_bThreadRunning;
@@ -15,12 +18,23 @@ uint32_t HandleCmds(uint32_t cmdid);
 // fmdl_download's result.
 bool DownloadAndShowResult(const char* path);
 // fmdl_download, then on success the success text and the factory defaults
-// where NeedToSetFactoryDefVer says so. The worker and the command line both
+// where NeedToSetFactoryDefVer says so, or where an earlier download on this
+// port left them due (the history); the record notes whether they were due
+// and written. The worker and the command line both
 // download through it.
 bool DownloadAndSetDefaults(const char* path);
 // The status line's result text for the download that just ended: the
 // power-cycle text on success, on failure the text for LastDownloadFailure().
-// Then hands the installed report the download's record with that text.
-void ShowDownloadResult(bool ok);
+// Then hands the installed report the download's record with that text, and
+// returns it.
+DownloadRecord ShowDownloadResult(bool ok);
+// Who downloads, on which port, for the download history: the program's
+// name, the port as named and its stable identity (PortIdentity). Set by the
+// front end once it knows its port, before a download starts.
+void SetDownloadPort(const std::string& program, const std::string& port,
+                     const std::string& portId);
+// Appends the record of the download of `path` that just ended to the
+// history, with tarnwick-cli's exit code (-1: none).
+void RecordDownload(const DownloadRecord& record, const char* path, int exitCode);
 // True if the factory defaults must be written after a successful download.
 bool NeedToSetFactoryDefVer();

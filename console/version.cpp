@@ -3,6 +3,7 @@
 #include "console/version.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -150,4 +151,15 @@ int32_t AskRunningVersion(FW_VERSION* out, uint32_t timeout, int extraQueries,
     }
     if (query >= extraQueries || !askAgain(query + 1, result)) return -1;
   }
+}
+
+bool SameVersion(const FW_VERSION& a, const FW_VERSION& b) {
+  return a.major == b.major && a.minor == b.minor && a.build == b.build &&
+         a.revision == b.revision;
+}
+
+void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size) {
+  snprintf(out, size, "%d.%02d.%04d.%02d", static_cast<int>(ver.major),
+           static_cast<int>(ver.minor), static_cast<int>(ver.build),
+           static_cast<int>(ver.revision));
 }

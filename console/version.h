@@ -1,5 +1,6 @@
 // The firmware version query on the expander's console.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct FW_VERSION {
@@ -31,3 +32,8 @@ int32_t AskRunningVersion(FW_VERSION* out, uint32_t timeout, int extraQueries,
 // Finds the first four-number version in `text` (changed in place: control
 // bytes become ','), fills `ver`, and applies the minimum-version rule.
 int32_t IsNeededVer(char* text, FW_VERSION* ver);
+// Whether two versions are the same, number by number.
+bool SameVersion(const FW_VERSION& a, const FW_VERSION& b);
+// The version's numbers as the console and the file write them: "1.02.0000.11"
+// (no leading "v"), into `out` (at least 24 bytes).
+void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size);

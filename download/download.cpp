@@ -4,6 +4,8 @@
 #include "download/download.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdio>
 
 #include "config/settings.h"
 #include "console/device.h"
@@ -11,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/report.h"
 #include "platform/files.h"
+#include "platform/sha256.h"
 #include "platform/trace.h"
 #include "protocol/single_image.h"
 #include "protocol/transfer.h"
@@ -25,6 +28,21 @@ std::atomic<uint32_t> g_lastAttempts{0};
 // whether a bootloader image was the one that failed. Worker thread only.
 bool g_enteredDownloadMode = false;
 bool g_bootloaderFailed = false;
+// Whether any byte of an image went out: download mode entered and left
+// again with nothing sent in it (no temporary file could be made, a full
+// disk) wrote nothing either.
+bool g_imageSent = false;
+// Each table entry's last outcome, the file's digest and version record, and
+// the factory defaults as the front end decided and wrote them.
+DownloadImage g_images[kMaxImages] = {};
+uint32_t g_numImages = 0;
+char g_sha256[65] = "";
+bool g_fileVersionKnown = false;
+FW_VERSION g_fileVersion = {0, 0, 0, 0};
+bool g_defaultsDue = false;
+bool g_defaultsWritten = false;
+static_assert(sizeof(DownloadRecord::images) / sizeof(DownloadImage) == kMaxImages,
+              "the record holds the whole image table");
 // For the record: the result, and the versions read before and after.
 bool g_lastOk = false;
 bool g_versionBeforeRead = false;
@@ -55,11 +73,6 @@ bool Abandoned(const char* where) {
     return true;
   }
   return false;
-}
-
-bool SameVersion(const FW_VERSION& a, const FW_VERSION& b) {
-  return a.major == b.major && a.minor == b.minor && a.build == b.build &&
-         a.revision == b.revision;
 }
 
 bool FileVersionIs(const FW_VERSION& v) {
@@ -188,6 +201,21 @@ bool DownloadWithRebooting() {
   }
 }
 
+// What the record keeps of the file just parsed: its digest, its version
+// record and its images, none accepted yet.
+void NoteParsedFile() {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  if (FwFileBytes(&data, &size)) {
+    snprintf(g_sha256, sizeof g_sha256, "%s", Sha256Hex(data, size).c_str());
+  }
+  g_fileVersionKnown = g_FwHdrInfo.major != 0 || g_FwHdrInfo.minor != 0 ||
+                       g_FwHdrInfo.build != 0 || g_FwHdrInfo.revision != 0;
+  g_fileVersion = {g_FwHdrInfo.major, g_FwHdrInfo.minor, g_FwHdrInfo.build, g_FwHdrInfo.revision};
+  g_numImages = g_dwNumofImages;
+  for (uint32_t i = 0; i < g_numImages; ++i) g_images[i] = {g_FwImages[i].part, false};
+}
+
 // The procedure of fmdl_download; sets g_lastFailure only for the causes it
 // finds itself.
 bool DownloadFile(const char* path) {
@@ -209,6 +237,7 @@ bool DownloadFile(const char* path) {
   }
   g_versionBeforeRead = true;
   ParseFwFile(path);
+  NoteParsedFile();
   if (g_dwNumofImages == 0) g_lastFailure = DownloadFailure::kBadImage;
   DbgTrace("fw header info=v.%d.%d.%d.%d", g_FwHdrInfo.major, g_FwHdrInfo.minor,
            g_FwHdrInfo.build, g_FwHdrInfo.revision);
@@ -270,6 +299,12 @@ DownloadRecord LastDownloadRecord() {
   r.firmwareAttempts = g_lastAttempts.load();
   r.before = RecordVersion(g_versionBeforeRead, g_start_ver);
   r.after = RecordVersion(g_versionAfterRead, g_versionAfter);
+  r.fileVersion = RecordVersion(g_fileVersionKnown, g_fileVersion);
+  snprintf(r.sha256, sizeof r.sha256, "%s", g_sha256);
+  r.numImages = g_numImages;
+  for (uint32_t i = 0; i < g_numImages; ++i) r.images[i] = g_images[i];
+  r.defaultsDue = g_defaultsDue;
+  r.defaultsWritten = g_defaultsWritten;
   return r;
 }
 
@@ -283,7 +318,7 @@ namespace {
 DownloadFailure FailureCause(DownloadFailure found) {
   const bool lost = IsComLost();
   if (lost) DbgTrace("fmdl_download: the serial port was lost\n");
-  if (!g_enteredDownloadMode) {
+  if (!g_enteredDownloadMode || !g_imageSent) {
     if (lost) return DownloadFailure::kPortLostBeforeWrite;
     if (IsDlStopped() || !is_open()) return DownloadFailure::kStoppedBeforeWrite;
     return found == DownloadFailure::kFailed ? DownloadFailure::kNotWritten : found;
@@ -326,6 +361,18 @@ void ResetDownloadState() {
   g_versionBeforeRead = false;
   g_versionAfterRead = false;
   g_versionAfter = {0, 0, 0, 0};
+  g_imageSent = false;
+  g_numImages = 0;
+  g_sha256[0] = '\0';
+  g_fileVersionKnown = false;
+  g_fileVersion = {0, 0, 0, 0};
+  g_defaultsDue = false;
+  g_defaultsWritten = false;
+}
+
+void NoteFactoryDefaults(bool due, bool written) {
+  g_defaultsDue = due;
+  g_defaultsWritten = due && written;
 }
 
 bool fmdl_download(const char* path) {
@@ -379,7 +426,14 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
     }
     DbgTrace("tmpfile=%s", tmpfile);
     g_bBootLoaderInProgress = (image.part == kPartBootloader) ? 1 : 0;
-    if (!fmdl_downloadEx(tmpfile)) {
+    // A block is credited to the progress just before it is sent: a credit
+    // means that bytes of the image went out (a failed read-back sends none).
+    const uint32_t creditedBefore = g_dwBytesSent.load();
+    const bool accepted = fmdl_downloadEx(tmpfile);
+    if (g_dwBytesSent.load() != creditedBefore) g_imageSent = true;
+    const ptrdiff_t entry = &image - g_FwImages;
+    if (entry >= 0 && static_cast<uint32_t>(entry) < g_numImages) g_images[entry].accepted = accepted;
+    if (!accepted) {
       DbgTrace("fmdl_downloadimages: image #%d (part=0x%x, offset=%d) failed\n",
                static_cast<int>(i), image.part, static_cast<int>(image.offset));
       return AbortSequence(tmpfile);

@@ -18,6 +18,11 @@ uint32_t LastFirmwareAttempts();
 // read before and after (after: on the path with rebooting, once read).
 DownloadRecord LastDownloadRecord();
 
+// The factory defaults of the download that just ended, for its record:
+// whether they were due and whether they were written. Called by the front
+// end's download step after fmdl_download.
+void NoteFactoryDefaults(bool due, bool written);
+
 // Puts back what a download leaves in the process-wide state: the bootloader
 // and terminating-header flags, the retry counters, the progress count and the
 // last result (LastDownloadFailure, LastFirmwareAttempts). The stop request is

@@ -13,6 +13,8 @@ namespace {
 
 // The buffer of the last parse: the whole file, followed by zeros.
 uint8_t* g_fileBuffer = nullptr;
+// True once the file was read into it whole.
+bool g_fileBufferRead = false;
 
 // Slack behind the file in the parse buffer and in ReadWholeFile's buffer.
 constexpr uint32_t kParseSlack = 1024;
@@ -118,6 +120,7 @@ void ParseFwFile(const char* path) {
   g_fileBuffer = buf;
 
   if (ReadFileBytes(path, buf, g_dwTotalFileSize)) {
+    g_fileBufferRead = true;
     DbgTrace("sizeof(FW_FILE_HDR)=%d bytes", static_cast<int>(kFwFileHdrSize));
     FW_SCAN scan;
     ScanFwBuffer(buf, g_dwTotalFileSize, my_cfg.signature, &scan);
@@ -143,7 +146,15 @@ void ParseFwFile(const char* path) {
   }
 }
 
+bool FwFileBytes(const uint8_t** data, uint32_t* size) {
+  if (g_fileBuffer == nullptr || !g_fileBufferRead) return false;
+  *data = g_fileBuffer;
+  *size = g_dwTotalFileSize;
+  return true;
+}
+
 void FreeFwFileBuffer() {
+  g_fileBufferRead = false;
   delete[] g_fileBuffer;
   g_fileBuffer = nullptr;
   for (FW_IMAGE& img : g_FwImages) img.data = nullptr;

@@ -32,6 +32,9 @@ bool IsImageFile(const char* path);
 // the out-of-memory box (AppMessageBox) and leaves it empty. The table points
 // into a buffer kept until FreeFwFileBuffer or the next parse.
 void ParseFwFile(const char* path);
+// The bytes the last ParseFwFile read, the whole file: false (nothing set)
+// when it read none or the buffer was released since.
+bool FwFileBytes(const uint8_t** data, uint32_t* size);
 // Releases the file buffer of the last parse; the table's data pointers die with it.
 void FreeFwFileBuffer();
 // True if the 8 bytes at `p` begin with my_cfg.signature (any letter case).

@@ -22,6 +22,10 @@ class OsFile {
   bool ReadExact(void* buf, uint32_t count);
   // True only if exactly `count` bytes were written at the current position.
   bool WriteExact(const void* buf, uint32_t count);
+  // Opens for appending, creating the file (readable by this user only) if
+  // it does not exist: every write goes to the end as one step, so lines
+  // appended by several processes at once never interleave.
+  bool OpenAppend(const char* path);
   // Closes the file if open; safe to call twice.
   void Close();
   bool IsOpen() const { return handle_ != kInvalid; }
@@ -30,3 +34,6 @@ class OsFile {
   static constexpr intptr_t kInvalid = -1;  // INVALID_HANDLE_VALUE and an invalid fd alike
   intptr_t handle_ = kInvalid;
 };
+
+// Renames `from` to `to`, replacing `to` if it exists. False if `from` stays.
+bool RenameReplacing(const char* from, const char* to);

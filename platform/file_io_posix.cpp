@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/file_io.h"
 
@@ -25,6 +26,16 @@ bool OsFile::OpenWrite(const char* path) {
   handle_ = fd;
   return true;
 }
+
+bool OsFile::OpenAppend(const char* path) {
+  Close();
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  handle_ = fd;
+  return true;
+}
+
+bool RenameReplacing(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
 bool OsFile::Size(uint64_t* size) {
   struct stat st;

@@ -25,6 +25,21 @@ bool OsFile::OpenWrite(const char* path) {
   return true;
 }
 
+bool OsFile::OpenAppend(const char* path) {
+  Close();
+  // FILE_APPEND_DATA alone: the system moves every write to the end of the
+  // file as one step, whoever else appends meanwhile (they share the file).
+  HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool RenameReplacing(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool OsFile::Size(uint64_t* size) {
   if (!IsOpen()) return false;
   DWORD high = 0;

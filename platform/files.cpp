@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "platform/file_io.h"
 #include "platform/tempfile.h"
@@ -41,3 +42,38 @@ FileBackend& Files() {
   FileBackend* files = g_files.load();
   return files ? *files : g_platformFiles;
 }
+
+bool FileSnapshot::Take(const char* path) {
+  held_ = false;
+  bytes_.clear();
+  uint64_t size = 0;
+  // Files past 4 GiB cannot be held; the checks then refuse them as before.
+  if (!next_.Size(path, &size) || size > UINT32_MAX - 1) return false;
+  bytes_.resize(static_cast<size_t>(size));
+  if (size > 0 && !next_.Read(path, bytes_.data(), static_cast<uint32_t>(size))) {
+    bytes_.clear();
+    return false;
+  }
+  path_ = path;
+  held_ = true;
+  return true;
+}
+
+bool FileSnapshot::Size(const char* path, uint64_t* size) {
+  if (!held_ || path_ != path) return next_.Size(path, size);
+  *size = bytes_.size();
+  return true;
+}
+
+bool FileSnapshot::Read(const char* path, void* buf, uint32_t count) {
+  if (!held_ || path_ != path) return next_.Read(path, buf, count);
+  if (count > bytes_.size()) return false;
+  if (count > 0) memcpy(buf, bytes_.data(), count);
+  return true;
+}
+
+ScopedFileBackend::ScopedFileBackend(FileBackend* backend) : before_(g_files.load()) {
+  SetFileBackend(backend);
+}
+
+ScopedFileBackend::~ScopedFileBackend() { SetFileBackend(before_); }

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class FileBackend {
  public:
@@ -32,3 +34,42 @@ FileBackend& PlatformFiles();
 void SetFileBackend(FileBackend* backend);
 // The backend in use; never null.
 FileBackend& Files();
+
+// One file read once and served from memory while installed: the checks
+// before a download and the download itself then see the same bytes, however
+// the file changes meanwhile. Every other path, and every other step, goes to
+// the backend that was in use when the snapshot was made.
+class FileSnapshot : public FileBackend {
+ public:
+  FileSnapshot() : next_(Files()) {}
+  // Reads `path` whole; false (nothing held) if it cannot be read.
+  bool Take(const char* path);
+  bool Size(const char* path, uint64_t* size) override;
+  bool Read(const char* path, void* buf, uint32_t count) override;
+  bool TempDir(char* out, size_t size) override { return next_.TempDir(out, size); }
+  bool CreateTemp(const char* dir, const char* prefix, char* out, size_t size) override {
+    return next_.CreateTemp(dir, prefix, out, size);
+  }
+  bool Write(const char* path, const void* buf, uint32_t count) override {
+    return next_.Write(path, buf, count);
+  }
+  bool Delete(const char* path) override { return next_.Delete(path); }
+
+ private:
+  FileBackend& next_;
+  bool held_ = false;
+  std::string path_;
+  std::vector<uint8_t> bytes_;
+};
+
+// Installs a backend for as long as it lives, then puts back the one before.
+class ScopedFileBackend {
+ public:
+  explicit ScopedFileBackend(FileBackend* backend);
+  ~ScopedFileBackend();
+  ScopedFileBackend(const ScopedFileBackend&) = delete;
+  ScopedFileBackend& operator=(const ScopedFileBackend&) = delete;
+
+ private:
+  FileBackend* before_;
+};

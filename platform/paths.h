@@ -20,14 +20,16 @@ const char* PathFileNamePart(const char* path);
 bool FileExists(const char* path);
 
 // The two kinds of file a program keeps of its own.
-enum class AppFileKind { kSettings, kLog };
+enum class AppFileKind { kSettings, kLog, kHistory };
 
 // The folder for the program's own files of `kind`, with a trailing
 // separator: beside the executable when that folder is writable (a copied or
 // unzipped program), otherwise the user's own folder, created if missing
 // (Linux: $XDG_CONFIG_HOME/tarnwick/, default ~/.config/tarnwick/, for
 // settings and $XDG_STATE_HOME/tarnwick/, default ~/.local/state/tarnwick/,
-// for the log; Windows: %APPDATA%\tarnwick\ for both). False when neither is
+// for the log and the download history; Windows: %APPDATA%\tarnwick\ for
+// the settings and the log, %LOCALAPPDATA%\tarnwick\ for the history, which
+// belongs to this machine and must not roam with the profile). False when neither is
 // known or the result does not fit `size`.
 bool GetAppFileDir(AppFileKind kind, char* out, size_t size);
 // The same choice for an executable in `exeDir` (tests pass a folder of their own).

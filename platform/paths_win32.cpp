@@ -54,14 +54,15 @@ bool IsDirWritable(const char* dir) {
   return true;
 }
 
-bool GetUserAppDir(AppFileKind, char* out, size_t size) {
+bool GetUserAppDir(AppFileKind kind, char* out, size_t size) {
   if (size == 0) return false;
   out[0] = '\0';
+  const bool local = kind == AppFileKind::kHistory;
   char base[MAX_PATH] = {0};
-  DWORD n = GetEnvironmentVariableA("APPDATA", base, sizeof base);
+  DWORD n = GetEnvironmentVariableA(local ? "LOCALAPPDATA" : "APPDATA", base, sizeof base);
   if (n == 0 || n >= sizeof base) {
-    if (SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                         base) != S_OK) {
+    if (SHGetFolderPathA(nullptr, (local ? CSIDL_LOCAL_APPDATA : CSIDL_APPDATA) | CSIDL_FLAG_CREATE,
+                         nullptr, SHGFP_TYPE_CURRENT, base) != S_OK) {
       return false;
     }
   }

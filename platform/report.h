@@ -70,8 +70,14 @@ struct DownloadVersion {
   uint32_t major, minor, build, revision;
 };
 
+// One image of the file as the download left it.
+struct DownloadImage {
+  uint8_t part;   // 0x06 firmware, 0xFF bootloader, ...
+  bool accepted;  // every packet of it was accepted (its last attempt)
+};
+
 // How one download ended, handed to the report once, after the status line
-// shows its result text.
+// shows its result text, and kept in the download history.
 struct DownloadRecord {
   bool ok;                    // the file was downloaded
   DownloadFailure cause;      // kNone when ok
@@ -79,6 +85,12 @@ struct DownloadRecord {
   uint32_t firmwareAttempts;  // on the path with rebooting; 0 on the normal path
   DownloadVersion before;     // the running version read at the download's start
   DownloadVersion after;      // read after the last reboot (path with rebooting only)
+  DownloadVersion fileVersion;  // the file's version record (known: it has one)
+  char sha256[65];            // of the bytes parsed and sent, lower-case hex; "" if never read
+  uint32_t numImages;         // entries of `images` in use, in download order
+  DownloadImage images[16];
+  bool defaultsDue;           // the factory defaults were to be written after this download
+  bool defaultsWritten;       // ... and were
   char text[260];             // the result text the status line shows
 };
 

@@ -134,7 +134,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   download->add_flag("--wait-go", o->waitGo)->group("");
 
   CLI::App* verify =
-      app.add_subcommand("verify", "exit 0 if a port runs the version of an image file, else 10");
+      app.add_subcommand("verify", "exit 0 if an image file is current on a port, else 10 or 11");
   verify->add_option("--port", o->ports, "the port: /dev/ttyUSB0, a by-id path, COM3 or a number")
       ->type_name("PORT")
       ->expected(1);
@@ -169,7 +169,14 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
     fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());
     return kExitBadInput;
   }
-  for (CLI::App* sub : {ports, probe, info, download, verify, doctor}) {
+  CLI::App* history =
+      app.add_subcommand("history", "the downloads this machine made, oldest first");
+  history->add_option("--port", o->ports, "only the downloads on this port (any of its names)")
+      ->type_name("PORT")
+      ->expected(1);
+  history->add_flag("--json", o->json, "each download as the JSON line the history keeps");
+
+  for (CLI::App* sub : {ports, probe, info, download, verify, doctor, history}) {
     if (sub->parsed()) o->command = sub->get_name();
   }
   return -1;

@@ -15,7 +15,7 @@ struct Setting {
 };
 
 struct CliOptions {
-  std::string command;              // ports, probe, info, download, verify, doctor
+  std::string command;              // ports, probe, info, download, verify, doctor, history
   std::vector<std::string> ports;   // --port, in the order given
   std::string file;                 // --file, or info's FILE
   std::string config;               // --config: an fwdl.ini to read ("" none)
@@ -55,9 +55,13 @@ int RunPorts(const CliOptions& options);
 int RunProbe(const CliOptions& options);
 int RunInfo(const CliOptions& options);
 int RunDownload(const CliOptions& options);
-// Compares the running version with the file's version record: kExitSuccess
-// when they are the same, kExitVersionDiffers when not.
+// Whether the file is current on the port (the history's rule): kExitSuccess
+// when it is, kExitVersionDiffers when another version runs, kExitNotCurrent
+// when its version runs but its bootloader or factory defaults are not known
+// to be written there.
 int RunVerify(const CliOptions& options);
+// The download history, all of it or one port's.
+int RunHistory(const CliOptions& options);
 // What stands in the way of a download on --port, or on every port `ports`
 // lists; see doctor.h.
 int RunDoctor(const CliOptions& options);

@@ -39,10 +39,8 @@ std::string Kib(double bytes) {
 }  // namespace
 
 std::string VersionText(const FW_VERSION& ver) {
-  char text[64];
-  snprintf(text, sizeof text, "v%d.%02d.%04d.%02d", static_cast<int>(ver.major),
-           static_cast<int>(ver.minor), static_cast<int>(ver.build),
-           static_cast<int>(ver.revision));
+  char text[64] = "v";
+  FormatVersionNumbers(ver, text + 1, sizeof text - 1);
   return text;
 }
 

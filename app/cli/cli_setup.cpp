@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "app/cli/exit_codes.h"
-#include "app/cli/sha256.h"
+#include "platform/sha256.h"
 #include "app/image_refusal.h"
 #include "config/settings.h"
 #include "image/fw_image.h"

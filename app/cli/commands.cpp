@@ -14,10 +14,14 @@
 #include "app/cli/image_table.h"
 #include "app/cli/result_text.h"
 #include "app/cli/stop_request.h"
+#include "app/port_identity.h"
 #include "app/startup.h"
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
+#include "download/history.h"
+#include "image/fw_format.h"
+#include "platform/files.h"
 #include "platform/clock.h"
 #include "platform/report.h"
 #include "platform/trace.h"
@@ -99,6 +103,74 @@ bool WaitForGo(CliReport& report) {
   report.Ready();
   char line[32];
   return fgets(line, sizeof line, stdin) != nullptr && strncmp(line, "go", 2) == 0;
+}
+
+// What the "current" rule needs of the file, from the bytes held.
+bool ReadFileFacts(const std::string& file, FileFacts* facts) {
+  ImageTable table;
+  if (!ReadImageTable(file, &table)) return false;
+  facts->sha256 = table.sha256;
+  facts->hasVersion = ReadFileVersion(file, &facts->version);
+  facts->hasBootloader = false;
+  for (const ImageEntry& image : table.images) {
+    if (image.part == kPartBootloader) facts->hasBootloader = true;
+  }
+  return true;
+}
+
+// This port's downloads, oldest first; none without a history.
+std::vector<HistoryEntry> PortHistory(const std::string& portId) {
+  std::string dir;
+  if (!HistoryDir(&dir)) return {};
+  return ReadHistory(dir, portId);
+}
+
+// Why a file whose version runs is not current, as the end of a sentence
+// that began with "Firmware vX runs, the version of FILE, but".
+std::string NotCurrentText(FileCurrency currency) {
+  const std::string dev = g_szDeviceName;
+  switch (currency) {
+    case FileCurrency::kBootloaderUnknown:
+      return "its bootloader image is not known to be written on this port (this machine "
+             "keeps no complete download of this file there). Run the download again to "
+             "write it.";
+    case FileCurrency::kBootloaderFailed:
+      return "the last download of it on this port did not write its bootloader image. Do not "
+             "power cycle the " + dev + "! Run the download again to write it.";
+    case FileCurrency::kDefaultsPending:
+      return "the factory defaults an earlier download on this port was to write are not "
+             "written. Run the download again: it writes them.";
+    case FileCurrency::kCurrent:
+    case FileCurrency::kNoVersionRecord:
+    case FileCurrency::kVersionDiffers:
+      break;
+  }
+  return "";
+}
+
+const char* CurrencyName(FileCurrency currency) {
+  switch (currency) {
+    case FileCurrency::kCurrent: return "current";
+    case FileCurrency::kNoVersionRecord: return "no-version-record";
+    case FileCurrency::kVersionDiffers: return "version-differs";
+    case FileCurrency::kBootloaderUnknown: return "bootloader-unknown";
+    case FileCurrency::kBootloaderFailed: return "bootloader-failed";
+    case FileCurrency::kDefaultsPending: return "defaults-pending";
+  }
+  return "unknown";
+}
+
+// The exit code of a download that ran, from its record.
+int DownloadExitCode(const DownloadRecord& record, bool stopped) {
+  if (record.ok) {
+    // The firmware is in, the defaults that were due are not: the port
+    // went while they were written.
+    return record.defaultsDue && !record.defaultsWritten ? kExitPortLost : kExitSuccess;
+  }
+  const int code = ExitCodeForFailure(record.cause);
+  // Whatever else happened, this one must be told: do not power cycle.
+  if (code == kExitBootloader) return code;
+  return stopped ? kExitStopped : code;
 }
 
 }  // namespace
@@ -187,15 +259,21 @@ int RunDownload(const CliOptions& o) {
   report.Written("nothing");
   if (!Prepare(o, report, &port, &code)) return code;
   std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  // One read of the file: the checks, the digest, the version record and the
+  // images sent all come from these bytes, whatever happens to the file.
+  FileSnapshot snapshot;
+  snapshot.Take(file.c_str());
+  ScopedFileBackend held(&snapshot);
   std::string error;
   if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
     return Refuse(report, kExitBadInput, error);
   }
   snprintf(my_cfg.file, sizeof my_cfg.file, "%s", file.c_str());
-  // A file without a version record is never taken for the running one.
-  FW_VERSION fileVer{};
-  const bool fileHasVersion = ReadFileVersion(file, &fileVer);
-  if (fileHasVersion) report.ResultField("file_version", VersionText(fileVer).substr(1));
+  FileFacts facts;
+  ReadFileFacts(file, &facts);
+  if (facts.hasVersion) report.ResultField("file_version", VersionText(facts.version).substr(1));
+  const std::string portId = PortIdentity(port.display);
+  SetDownloadPort("tarnwick-cli", port.display, portId);
 
   g_report = &report;
   SetReport(&report);
@@ -220,8 +298,15 @@ int RunDownload(const CliOptions& o) {
     code = kExitStopped;
     message = "Stopped before the download began, nothing was written.";
   }
-  if (code == kExitSuccess && o.skipIfCurrent && fileHasVersion &&
-      SameVersion(g_start_ver, fileVer)) {
+  const FileCurrency currency =
+      code == kExitSuccess && o.skipIfCurrent
+          ? DecideCurrency(facts, g_start_ver, PortHistory(portId))
+          : FileCurrency::kVersionDiffers;
+  if (o.skipIfCurrent && code == kExitSuccess) {
+    DbgTrace("tarnwick-cli: %s is %s on %s\n", file.c_str(), CurrencyName(currency),
+             portId.c_str());
+  }
+  if (code == kExitSuccess && currency == FileCurrency::kCurrent) {
     DbgTrace("tarnwick-cli: running version is the file's, nothing to send\n");
     report.Outcome("already-current");
     report.ResultField("version_after", VersionText(g_start_ver).substr(1));
@@ -234,22 +319,10 @@ int RunDownload(const CliOptions& o) {
     // The dialog's result text still goes to the status events and the
     // trace; the lines end with the command line's own words below.
     report.StepsDone();
-    ShowDownloadResult(ok);
-    // Everything below comes from the record the download handed the report.
-    DownloadRecord record{};
-    report.Download(&record);
-    const DownloadFailure why = record.cause;
+    const DownloadRecord record = ShowDownloadResult(ok);
     message = DownloadResultText(record, StopWasRequested());
-    if (record.ok) {
-      code = kExitSuccess;
-    } else if (ExitCodeForFailure(why) == kExitBootloader) {
-      // Whatever else happened, this one must be told: do not power cycle.
-      code = kExitBootloader;
-    } else if (StopWasRequested()) {
-      code = kExitStopped;
-    } else {
-      code = ExitCodeForFailure(why);
-    }
+    code = DownloadExitCode(record, StopWasRequested());
+    RecordDownload(record, my_cfg.file, code);
   }
   CloseCom();
   report.Result(code, message);
@@ -265,34 +338,71 @@ int RunVerify(const CliOptions& o) {
   int code = kExitSuccess;
   if (!Prepare(o, report, &port, &code)) return code;
   const std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  FileSnapshot snapshot;
+  snapshot.Take(file.c_str());
+  ScopedFileBackend held(&snapshot);
   std::string error;
   if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
     return Refuse(report, kExitBadInput, error);
   }
-  FW_VERSION fileVer{};
-  if (!ReadFileVersion(file, &fileVer)) {
+  FileFacts facts;
+  if (!ReadFileFacts(file, &facts) || !facts.hasVersion) {
     return Refuse(report, kExitBadInput,
                   "Error, " + file + " holds no version record: there is nothing to compare with.");
   }
   SetReport(&report);
   report.Start("verify", file);
-  report.ResultField("file_version", VersionText(fileVer).substr(1));
+  report.ResultField("file_version", VersionText(facts.version).substr(1));
   std::string message;
   const DeviceCheck check = CheckDeviceAtStartup(port.comport);
   code = CheckResult(check, port, &message);
   if (code == kExitSuccess) {
     report.Version(g_start_ver);
     report.ResultField("version", VersionText(g_start_ver).substr(1));
-    if (SameVersion(g_start_ver, fileVer)) {
-      message = "Firmware " + VersionText(g_start_ver) + " runs, the version of " + file + ".";
-    } else {
+    const FileCurrency currency =
+        DecideCurrency(facts, g_start_ver, PortHistory(PortIdentity(port.display)));
+    report.ResultField("current", CurrencyName(currency));
+    const std::string runs = "Firmware " + VersionText(g_start_ver) + " runs";
+    if (currency == FileCurrency::kCurrent) {
+      message = runs + ", the version of " + file + ".";
+    } else if (currency == FileCurrency::kVersionDiffers) {
       code = kExitVersionDiffers;
-      message = "Firmware " + VersionText(g_start_ver) + " runs, but " + file + " holds " +
-                VersionText(fileVer) + ".";
+      message = runs + ", but " + file + " holds " + VersionText(facts.version) + ".";
+    } else {
+      code = kExitNotCurrent;
+      message = runs + ", the version of " + file + ", but " + NotCurrentText(currency);
     }
   }
   CloseCom();
   report.Result(code, message);
   SetReport(nullptr);
   return code;
+}
+
+int RunHistory(const CliOptions& o) {
+  std::string dir;
+  if (!HistoryDir(&dir)) {
+    fprintf(stderr, "tarnwick-cli: no folder for the download history is known\n");
+    return kExitInternal;
+  }
+  const std::string portId = o.ports.empty() ? "" : PortIdentity(o.ports.front());
+  for (const HistoryEntry& e : ReadHistory(dir, portId)) {
+    if (o.json) {
+      printf("%s\n", HistoryLine(e).c_str());
+      continue;
+    }
+    const DownloadRecord& r = e.record;
+    const std::string line = HistoryLine(e);
+    const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+    std::string what = r.ok ? "ok" : std::string("failed (") + DownloadFailureName(r.cause) + ")";
+    std::string defaults;
+    if (r.defaultsDue) defaults = r.defaultsWritten ? ", defaults written" : ", defaults NOT written";
+    printf("%s  %s  %s  %s %s -> %s  %s, written %s%s\n", j.value("time", "").c_str(),
+           e.context.port.c_str(), e.context.file.c_str(),
+           j["file_version"].is_string() ? j["file_version"].get<std::string>().c_str() : "-",
+           j["version_before"].is_string() ? j["version_before"].get<std::string>().c_str() : "-",
+           j["version_after"].is_string() ? j["version_after"].get<std::string>().c_str() : "-",
+           what.c_str(), DownloadWrittenName(r.written), defaults.c_str());
+  }
+  return kExitSuccess;
 }

@@ -45,6 +45,7 @@ const char* ExitCodeName(int code) {
     case kExitBootloader: return "bootloader-failed";
     case kExitPortLost: return "port-lost";
     case kExitVersionDiffers: return "version-differs";
+    case kExitNotCurrent: return "not-current";
     default: return "failed";
   }
 }
@@ -58,6 +59,7 @@ int Severity(int code) {
     case kExitSuccess: return 0;
     case kExitStopped: return 1;
     case kExitVersionDiffers: return 2;
+    case kExitNotCurrent: return 2;
     case kExitBadInput: return 3;
     case kExitCannotOpen: return 4;
     case kExitNotFound: return 5;

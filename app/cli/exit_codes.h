@@ -15,6 +15,8 @@ enum ExitCode : int {
   kExitBootloader = 8,     // new firmware runs, its bootloader is not written: do not power cycle
   kExitPortLost = 9,       // the serial port went away (cable, adapter, power) during the download
   kExitVersionDiffers = 10, // verify: the running version is not the file's
+  kExitNotCurrent = 11,     // verify: the file's version runs, but its bootloader or the factory
+                            // defaults are not known to be written on this port
 };
 
 // The exit code of a download that did not succeed, by its cause. A cause

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/cli/sha256.h"
+#include "platform/sha256.h"
 #include "config/settings.h"
 #include "image/fw_image.h"
 #include "image/fw_scan.h"
@@ -132,9 +132,4 @@ bool ReadFileVersion(const std::string& path, FW_VERSION* version) {
   if (!scan.hasVersion) return false;
   *version = {scan.hdrInfo.major, scan.hdrInfo.minor, scan.hdrInfo.build, scan.hdrInfo.revision};
   return true;
-}
-
-bool SameVersion(const FW_VERSION& a, const FW_VERSION& b) {
-  return a.major == b.major && a.minor == b.minor && a.build == b.build &&
-         a.revision == b.revision;
 }

@@ -35,5 +35,3 @@ std::string ImageTableJson(const ImageTable& table);
 // The file's version record (read with my_cfg.signature) in the running
 // version's form. False if the file cannot be read or holds no record.
 bool ReadFileVersion(const std::string& path, FW_VERSION* version);
-// Whether two versions are the same, number by number.
-bool SameVersion(const FW_VERSION& a, const FW_VERSION& b);

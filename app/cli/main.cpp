@@ -17,6 +17,7 @@ int Run(const CliOptions& options) {
   if (options.command == "info") return RunInfo(options);
   if (options.command == "verify") return RunVerify(options);
   if (options.command == "doctor") return RunDoctor(options);
+  if (options.command == "history") return RunHistory(options);
   return RunDownload(options);
 }
 

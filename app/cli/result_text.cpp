@@ -2,8 +2,15 @@
 
 #include "app/dialog_api.h"
 
-std::string DownloadResultText(const DownloadRecord& record, bool stopped) {
+namespace {
+
+std::string OutcomeText(const DownloadRecord& record, bool stopped) {
   const std::string dev = g_szDeviceName;
+  if (record.ok && record.defaultsDue && !record.defaultsWritten) {
+    return "Every image was written and accepted, but the serial port was lost while the factory "
+           "defaults were written. Check the cable and the adapter, then run the download again "
+           "on this port: it writes them.";
+  }
   if (record.ok) {
     return "Done: every image was written and accepted. Power cycle the system for the new "
            "firmware to take effect.";
@@ -50,4 +57,15 @@ std::string DownloadResultText(const DownloadRecord& record, bool stopped) {
     return "Stopped during the download: power cycle the system before the next try.";
   }
   return "The download failed: power cycle the system, then run the download again.";
+}
+
+}  // namespace
+
+std::string DownloadResultText(const DownloadRecord& record, bool stopped) {
+  std::string text = OutcomeText(record, stopped);
+  if (!record.ok && record.defaultsDue && !record.defaultsWritten) {
+    text += " The factory defaults that were due are not written yet: the next download on this "
+            "port writes them.";
+  }
+  return text;
 }

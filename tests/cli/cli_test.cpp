@@ -15,7 +15,7 @@
 #include "app/cli/cli_setup.h"
 #include "app/cli/exit_codes.h"
 #include "app/cli/port_name.h"
-#include "app/cli/sha256.h"
+#include "platform/sha256.h"
 #include "app/cli/stop_request.h"
 #include "config/settings.h"
 #include "image/fw_image.h"

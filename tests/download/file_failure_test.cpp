@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "console/version.h"
 #include "download/download.h"
+#include "download/history.h"
 #include "support/download_peer.h"
 #include "support/fake_files.h"
 #include "support/recording_view.h"
@@ -27,6 +28,7 @@ struct Outcome {
   std::vector<std::string> tempsLeft;
   std::vector<std::string> eventsAfter;  // what the expander got after the failure
   size_t images = 0;
+  int packets = 0;  // image packets the expander got
   int enters = 0;
   int terminators = 0;
   uint32_t bootloaderFlag = 0;
@@ -54,6 +56,7 @@ Outcome Download(int failAt) {
   files.failAt = failAt;
   files.onFail = [&] { failed = true; };
   peer.onEvent = [&](const std::string& event, int) {
+    if (event == "packet") ++run.packets;
     if (failed) run.eventsAfter.push_back(event);
   };
 
@@ -93,6 +96,9 @@ TEST(FileFailureTest, EveryFileStepFailingOnceEndsCleanly) {
     }
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.why, DownloadFailure::kNone);
+    // A local failure before the first packet wrote nothing, and says so:
+    // the full disk is not a half-written expander.
+    EXPECT_EQ(NothingWritten(run.why), run.packets == 0) << DownloadFailureName(run.why);
     // Nothing goes out after the failure but the header that leaves download mode.
     EXPECT_LE(run.eventsAfter.size(), 1u);
     for (const std::string& event : run.eventsAfter) EXPECT_EQ(event, "terminator");

@@ -211,6 +211,50 @@ TEST(CliSimTest, BootloaderRejectedOnTheNormalPathIsCode8) {
   EXPECT_EQ(0, sim.Stop());
 }
 
+// A bootloader refused once on the path with rebooting: the new firmware
+// runs, yet the file is not current until a rerun wrote its bootloader whole.
+// The first bootloader packet is the sixth (the firmware takes five) and
+// only one attempt is allowed, so the first run loses it and the next does not.
+TEST(CliSimTest, RerunAfterAFailedBootloaderFinishesTheJob) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(SimArgs({"--reject", "6", "--new-version", "1.02.0000.11"})));
+  const std::string file = sim.dir() + "/fw.bin";
+  const std::string bytes = MakeFile(file, "--image fw:1K --image boot:1K");
+  const std::vector<std::string> download = {"download", "--port", sim.path(), "--file", file,
+                                             "--skip-if-current", "--dlretry", "1", "--json"};
+  const std::vector<std::string> verify = {"verify", "--port", sim.path(), "--file", file, "--json"};
+  struct Step {
+    std::vector<std::string> args;
+    int code;
+    const char* outcome;
+    const char* says;
+  } steps[] = {
+      {download, 8, "bootloader-failed", "Do not power cycle"},
+      {verify, 11, "not-current", "did not write its bootloader image"},
+      {download, 0, "success", "every image was written and accepted"},
+      {verify, 0, "success", "runs, the version of"},
+      {download, 0, "already-current", "nothing was sent"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.args[0] + " expecting " + step.outcome);
+    const cliproc::Run run = RunCli(step.args);
+    EXPECT_EQ(step.code, run.code) << run.out << run.err;
+    ASSERT_FALSE(run.events.empty()) << run.err;
+    EXPECT_EQ(step.outcome, run.events.back().value("outcome", ""));
+    EXPECT_NE(std::string::npos, run.events.back().value("message", "").find(step.says))
+        << run.events.back().value("message", "");
+  }
+  EXPECT_EQ(0, sim.Stop());
+  const Report report = sim.ReadReport();
+  // The rerun sent the firmware and then the bootloader; the last image is
+  // the bootloader, whole.
+  ASSERT_FALSE(report.images.empty()) << report.raw;
+  const simproc::ReportImage& last = report.images.back();
+  EXPECT_EQ(0xFF, last.part);
+  EXPECT_TRUE(last.terminated);
+  EXPECT_TRUE(ReadAll(last.file) == bytes.substr(1052, 1052)) << report.raw;
+}
+
 // Nothing but the start-up check's questions reached the simulator.
 void ExpectOnlyAsked(SimProcess& sim) {
   EXPECT_EQ(0, sim.Stop());

@@ -1,5 +1,5 @@
 // FIPS 180-4 SHA-256, one pass over a buffer held in memory.
-#include "app/cli/sha256.h"
+#include "platform/sha256.h"
 
 #include <cstdio>
 #include <cstring>
