@@ -107,6 +107,7 @@ int RefuseRun(const CliOptions& o, int code, const std::string& message) {
   if (o.command == "download" && o.ports.size() > 1) return RefuseParallel(o, code, message);
   if (o.json && (o.command == "download" || o.command == "probe" || o.command == "verify")) {
     CliReport report(OutputStyle::kJson, o.ports.empty() ? "" : o.ports.front());
+    if (o.command == "download") report.Written("nothing");
     return Refuse(report, code, message);
   }
   fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
@@ -186,9 +187,10 @@ int RunDownload(const CliOptions& o) {
   int code = kExitSuccess;
   report.Written("nothing");
   if (!Prepare(o, report, &port, &code)) return code;
-  std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  std::string file;
   std::string error;
-  if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
+  if (!PickImageFile(o, &file, &error) || !CheckImageFile(file, &error) ||
+      !CheckFileDigest(file, o.sha256, &error)) {
     return Refuse(report, kExitBadInput, error);
   }
   snprintf(my_cfg.file, sizeof my_cfg.file, "%s", file.c_str());
@@ -264,9 +266,10 @@ int RunVerify(const CliOptions& o) {
   ResolvedPort port;
   int code = kExitSuccess;
   if (!Prepare(o, report, &port, &code)) return code;
-  const std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  std::string file;
   std::string error;
-  if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
+  if (!PickImageFile(o, &file, &error) || !CheckImageFile(file, &error) ||
+      !CheckFileDigest(file, o.sha256, &error)) {
     return Refuse(report, kExitBadInput, error);
   }
   FW_VERSION fileVer{};
