@@ -160,12 +160,17 @@ void DlgOnInit(DialogView* dlg) {
            g_szUtilVersion);
   dlg->SetTitle(title);
   dlg->SetItemText(IDC_FILENAME, my_cfg.file);
-  // A slow USB adapter is named once, where the user looks before Start; the
-  // download's own texts replace it.
+  // A file key too long for a path left the box empty; the status line says
+  // why, before the user looks for the file there. A slow USB adapter is
+  // named once, where the user looks before Start; the download's own texts
+  // replace both.
+  std::string notes;
+  if (my_cfg.fileTooLong && my_cfg.file[0] == '\0') notes += " " + LongSettingsFileText();
   const std::string slow = ComLatencyWarning(true);
-  SetStatusText("Firmware v%d.%02d.%04d.%02d detected!%s%s", static_cast<int>(g_start_ver.major),
+  if (!slow.empty()) notes += " " + slow;
+  SetStatusText("Firmware v%d.%02d.%04d.%02d detected!%s", static_cast<int>(g_start_ver.major),
                 static_cast<int>(g_start_ver.minor), static_cast<int>(g_start_ver.build),
-                static_cast<int>(g_start_ver.revision), slow.empty() ? "" : " ", slow.c_str());
+                static_cast<int>(g_start_ver.revision), notes.c_str());
   dlg->EnableItem(IDC_STOP_DL, false);
 }
 

@@ -6,7 +6,8 @@
 #include "app/dialog_api.h"
 
 // Dialog start: g_hDlg = dlg, caption, file box from my_cfg.file, the
-// detected-version status text, Stop disabled.
+// detected-version status text (with the path-limit text when the settings'
+// file key was refused as too long), Stop disabled.
 void DlgOnInit(DialogView* dlg);
 // A command by control id (the low 16 bits of the Win32 command). Returns
 // true only for a confirmed Quit; every other command returns false. Stop,

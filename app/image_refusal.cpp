@@ -44,3 +44,9 @@ std::string ImageRefusalText(const IMAGE_FILE_CHECK& check, const char* path) {
   }
   return text;
 }
+
+std::string LongSettingsFileText() {
+  IMAGE_FILE_CHECK check{};
+  check.problem = ImageFileProblem::kPathTooLong;
+  return ImageRefusalText(check, "");
+}

@@ -8,3 +8,6 @@
 // The status-line text for a refused file (check.problem is not kNone),
 // naming only the file-name part of `path`.
 std::string ImageRefusalText(const IMAGE_FILE_CHECK& check, const char* path);
+// The text for a `file` key of the settings file refused as too long for a
+// path (FWDL_CFG::fileTooLong): the path-limit text above.
+std::string LongSettingsFileText();

@@ -18,6 +18,9 @@ constexpr char kDefaultWriteCmd[] =
     "tavo1productdatawrite 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x";
 // Text keys are read into 260 bytes: at most 259 characters, whatever the field's size.
 constexpr size_t kTextLimit = 260;
+// `file` is read whole up to this, so that a path too long for its field is
+// seen and refused, never cut to the name of another file.
+constexpr size_t kLongFileRead = 4096;
 
 bool g_bHasOverride = false;
 std::string g_strOverride;
@@ -104,8 +107,17 @@ void LoadSettings(FWDL_CFG* cfg) {
   const char* path = UsableSettingsPath(szPath) ? szPath : nullptr;
 
   if (path) DbgTrace("settings file: %s\n", path);
-  ReadText(path, "file", "", cfg->file);
-  TrimSpaces(cfg->file);
+  std::string file(kLongFileRead, '\0');
+  if (path) ProfileGetString(path, kSection, "file", "", &file[0], file.size());
+  TrimSpaces(&file[0]);
+  file.resize(strlen(file.c_str()));
+  cfg->fileTooLong = file.size() >= sizeof cfg->file;
+  if (cfg->fileTooLong) {
+    DbgTrace("settings: file= is longer than %u characters, not used: %.60s...\n",
+             static_cast<unsigned>(sizeof cfg->file - 1), file.c_str());
+    file.clear();
+  }
+  snprintf(cfg->file, sizeof cfg->file, "%s", file.c_str());
   ReadText(path, "signature", "VRQ", cfg->signature);
   TrimSpaces(cfg->signature);
 
@@ -156,7 +168,10 @@ bool SaveSettings(const FWDL_CFG* cfg) {
   char file[sizeof cfg->file];
   snprintf(file, sizeof file, "%.*s", static_cast<int>(strnlen(cfg->file, sizeof file - 1)),
            cfg->file);
-  ProfileWriteString(szPath, kSection, "file", ValueThatReadsBack(file).c_str());
+  // A value refused as too long stays in the file until another takes its place.
+  if (!(cfg->fileTooLong && file[0] == '\0')) {
+    ProfileWriteString(szPath, kSection, "file", ValueThatReadsBack(file).c_str());
+  }
   char number[16];
   snprintf(number, sizeof number, "%d", static_cast<int32_t>(cfg->comport));
   return ProfileWriteString(szPath, kSection, "comport", number);

@@ -18,13 +18,17 @@ struct FWDL_CFG {
   char device[260];        // key `device`: a console server's port (socket://, tcp://, rfc2217://)
                            // that replaces COM<n>; on Linux also a device path; "" = none
   uint32_t eventchar;      // 1: the adapter sends what it holds as soon as a "*" arrives; default 0
+  bool fileTooLong;        // key `file` held more than 259 characters: `file` is "", never a cut
+                           // path, and a save leaves the key as it stands while `file` stays ""
 };
 
 extern FWDL_CFG my_cfg;
 
-// Fills every field; never fails (defaults where the file is silent).
+// Fills every field; never fails (defaults where the file is silent). A
+// `file` value too long for the field is not cut but refused: see fileTooLong.
 void LoadSettings(FWDL_CFG* cfg);
-// Writes `file` and `comport`; true if the last write succeeded.
+// Writes `file` and `comport` (not `file` while a refused long value stands
+// in for an empty one); true if the last write succeeded.
 bool SaveSettings(const FWDL_CFG* cfg);
 // The settings file's full path: executable's folder + "fwdl.ini", cut to fit.
 // A path longer than 259 characters is shown cut, but never read or written.

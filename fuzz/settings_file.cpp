@@ -172,6 +172,7 @@ void CheckLoadSave() {
   FUZZ_CHECK(second.linewaittime == first.linewaittime && second.charwaittime == first.charwaittime);
   FUZZ_CHECK(second.dlstartdelay == first.dlstartdelay && second.dlnormaldelay == first.dlnormaldelay);
   FUZZ_CHECK(second.dlretry == first.dlretry);
+  FUZZ_CHECK(second.fileTooLong == first.fileTooLong);
 }
 
 }  // namespace

@@ -88,6 +88,40 @@ void AddDigest(CLI::App* app, CliOptions* o) {
           "");
 }
 
+// What a command line that did not parse asks for, as far as a refusal
+// needs it: the subcommand (the first word that is not an option), whether
+// it asked for --json, and the ports it named (for the label, or the
+// summary of a many-ports download). Read from the words themselves, since
+// the parser stops at the first error and may not have got to them.
+CliOptions RefusalOptions(int argc, char** argv) {
+  CliOptions o;
+  int at = 1;
+  for (; at < argc; ++at) {
+    const std::string word = argv[at];
+    if (word == "--") return o;
+    if (word.empty() || word[0] != '-') {
+      o.command = word;
+      break;
+    }
+  }
+  if (o.command != "download" && o.command != "probe" && o.command != "verify") {
+    o.command.clear();
+    return o;
+  }
+  const std::string portEq = "--port=";
+  for (++at; at < argc; ++at) {
+    const std::string word = argv[at];
+    if (word == "--") break;
+    if (word == "--json") o.json = true;
+    if (word == "--port" && at + 1 < argc) {
+      o.ports.push_back(argv[++at]);
+    } else if (word.compare(0, portEq.size(), portEq) == 0) {
+      o.ports.push_back(word.substr(portEq.size()));
+    }
+  }
+  return o;
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, char** argv, CliOptions* o) {
@@ -166,6 +200,9 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
+    // With --json the refusal is the result line, as for every other one.
+    const CliOptions asked = RefusalOptions(argc, argv);
+    if (asked.json) return RefuseRun(asked, kExitBadInput, e.what());
     fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());
     return kExitBadInput;
   }

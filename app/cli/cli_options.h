@@ -42,7 +42,8 @@ struct CliOptions {
 };
 
 // Parses the command line. Returns -1 to go on, else the exit code (0 after
-// --help, kExitBadInput after an error, already reported on standard error).
+// --help, kExitBadInput after an error, already reported: on standard error,
+// or for download, probe and verify with --json as their result line).
 int ParseCommandLine(int argc, char** argv, CliOptions* options);
 // Options that parsed but do not go together: why, or "" if none.
 std::string OptionsConflict(const CliOptions& options);

@@ -96,6 +96,13 @@ bool OpenTrace(const std::string& path, std::string* error) {
   return true;
 }
 
+bool PickImageFile(const CliOptions& o, std::string* file, std::string* error) {
+  *file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  if (!o.file.empty() || !my_cfg.fileTooLong) return true;
+  *error = LongSettingsFileText() + " (the file key of " + o.config + ")";
+  return false;
+}
+
 bool CheckImageFile(const std::string& path, std::string* error) {
   if (path.empty()) {
     *error = "no image file: name one with --file";

@@ -13,6 +13,10 @@ bool LoadCliSettings(const CliOptions& options, std::string* error);
 // The trace goes to `path` (appended), or nowhere for "". False with `error`
 // if the file cannot be opened.
 bool OpenTrace(const std::string& path, std::string* error);
+// The image file to use: --file, or without it the file key of the
+// settings. False with `error` (the path-limit text) when that key was too
+// long to be used.
+bool PickImageFile(const CliOptions& options, std::string* file, std::string* error);
 // The download's check of an image file, with the dialog's texts: missing,
 // not an image file, or no image to download. True if the download may use it.
 bool CheckImageFile(const std::string& path, std::string* error);

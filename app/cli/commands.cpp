@@ -179,6 +179,7 @@ int RefuseRun(const CliOptions& o, int code, const std::string& message) {
   if (o.command == "download" && o.ports.size() > 1) return RefuseParallel(o, code, message);
   if (o.json && (o.command == "download" || o.command == "probe" || o.command == "verify")) {
     CliReport report(OutputStyle::kJson, o.ports.empty() ? "" : o.ports.front());
+    if (o.command == "download") report.Written("nothing");
     return Refuse(report, code, message);
   }
   fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
@@ -258,13 +259,14 @@ int RunDownload(const CliOptions& o) {
   int code = kExitSuccess;
   report.Written("nothing");
   if (!Prepare(o, report, &port, &code)) return code;
-  std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  std::string file;
+  std::string error;
+  if (!PickImageFile(o, &file, &error)) return Refuse(report, kExitBadInput, error);
   // One read of the file: the checks, the digest, the version record and the
   // images sent all come from these bytes, whatever happens to the file.
   FileSnapshot snapshot;
   snapshot.Take(file.c_str());
   ScopedFileBackend held(&snapshot);
-  std::string error;
   if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
     return Refuse(report, kExitBadInput, error);
   }
@@ -337,11 +339,14 @@ int RunVerify(const CliOptions& o) {
   ResolvedPort port;
   int code = kExitSuccess;
   if (!Prepare(o, report, &port, &code)) return code;
-  const std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  std::string file;
+  std::string error;
+  if (!PickImageFile(o, &file, &error)) return Refuse(report, kExitBadInput, error);
+  // One read of the file: the checks, the digest, the version record and the
+  // images sent all come from these bytes, whatever happens to the file.
   FileSnapshot snapshot;
   snapshot.Take(file.c_str());
   ScopedFileBackend held(&snapshot);
-  std::string error;
   if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
     return Refuse(report, kExitBadInput, error);
   }

@@ -50,27 +50,38 @@ const char* ExitCodeName(int code) {
   }
 }
 
-namespace {
-// Higher is more severe. A failed bootloader needs the most care (the
-// enclosure must not be power cycled); then a failed download (it must be);
-// then what left the expander as it was.
-int Severity(int code) {
-  switch (code) {
+int Severity(const PortResult& port) {
+  // A stopped or lost port that does not say how far it came may have been
+  // cut off in the middle of an image: counted as written partly, so the
+  // power cycle it may need is never hidden.
+  const bool partly =
+      port.written == "partly" ||
+      (port.written.empty() && (port.code == kExitStopped || port.code == kExitPortLost));
+  switch (port.code) {
     case kExitSuccess: return 0;
-    case kExitStopped: return 1;
-    case kExitVersionDiffers: return 2;
-    case kExitNotCurrent: return 2;
-    case kExitBadInput: return 3;
-    case kExitCannotOpen: return 4;
-    case kExitNotFound: return 5;
-    case kExitTooOld: return 6;
-    case kExitInternal: return 7;
-    case kExitDownloadFailed: return 8;
-    case kExitPortLost: return 9;
-    case kExitBootloader: return 10;
-    default: return 8;
+    case kExitBootloader: return 300;
+    case kExitDownloadFailed: return 230;
+    default: break;
+  }
+  if (partly) {
+    if (port.code == kExitPortLost) return 220;
+    if (port.code == kExitStopped) return 210;
+    return 200;  // any other code of a half-written expander
+  }
+  switch (port.code) {
+    case kExitPortLost: return 110;  // before any image, or after the last
+    case kExitInternal: return 90;
+    case kExitTooOld: return 80;
+    case kExitNotFound: return 70;
+    case kExitCannotOpen: return 60;
+    case kExitBadInput: return 50;
+    case kExitVersionDiffers: return 40;
+    case kExitNotCurrent: return 40;
+    case kExitStopped: return 30;
+    default: return 120;  // a code added later, not placed yet
   }
 }
-}  // namespace
 
-int MoreSevere(int a, int b) { return Severity(b) > Severity(a) ? b : a; }
+const PortResult& MoreSevere(const PortResult& a, const PortResult& b) {
+  return Severity(b) > Severity(a) ? b : a;
+}

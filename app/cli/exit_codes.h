@@ -1,6 +1,8 @@
 // The exit codes of tarnwick-cli: one for each outcome a script must tell
 // apart. They are documented in the README and never renumbered.
 #pragma once
+#include <string>
+
 #include "download/download.h"
 
 enum ExitCode : int {
@@ -25,6 +27,21 @@ ExitCode ExitCodeForFailure(DownloadFailure why);
 // A short name for the code, as the JSON result and the summary show it
 // ("success", "bad-input", ..., "bootloader-failed").
 const char* ExitCodeName(int code);
-// Of two failures of a run over many ports, the one that matters more to
-// whoever reads the summary (the bootloader failure above all).
-int MoreSevere(int a, int b);
+// One port's result as the summary of a many-ports run weighs it: the exit
+// code and how much of the file reached the expander ("nothing", "partly",
+// "all", or "" when the port did not say).
+struct PortResult {
+  int code;
+  std::string written;
+};
+// How much a port's result matters to whoever reads the summary; higher is
+// more severe. In this order: a failed bootloader (8: do not power cycle);
+// then every port that must be power cycled, a failed download (6) before
+// a port lost (9) or stopped (7) after it had written part of the file; then
+// the codes that left the expander as it was. A code this table does not
+// know ranks just below those that ask for a power cycle, above every other
+// failure; give a new code its place here.
+int Severity(const PortResult& port);
+// Of two ports' results, the one whose code the summary gives (the first
+// when they weigh the same).
+const PortResult& MoreSevere(const PortResult& a, const PortResult& b);

@@ -2,7 +2,7 @@
 // with --json on a pipe. The parent checks every name first, starts the
 // children, lets them send only once every port is open, shows one line per
 // port and ends with a summary table. Its exit code is 0 only if every port
-// succeeded, else the most severe of the ports' codes.
+// succeeded, else the most severe of the ports' codes (see Severity).
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -22,7 +22,6 @@
 #include "app/cli/cli_setup.h"
 #include "app/cli/console_io.h"
 #include "app/cli/exit_codes.h"
-#include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/trace.h"
 
@@ -243,6 +242,7 @@ int Parallel::Refuse(const std::vector<std::string>& ports, int code, const std:
     run->result = true;
     run->exitCode = it ? code : kExitStopped;
     run->message = it ? message : kNotStarted;
+    run->written = "nothing";
   }
   DbgTrace("tarnwick-cli: %s\n", message.c_str());
   if (style_ != OutputStyle::kJson) {
@@ -302,7 +302,7 @@ int Parallel::Run(const std::vector<std::string>& ports) {
 }
 
 int Parallel::Summary(const std::string& refused) {
-  int code = kExitSuccess;
+  PortResult worst{kExitSuccess, ""};
   nlohmann::json ports = nlohmann::json::array();
   size_t width = 4;
   for (auto& run : runs_) width = std::max(width, run->port.size());
@@ -314,7 +314,7 @@ int Parallel::Summary(const std::string& refused) {
   bool allCurrent = !runs_.empty();
   for (auto& run : runs_) {
     const int exit = run->exitCode < 0 ? kExitInternal : run->exitCode;
-    if (exit != kExitSuccess) code = code == kExitSuccess ? exit : MoreSevere(code, exit);
+    worst = MoreSevere(worst, PortResult{exit, run->written});
     // The child's outcome stands only beside the exit code it was given with.
     const std::string outcome =
         run->result && exit == kExitSuccess ? OutcomeName(exit, run->outcome) : ExitCodeName(exit);
@@ -339,6 +339,7 @@ int Parallel::Summary(const std::string& refused) {
     if (!run->fileVersion.empty()) entry["file_version"] = run->fileVersion;
     ports.push_back(entry);
   }
+  const int code = worst.code;
   const std::string outcome = code == kExitSuccess && allCurrent ? "already-current"
                                                                  : ExitCodeName(code);
   if (style_ == OutputStyle::kJson) {
@@ -371,8 +372,8 @@ int RunParallel(const CliOptions& o) {
   if (!OpenTrace(o.log, &error) || !LoadCliSettings(o, &error)) {
     return run.Refuse(o.ports, kExitBadInput, error, -1);
   }
-  if (options.file.empty()) options.file = my_cfg.file;
-  if (!CheckImageFile(options.file, &error) || !CheckFileDigest(options.file, o.sha256, &error)) {
+  if (!PickImageFile(o, &options.file, &error) || !CheckImageFile(options.file, &error) ||
+      !CheckFileDigest(options.file, o.sha256, &error)) {
     return run.Refuse(o.ports, kExitBadInput, error, -1);
   }
   // Every name is checked before any process starts: a bad one, or one

@@ -18,6 +18,7 @@
 #include "serial/serial_port.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
+#include "support/temp_file.h"
 #include "support/trace_capture.h"
 
 namespace fs = std::filesystem;
@@ -109,6 +110,40 @@ TEST_F(DialogCmdsTest, InitShowsTitleFileAndDetectedVersion) {
   EXPECT_EQ(view.text(IDC_FILENAME), "C:\\fw\\last.bin");
   EXPECT_EQ(view.text(IDC_STATUS), "Firmware v2.01.0017.03 detected!");
   EXPECT_FALSE(view.enabled(IDC_STOP_DL));
+}
+
+// Both dialogs start from the settings file: a file key too long for a path
+// leaves the file box empty and the status line says why; the line stays in
+// the file for the user to mend.
+TEST_F(DialogCmdsTest, InitRefusesAFileKeyTooLongForAPath) {
+  const std::string fits = "C:\\fw\\" + std::string(249, 'f') + ".bin";
+  const std::string tooLong = "C:\\fw\\" + std::string(250, 'f') + ".bin";
+  struct Case {
+    std::string value;
+    std::string box;
+    std::string status;
+  } cases[] = {
+      {fits, fits, "Firmware v1.02.0003.04 detected!"},
+      {tooLong, "",
+       "Firmware v1.02.0003.04 detected! Error, the path of the image file is longer than 259 "
+       "characters, the most this utility can use! Move the file to a shorter path."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value.size());
+    const std::string ini = "[settings]\nfile=" + c.value + "\ncomport=1\n";
+    TempFile settings(std::vector<uint8_t>(ini.begin(), ini.end()));
+    SetSettingsPathOverride(settings.path());
+    LoadSettings(&my_cfg);
+    QuitView view;
+    DlgOnInit(&view);
+    EXPECT_EQ(view.text(IDC_FILENAME), c.box);
+    EXPECT_EQ(view.text(IDC_STATUS), c.status);
+    // What start-up and Quit write back.
+    EXPECT_TRUE(SaveSettings(&my_cfg));
+    const std::vector<uint8_t> after = settings.Read();
+    EXPECT_NE(std::string(after.begin(), after.end()).find("file=" + c.value), std::string::npos);
+    SetSettingsPathOverride(nullptr);
+  }
 }
 
 TEST_F(DialogCmdsTest, UnknownCommandsAndDialogKeysDoNothing) {

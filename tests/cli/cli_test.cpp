@@ -89,12 +89,52 @@ TEST(CliExitCodeTest, EveryFailureHasItsCodeAndTheBootloaderOutranksAll) {
   }
   // A cause added later counts as a failed download until it gets its own code.
   EXPECT_EQ(kExitDownloadFailed, ExitCodeForFailure(static_cast<DownloadFailure>(99)));
-  for (int code = kExitSuccess; code <= kExitBootloader; ++code) {
-    EXPECT_EQ(kExitBootloader, MoreSevere(code, kExitBootloader));
-    EXPECT_EQ(kExitBootloader, MoreSevere(kExitBootloader, code));
+  for (int code = kExitSuccess; code <= kExitVersionDiffers + 2; ++code) {
+    for (const char* written : {"", "nothing", "partly", "all"}) {
+      const PortResult other{code, written}, boot{kExitBootloader, "partly"};
+      EXPECT_EQ(kExitBootloader, MoreSevere(other, boot).code);
+      EXPECT_EQ(kExitBootloader, MoreSevere(boot, other).code);
+    }
   }
-  EXPECT_EQ(kExitDownloadFailed, MoreSevere(kExitStopped, kExitDownloadFailed));
-  EXPECT_EQ(kExitCannotOpen, MoreSevere(kExitCannotOpen, kExitStopped));
+}
+
+// The summary of a many-ports run gives the code of its worst port: pairs
+// of port results (exit code, written) and the code the pair sums to,
+// whichever comes first.
+TEST(CliExitCodeTest, TheSummaryNeverHidesWhatToDoWithThePower) {
+  struct Case {
+    PortResult a, b;
+    int want;
+  } cases[] = {
+      // Must not be power cycled, above all.
+      {{kExitBootloader, "partly"}, {kExitDownloadFailed, "partly"}, kExitBootloader},
+      {{kExitBootloader, "partly"}, {kExitPortLost, "partly"}, kExitBootloader},
+      // Must be power cycled: never behind a code that says nothing was written.
+      {{kExitDownloadFailed, "partly"}, {kExitPortLost, "partly"}, kExitDownloadFailed},
+      {{kExitDownloadFailed, "partly"}, {kExitPortLost, "nothing"}, kExitDownloadFailed},
+      {{kExitStopped, "partly"}, {kExitNotFound, "nothing"}, kExitStopped},
+      {{kExitStopped, "partly"}, {kExitInternal, "nothing"}, kExitStopped},
+      {{kExitPortLost, "partly"}, {kExitInternal, "nothing"}, kExitPortLost},
+      {{kExitPortLost, "partly"}, {kExitStopped, "partly"}, kExitPortLost},
+      // Not told how far it came: it may have been cut off half-way.
+      {{kExitStopped, ""}, {kExitCannotOpen, ""}, kExitStopped},
+      // Left as it was: the ports that need something done come first.
+      {{kExitStopped, "nothing"}, {kExitNotFound, "nothing"}, kExitNotFound},
+      {{kExitPortLost, "nothing"}, {kExitInternal, "nothing"}, kExitPortLost},
+      {{kExitPortLost, "all"}, {kExitTooOld, "nothing"}, kExitPortLost},
+      {{kExitSuccess, "all"}, {kExitStopped, "nothing"}, kExitStopped},
+      // A code added later: above every failure that left the expander as it
+      // was, below those that tell what to do with the power.
+      {{12, "nothing"}, {kExitPortLost, "nothing"}, 12},
+      {{12, "nothing"}, {kExitPortLost, "partly"}, kExitPortLost},
+      {{12, "partly"}, {kExitInternal, "nothing"}, 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.a.code) + "/" + c.a.written + " with " +
+                 std::to_string(c.b.code) + "/" + c.b.written);
+    EXPECT_EQ(c.want, MoreSevere(c.a, c.b).code);
+    EXPECT_EQ(c.want, MoreSevere(c.b, c.a).code);
+  }
 }
 
 // Ctrl+C is refused while the bootloader is written, however often it comes,
@@ -143,6 +183,43 @@ TEST(CliSettingsTest, OptionsOverTheConfigFileOverTheDefaults) {
   o.config = std::string(file.path()) + ".missing";
   EXPECT_FALSE(LoadCliSettings(o, &error));
   EXPECT_NE(std::string::npos, error.find("cannot read the settings file"));
+  my_cfg = saved;
+}
+
+// Without --file the settings' file key is the image file, unless it was
+// too long to be a path: then the path-limit text, never the cut name.
+TEST(CliSettingsTest, AFileKeyTooLongIsRefusedNotCut) {
+  TraceCapture trace;
+  const FWDL_CFG saved = my_cfg;
+  struct Case {
+    size_t length;
+    const char* option;  // --file
+    bool ok;
+  } cases[] = {
+      {259, "", true},
+      {260, "", false},
+      {5000, "", false},
+      {260, "given.bin", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.length) + " " + c.option);
+    const std::string name(c.length, 'f');
+    const std::string ini = "[settings]\nfile=" + name + "\n";
+    TempFile config(std::vector<uint8_t>(ini.begin(), ini.end()));
+    CliOptions o;
+    o.config = config.path();
+    o.file = c.option;
+    std::string error, file;
+    ASSERT_TRUE(LoadCliSettings(o, &error)) << error;
+    ASSERT_EQ(c.ok, PickImageFile(o, &file, &error));
+    if (c.ok) {
+      EXPECT_EQ(*c.option ? std::string(c.option) : name, file);
+    } else {
+      EXPECT_EQ(0u, error.find("Error, the path of the image file is longer than 259 characters"))
+          << error;
+      EXPECT_NE(std::string::npos, error.find(config.path())) << error;
+    }
+  }
   my_cfg = saved;
 }
 

@@ -670,6 +670,10 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
   MakeFile(cut, "--image fw:500");
   const std::string tooLong = cut + ".new";
   MakeFile(tooLong, "--image fw:1000");
+  // The same name as the file key of a settings file.
+  const std::string longIni = d + "/long.ini";
+  simproc::WriteAll(longIni, "[settings]\nfile=" + tooLong + "\n");
+  const std::string tooLongText = "Error, the path of the image file is longer than 259 characters";
   ASSERT_EQ(0, symlink(sim.path().c_str(), (d + "/link").c_str()));
   const std::string port = sim.path();
   // Another program holds the port.
@@ -722,6 +726,25 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
       {{"download", "--port", port, "--file", file, "--sha256", "12ab"}, 2, "64 hex digits"},
       {{"verify", "--port", port, "--file", file, "--sha256", std::string(64, 'g')}, 2,
        "hex digits only"},
+      // The parser's own refusals end with the result line too.
+      {{"download", "--port", port, "--file", file, "--speed", "9", "--json"}, 2, "--speed",
+       "result"},
+      {{"download", "--json", "--port", port, "--file", file, "--dlretry", "0"}, 2, "--dlretry",
+       "result"},
+      {{"download", "--port", port, "--file", file, "--sha256", "12ab", "--json"}, 2,
+       "64 hex digits", "result"},
+      {{"verify", "--port", port, "--file", file, "--sha256", std::string(64, 'g'), "--json"}, 2,
+       "hex digits only", "result"},
+      {{"probe", "--port=" + port, "--bogus", "--json"}, 2, "--bogus", "result"},
+      {{"download", "--port", port, "--port", none, "--file", file, "--dlretry", "0", "--json"}, 2,
+       "--dlretry", "summary"},
+      // A file key too long for a path is refused, not cut to the name of another image.
+      {{"download", "--port", port, "--config", longIni}, 2, tooLongText.c_str()},
+      {{"download", "--port", port, "--config", longIni, "--json"}, 2, tooLongText.c_str(),
+       "result"},
+      {{"verify", "--port", port, "--config", longIni, "--json"}, 2, tooLongText.c_str(), "result"},
+      {{"download", "--port", port, "--port", none, "--config", longIni, "--json"}, 2,
+       tooLongText.c_str(), "summary"},
   };
   for (const Case& c : cases) {
     std::string all;
