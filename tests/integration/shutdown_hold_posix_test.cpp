@@ -92,7 +92,7 @@ TEST(ShutdownHoldSimTest, OneDownloadHoldsTheHostUntilItEnds) {
     const std::vector<std::string> traced = LinesWith(simproc::ReadAll(log), "ShutdownHold:");
     ASSERT_EQ(1u, traced.size()) << simproc::ReadAll(log);
     if (c.bus) {
-      EXPECT_TRUE(logind.WaitFor("released", 1));
+      EXPECT_TRUE(logind.WaitReleased(1));
       EXPECT_NE(std::string::npos, traced[0].find("logind holds off")) << traced[0];
     } else {
       EXPECT_NE(std::string::npos, traced[0].find("not held off")) << traced[0];
@@ -115,7 +115,7 @@ TEST(ShutdownHoldSimTest, ManyPortsTakeOneHold) {
                          "--json"},
                         {logind.env()}));
   EXPECT_EQ(0, cli.Wait()) << cli.err();
-  ASSERT_TRUE(logind.WaitFor("released", 1));
+  ASSERT_TRUE(logind.WaitReleased(1));
   const std::vector<nlohmann::json> calls = logind.Named("inhibit");
   ASSERT_EQ(1u, calls.size());
   ExpectBlockLock(calls[0]);
@@ -142,7 +142,7 @@ TEST(ShutdownHoldSimTest, TerminalDialogHoldsForTheSettingsPort) {
             calls[0].value("why", ""));
   HoldHostWhileDownloading(false);
   EXPECT_FALSE(HostHeldForDownload());
-  EXPECT_TRUE(logind.WaitFor("released", 1));
+  EXPECT_TRUE(logind.WaitReleased(1));
   my_cfg = saved;
   unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
