@@ -149,7 +149,34 @@ void FailureText(DownloadFailure why, bool defaultsLeft, char* out, size_t size)
       "button to retry the download!");
 }
 
+std::atomic<DownloadHoldFn> g_downloadHold{nullptr};
+
+// The front end's hold, for the life of the object.
+class HoldWhileDownloading {
+ public:
+  HoldWhileDownloading() : fn_(g_downloadHold.load()) {
+    if (fn_) fn_(true);
+  }
+  ~HoldWhileDownloading() {
+    if (fn_) fn_(false);
+  }
+  HoldWhileDownloading(const HoldWhileDownloading&) = delete;
+  HoldWhileDownloading& operator=(const HoldWhileDownloading&) = delete;
+
+ private:
+  const DownloadHoldFn fn_;
+};
+
 }  // namespace
+
+void SetDownloadHold(DownloadHoldFn fn) { g_downloadHold = fn; }
+
+std::string HostHoldReason(const std::vector<std::string>& ports) {
+  std::string list;
+  for (const std::string& port : ports) list += (list.empty() ? "" : ", ") + port;
+  return std::string("Writing firmware to the ") + g_szDeviceName + (ports.size() > 1 ? "s" : "") +
+         " on " + list + ": do not power off";
+}
 
 void StartTestThread(uint16_t cmdid) {
   // Only the dialog thread starts workers; the exchange also keeps a second
@@ -172,6 +199,7 @@ uint32_t HandleCmds(uint32_t cmdid) {
   DbgTrace("cmdid=%d", static_cast<int>(cmdid));
 
   if (cmdid == IDC_START) {
+    HoldWhileDownloading hold;
     DownloadAndShowResult(my_cfg.file);
     g_bStopDl = 0;
   }

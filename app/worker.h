@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/report.h"
 
@@ -38,3 +39,12 @@ void SetDownloadPort(const std::string& program, const std::string& port,
 void RecordDownload(const DownloadRecord& record, const char* path, int exitCode);
 // True if the factory defaults must be written after a successful download.
 bool NeedToSetFactoryDefVer();
+
+// The front end's hold on the host while the worker downloads: called on the
+// worker thread with true just before a download and with false once its
+// result is shown, on every way out. Null (the default): nothing is held.
+using DownloadHoldFn = void (*)(bool downloading);
+void SetDownloadHold(DownloadHoldFn fn);
+// The reason shown beside a hold on the host while `ports` are written:
+// "Writing firmware to the SAS Expander on /dev/ttyUSB0: do not power off".
+std::string HostHoldReason(const std::vector<std::string>& ports);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -24,6 +25,7 @@
 #include "platform/files.h"
 #include "platform/clock.h"
 #include "platform/report.h"
+#include "platform/shutdown_hold.h"
 #include "platform/trace.h"
 #include "serial/serial_port.h"
 
@@ -315,6 +317,10 @@ int RunDownload(const CliOptions& o) {
     message = "Firmware " + VersionText(g_start_ver) + " runs already, the version of " + file +
               "; nothing was sent.";
   } else if (code == kExitSuccess) {
+    // Shutdown and sleep wait until the download ends; in a many-ports run
+    // the parent holds them for every port at once.
+    std::unique_ptr<ShutdownHold> hold;
+    if (!o.waitGo) hold.reset(new ShutdownHold(HostHoldReason({port.display})));
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
     const bool ok = DownloadAndSetDefaults(my_cfg.file);

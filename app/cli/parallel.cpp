@@ -22,7 +22,10 @@
 #include "app/cli/cli_setup.h"
 #include "app/cli/console_io.h"
 #include "app/cli/exit_codes.h"
+#include "app/worker.h"
+#include "config/settings.h"
 #include "platform/clock.h"
+#include "platform/shutdown_hold.h"
 #include "platform/trace.h"
 
 namespace {
@@ -279,6 +282,18 @@ int Parallel::Run(const std::vector<std::string>& ports) {
   // Nothing is sent on any port unless every port could be opened.
   bool go = !stopped_;
   for (auto& run : runs_) go = go && run->ready && !run->ended;
+  // One hold for every port, from before the first "go" until every child
+  // has ended (the children take none of their own).
+  std::unique_ptr<ShutdownHold> hold;
+  if (go) {
+    std::vector<std::string> names;
+    for (auto& run : runs_) names.push_back(run->port);
+    // The bus may take its time: a stop meanwhile must not wait for it.
+    lock.unlock();
+    hold.reset(new ShutdownHold(HostHoldReason(names)));
+    lock.lock();
+    go = !stopped_;
+  }
   const int64_t now = GetClock().NowMs();
   for (auto& run : runs_) {
     if (go) {

@@ -10,8 +10,10 @@
 #include "app/dialog_api.h"
 #include "app/dialog_cmds.h"
 #include "app/startup.h"
+#include "app/worker.h"
 #include "app/term/message_box.h"
 #include "app/term/term_args.h"
+#include "app/term/term_hold.h"
 #include "app/term/term_app.h"
 #include "app/term/term_view.h"
 #include "config/settings.h"
@@ -57,6 +59,8 @@ int main(int argc, char** argv) {
   const bool onTerminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
   g_view = new TermView();
   SetReport(&DialogReport());
+  // Shutdown and sleep wait while the expander is written.
+  SetDownloadHold(HoldHostWhileDownloading);
   if (onTerminal && g_view->ok()) {
     g_app = new TermApp(g_view);
     SetAppMessageBox(TermMessageBox);

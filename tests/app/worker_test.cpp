@@ -145,6 +145,45 @@ TEST_F(WorkerTest, FailureLeavesTheFailureTextAndClearsTheStop) {
   ExpectUnlocked();
 }
 
+// The front end's hold: "take" (held from the first packet on) and "release"
+// with the status line as it was then.
+std::vector<std::string> g_holdCalls;
+RecordingView* g_holdView = nullptr;
+void RecordHold(bool downloading) {
+  g_holdCalls.push_back(downloading ? "take"
+                                    : "release: " + g_holdView->text(IDC_STATUS));
+}
+
+// The host is held from before the first packet until the result is shown,
+// whether the download succeeds or fails.
+TEST_F(WorkerTest, TheFrontEndsHoldSpansTheWholeDownload) {
+  struct Case {
+    const char* name;
+    bool stop;
+    std::string result;
+  } cases[] = {{"success", false, kPowerCycle}, {"stopped", true, kFailed}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_holdCalls.clear();
+    g_holdView = &view();
+    SetDownloadHold(&RecordHold);
+    std::vector<std::string> atFirstPacket;
+    peer_.onEvent = [&](const std::string& event, int) {
+      if (event != "packet") return;
+      if (atFirstPacket.empty()) atFirstPacket = g_holdCalls;
+      if (c.stop) g_bStopDl = 1;
+    };
+    EXPECT_EQ(HandleCmds(IDC_START), 1u);
+    SetDownloadHold(nullptr);
+    EXPECT_EQ(atFirstPacket, std::vector<std::string>{"take"});
+    EXPECT_EQ(g_holdCalls, (std::vector<std::string>{"take", "release: " + c.result}));
+    ExpectUnlocked();
+    peer_.onEvent = nullptr;
+    view().EnableItem(IDC_STOP_DL, false);
+    g_bThreadRunning = 1;
+  }
+}
+
 // A failure after which a power cycle would do harm, or that has a known
 // cause, gets its own text.
 TEST_F(WorkerTest, FailureTextSaysWhatHappened) {
