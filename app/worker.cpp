@@ -13,7 +13,9 @@
 #include "console/version.h"
 #include "download/download.h"
 #include "platform/paths.h"
+#include "platform/shutdown_hold.h"
 #include "platform/thread.h"
+#include "serial/serial_port.h"
 
 std::atomic<uint32_t> g_bThreadRunning{0};
 
@@ -138,6 +140,10 @@ uint32_t HandleCmds(uint32_t cmdid) {
   DbgTrace("cmdid=%d", static_cast<int>(cmdid));
 
   if (cmdid == IDC_START) {
+    char port[260];
+    ComPortName(my_cfg.comport, port, sizeof port);
+    // For the whole download: neither a shutdown, a logoff nor sleep may cut it.
+    ShutdownHold hold(DownloadHoldReason(port));
     DownloadAndShowResult(my_cfg.file);
     g_bStopDl = 0;
   }
@@ -184,6 +190,11 @@ bool DownloadAndShowResult(const char* path) {
   const bool ok = DownloadAndSetDefaults(path);
   ShowDownloadResult(ok);
   return ok;
+}
+
+std::string DownloadHoldReason(const std::string& ports) {
+  return std::string("Writing firmware to the ") + g_szDeviceName + " on " + ports +
+         ": do not power off";
 }
 
 bool NeedToSetFactoryDefVer() {

@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 // 1 from an accepted StartTestThread until HandleCmds has finished.
 extern std::atomic<uint32_t> g_bThreadRunning;
@@ -24,3 +25,7 @@ bool DownloadAndSetDefaults(const char* path);
 void ShowDownloadResult(bool ok);
 // True if the factory defaults must be written after a successful download.
 bool NeedToSetFactoryDefVer();
+// What the system shows while a download holds off a shutdown, a logoff or
+// sleep (ShutdownHold): the port(s), `ports` as the user's texts name them,
+// and not to power off.
+std::string DownloadHoldReason(const std::string& ports);

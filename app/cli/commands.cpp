@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -20,6 +21,7 @@
 #include "console/version.h"
 #include "platform/clock.h"
 #include "platform/report.h"
+#include "platform/shutdown_hold.h"
 #include "platform/trace.h"
 #include "serial/serial_port.h"
 
@@ -230,6 +232,13 @@ int RunDownload(const CliOptions& o) {
   } else if (code == kExitSuccess) {
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
+    // A port of a many-ports run is held by the parent, once for all.
+    std::unique_ptr<ShutdownHold> hold;
+    if (!o.waitGo) {
+      char name[260];
+      ComPortName(port.comport, name, sizeof name);
+      hold.reset(new ShutdownHold(DownloadHoldReason(name)));
+    }
     const bool ok = DownloadAndSetDefaults(my_cfg.file);
     // The dialog's result text still goes to the status events and the
     // trace; the lines end with the command line's own words below.

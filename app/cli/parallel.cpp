@@ -22,8 +22,10 @@
 #include "app/cli/cli_setup.h"
 #include "app/cli/console_io.h"
 #include "app/cli/exit_codes.h"
+#include "app/worker.h"
 #include "config/settings.h"
 #include "platform/clock.h"
+#include "platform/shutdown_hold.h"
 #include "platform/trace.h"
 
 namespace {
@@ -396,6 +398,10 @@ int RunParallel(const CliOptions& o) {
   }
   g_parallel = &run;
   InstallStopHandler(AcceptParentStop, NotifyParentStop);
+  std::string names;
+  for (const std::string& port : o.ports) names += (names.empty() ? "" : ", ") + port;
+  // One hold for every port; the port's processes hold nothing themselves.
+  ShutdownHold hold(DownloadHoldReason(names));
   const int code = run.Run(options.ports);
   g_parallel = nullptr;
   return code;

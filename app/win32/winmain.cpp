@@ -101,6 +101,8 @@ LRESULT CALLBACK MainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
+    case WM_QUERYENDSESSION:
+      return SessionMayEnd(lParam) ? TRUE : FALSE;
     default:
       return DefWindowProcA(hWnd, message, wParam, lParam);
   }
