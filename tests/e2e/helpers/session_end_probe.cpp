@@ -1,9 +1,10 @@
 // session-end-probe.exe PROGRAM.exe shutdown|logoff
-// Asks every top-level window of every running PROGRAM.exe, as Windows asks
-// at a shutdown or a logoff, whether the session may end, and prints one
-// line per window: its class, its title and the answer (0 refuses). Nothing
-// ends: only the question is sent. Exit code: 0 if every window refused, 1 if
-// one agreed, 2 if there was no window to ask.
+// Asks every top-level window of every running PROGRAM.exe (but the system's
+// input-method windows), as Windows asks at a shutdown or a logoff, whether
+// the session may end, and prints one line per window: its class, its title
+// and the answer (0 refuses). Nothing ends: only the question is sent. Exit
+// code: 0 if every window refused, 1 if one agreed, 2 if there was no window
+// to ask.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -26,6 +27,9 @@ BOOL CALLBACK Ask(HWND hWnd, LPARAM) {
   char title[256] = "";
   GetClassNameA(hWnd, cls, sizeof cls);
   GetWindowTextA(hWnd, title, sizeof title);
+  // The system gives every thread with windows an input-method window of
+  // its own; it always agrees, and one refusal is what holds the session.
+  if (strcmp(cls, "IME") == 0) return TRUE;
   DWORD_PTR answer = 1;
   if (!SendMessageTimeoutA(hWnd, WM_QUERYENDSESSION, 0, g_reason, SMTO_ABORTIFHUNG, 5000,
                            &answer)) {
