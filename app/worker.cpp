@@ -16,6 +16,7 @@
 #include "download/download.h"
 #include "download/history.h"
 #include "platform/paths.h"
+#include "platform/shutdown_hold.h"
 #include "platform/thread.h"
 #include "serial/serial_port.h"
 
@@ -199,6 +200,7 @@ uint32_t HandleCmds(uint32_t cmdid) {
   DbgTrace("cmdid=%d", static_cast<int>(cmdid));
 
   if (cmdid == IDC_START) {
+    // For the whole download: neither a shutdown, a logoff nor sleep may cut it.
     HoldWhileDownloading hold;
     DownloadAndShowResult(my_cfg.file);
     g_bStopDl = 0;

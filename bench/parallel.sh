@@ -29,7 +29,9 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target tarnwick-cli expander-sim fwimage >/dev/null
 
 rm -rf "$work"
-mkdir -p "$work"
+mkdir -p "$work" "$work/state"
+# The download history of this run only.
+export TARNWICK_STATE_DIR="$work/state"
 file=$work/fw.bin
 "$fwimage" make "$file" --version 1.2.0.12 --image "fw:$size:random=7" >/dev/null
 

@@ -42,7 +42,9 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target tarnwick-bench expander-sim fwimage >/dev/null
 
 rm -rf "$work"
-mkdir -p "$work"
+mkdir -p "$work" "$work/state"
+# The download history of this run only.
+export TARNWICK_STATE_DIR="$work/state"
 
 # Image files: firmware of three sizes, and firmware with a bootloader for the
 # path with rebooting (sizes are of the bodies; each image adds a 28-byte

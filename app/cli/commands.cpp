@@ -320,7 +320,11 @@ int RunDownload(const CliOptions& o) {
     // Shutdown and sleep wait until the download ends; in a many-ports run
     // the parent holds them for every port at once.
     std::unique_ptr<ShutdownHold> hold;
-    if (!o.waitGo) hold.reset(new ShutdownHold(HostHoldReason({port.display})));
+    if (!o.waitGo) {
+      char name[260];
+      ComPortName(port.comport, name, sizeof name);
+      hold.reset(new ShutdownHold(HostHoldReason({name})));
+    }
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
     const bool ok = DownloadAndSetDefaults(my_cfg.file);

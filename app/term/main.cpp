@@ -13,7 +13,7 @@
 #include "app/worker.h"
 #include "app/term/message_box.h"
 #include "app/term/term_args.h"
-#include "app/term/term_hold.h"
+#include "app/download_hold.h"
 #include "app/term/term_app.h"
 #include "app/term/term_view.h"
 #include "config/settings.h"

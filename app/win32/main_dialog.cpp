@@ -14,7 +14,9 @@
 
 #include "app/dialog_cmds.h"
 #include "app/win32/shell.h"
+#include "app/worker.h"
 #include "platform/paths.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -132,6 +134,15 @@ bool ChooseImageFile(HWND owner, char* path, size_t size) {
   return true;
 }
 
+bool SessionMayEnd(LPARAM lParam) {
+  // The download's own hold (ShutdownHold) carries the reason Windows shows;
+  // the program's windows refuse beside it, so that none of them answers yes.
+  if (g_bThreadRunning.load() == 0) return true;
+  DbgTrace("WM_QUERYENDSESSION(%s) refused: a download runs\n",
+           (lParam & ENDSESSION_LOGOFF) ? "logoff" : "shutdown");
+  return false;
+}
+
 INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -145,6 +156,10 @@ INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lPar
       return DlgOnClose() ? TRUE : FALSE;
     case kEnableItemMsg:
       EnableOnDialogThread(hDlg, static_cast<int>(wParam), lParam != 0);
+      return TRUE;
+    case WM_QUERYENDSESSION:
+      // A dialog procedure answers through DWLP_MSGRESULT.
+      SetWindowLongPtrA(hDlg, DWLP_MSGRESULT, SessionMayEnd(lParam) ? TRUE : FALSE);
       return TRUE;
     default:
       return FALSE;

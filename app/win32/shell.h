@@ -17,6 +17,10 @@ ATOM RegisterMainWindowClass(HINSTANCE hInstance);
 // message. False if the window could not be created.
 BOOL CreateMainWindow(HINSTANCE hInstance, int nCmdShow);
 LRESULT CALLBACK MainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The answer of the program's windows to WM_QUERYENDSESSION (its lParam):
+// no while a download runs, whatever the user asked for (a restart, a
+// logoff); yes otherwise.
+bool SessionMayEnd(LPARAM lParam);
 // Dialog procedure of the main dialog (template IDD_MAIN).
 INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 // The system's open-file dialog owned by `owner`, starting in the

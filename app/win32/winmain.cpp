@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/download_hold.h"
+#include "app/worker.h"
 #include "app/dialog_api.h"
 #include "app/startup.h"
 #include "app/win32/shell.h"
@@ -101,6 +103,8 @@ LRESULT CALLBACK MainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
+    case WM_QUERYENDSESSION:
+      return SessionMayEnd(lParam) ? TRUE : FALSE;
     default:
       return DefWindowProcA(hWnd, message, wParam, lParam);
   }
@@ -114,6 +118,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
   SetReport(&DialogReport());
   SetAppMessageBox(StartupMessageBox);
 
+  SetDownloadHold(HoldHostWhileDownloading);
   StartupLoadSettings("tarnwick.exe");
   LoadStringA(hInstance, IDS_APP_TITLE, g_szTitle, sizeof g_szTitle);
   LoadStringA(hInstance, IDC_TARNWICK, g_szWindowClass, sizeof g_szWindowClass);

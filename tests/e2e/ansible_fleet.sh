@@ -37,6 +37,9 @@ for p in "$CLI" "$SIM" "$FWIMAGE"; do
 done
 
 WORK="$(mktemp -d /tmp/tarnwick-ansible-e2e.XXXXXX)"
+# The download history of this run only.
+export TARNWICK_STATE_DIR="$WORK/state"
+mkdir -p "$TARNWICK_STATE_DIR"
 cleanup() {
   set +e
   stop_sims

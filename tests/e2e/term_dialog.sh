@@ -18,6 +18,9 @@ SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
 FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
 WAIT="${TARNWICK_E2E_WAIT:-60}"   # seconds any one wait may take
 WORK="$(mktemp -d /tmp/tarnwick-term-e2e.XXXXXX)"
+# The download history of this run only.
+export TARNWICK_STATE_DIR="$WORK/state"
+mkdir -p "$TARNWICK_STATE_DIR"
 SOCKET="tarnwick-term-e2e-$$"
 SESSION="tw"
 PEER_PID=""

@@ -12,6 +12,10 @@ E2E_DIR="$ROOT/tests/e2e"
 EXE="${TARNWICK_EXE:-$ROOT/build/windows/app/win32/tarnwick.exe}"
 EVIDENCE="$ROOT/build/e2e-evidence"
 WORK="$(mktemp -d /tmp/tarnwick-e2e.XXXXXX)"
+# The download history of this run only, as the Windows programs name the
+# folder (Wine's Z: is the Unix root).
+mkdir -p "$WORK/state"
+export TARNWICK_STATE_DIR="Z:${WORK//\//\\}\\state"
 XVFB_PID=""
 PEER_PID=""
 WINE_PID=""

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/term/term_hold.h"
+#include "app/download_hold.h"
 #include "config/settings.h"
 #include "integration/cli_process.h"
 #include "integration/fake_logind.h"

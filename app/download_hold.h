@@ -1,4 +1,4 @@
-// The terminal dialog's hold on the host: shutdown, sleep and the idle
+// The dialogs' hold on the host: shutdown, logoff, sleep and the idle
 // timer are held off while the worker downloads (see SetDownloadHold).
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "app/term/term_hold.h"
+#include "app/download_hold.h"
 
 #include "app/worker.h"
 #include "config/settings.h"
