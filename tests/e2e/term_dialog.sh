@@ -18,7 +18,7 @@ SIM="${TARNWICK_SIM:-$ROOT/build/linux/sim/expander-sim}"
 FWIMAGE="${TARNWICK_FWIMAGE:-$ROOT/build/linux/tools/fwimage/fwimage}"
 WAIT="${TARNWICK_E2E_WAIT:-60}"   # seconds any one wait may take
 WORK="$(mktemp -d /tmp/tarnwick-term-e2e.XXXXXX)"
-SOCKET="tarnwick-term-e2e-$$"
+SOCKET="$WORK/tmux.sock"   # the tmux server's socket, in the run's own folder
 SESSION="tw"
 PEER_PID=""
 APP=""
@@ -26,7 +26,7 @@ FAILURES=0
 
 cleanup() {
   set +e
-  tmux -L "$SOCKET" kill-server >/dev/null 2>&1
+  tmux -S "$SOCKET" kill-server >/dev/null 2>&1
   [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$WORK"
@@ -35,7 +35,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 log() { printf '%s\n' "$*"; }
-tm() { tmux -L "$SOCKET" -f /dev/null "$@"; }
+tm() { tmux -S "$SOCKET" -f /dev/null "$@"; }
 
 # ---- the console on the other end of the line -------------------------------
 
