@@ -55,7 +55,7 @@ bool ParseTime(const std::string& text, int64_t* seconds) {
   return true;
 }
 
-json VersionJson(const DownloadVersion& v) {
+nlohmann::ordered_json VersionJson(const DownloadVersion& v) {
   if (!v.known) return nullptr;
   char text[48];
   FormatVersionNumbers(FW_VERSION{v.major, v.minor, v.build, v.revision}, text, sizeof text);
@@ -154,12 +154,15 @@ const char* DownloadWrittenName(DownloadWritten written) {
 }
 
 std::string HistoryLine(const HistoryEntry& e) {
+  // Keys in this order, the time first: a reader (and the recovery of a cut
+  // line) finds each record by its start.
+  using ojson = nlohmann::ordered_json;
   const DownloadRecord& r = e.record;
-  json images = json::array();
+  ojson images = ojson::array();
   for (uint32_t i = 0; i < r.numImages && i < 16; ++i) {
     images.push_back({{"part", r.images[i].part}, {"accepted", r.images[i].accepted}});
   }
-  json j = {{"time", TimeText(e.time)},
+  ojson j = {{"time", TimeText(e.time)},
             {"program", e.context.program},
             {"port", e.context.port},
             {"port_id", e.context.portId},
@@ -174,7 +177,7 @@ std::string HistoryLine(const HistoryEntry& e) {
             {"ok", r.ok},
             {"cause", DownloadFailureName(r.cause)},
             {"written", DownloadWrittenName(r.written)},
-            {"exit_code", e.context.exitCode < 0 ? json(nullptr) : json(e.context.exitCode)}};
+            {"exit_code", e.context.exitCode < 0 ? ojson(nullptr) : ojson(e.context.exitCode)}};
   // Paths are 8-bit texts of the system; one that is not UTF-8 is kept readable.
   return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }

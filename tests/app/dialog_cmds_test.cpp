@@ -18,6 +18,7 @@
 #include "serial/serial_port.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
+#include "support/temp_dir.h"
 #include "support/temp_file.h"
 #include "support/trace_capture.h"
 
@@ -61,10 +62,7 @@ class DialogCmdsTest : public ::testing::Test {
     g_dlStartTime = 0;
     // A worker counts as running, so an accepted Start never starts a real one.
     g_bThreadRunning = 1;
-    dir_ = fs::temp_directory_path() /
-           ("tarnwick_dlg_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = temp_.path();
     SetReport(&DialogReport());
     DlgOnInit(&view_);
     trace_.Clear();
@@ -76,7 +74,6 @@ class DialogCmdsTest : public ::testing::Test {
     g_bThreadRunning = 0;
     g_bBootLoaderInProgress = 0;
     g_bStopDl = 0;
-    fs::remove_all(dir_);
   }
 
   std::string MakeFile(const std::string& name, const std::string& content) {
@@ -96,6 +93,7 @@ class DialogCmdsTest : public ::testing::Test {
   ScriptedPort port_;
   TraceCapture trace_;
   QuitView view_;
+  TempDir temp_{"tarnwick-dlg"};
   fs::path dir_;
 };
 
@@ -380,7 +378,8 @@ TEST_F(DialogCmdsTest, LongTextsAreCutNeverOverrun) {
   EXPECT_EQ(view_.text(IDC_STATUS), ("Error, file " + longName).substr(0, 259));
 
   // An accepted image whose path makes the downloading text too long.
-  std::string path = MakeImage(std::string(180, 'i') + ".bin");
+  // The path is 240 characters long, whatever the temporary folder is called.
+  std::string path = MakeImage(std::string(240 - dir_.string().size() - 5, 'i') + ".bin");
   ASSERT_GT(path.size(), 221u);  // the text would need more than 259 characters
   view_.SetItemText(IDC_FILENAME, path.c_str());
   DlgOnCommand(IDC_START);

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,12 +11,12 @@
 #include "app/dialog_api.h"
 #include "config/settings.h"
 #include "console/version.h"
-#include "platform/tempfile.h"
 #include "platform/thread.h"
 #include "support/download_peer.h"
 #include "support/recording_report.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -56,10 +55,7 @@ class WorkerTest : public ::testing::Test {
     snprintf(my_cfg.signature, sizeof my_cfg.signature, "VRQ");
     my_cfg.dlretry = 3;
     g_bStopDl = 0;
-    char dir[260];
-    ASSERT_TRUE(GetTempDir(dir, sizeof dir));
-    // Unique across the test processes that ctest runs side by side.
-    path_ = std::string(dir) + "flow_worker_test_" + std::to_string(std::random_device{}()) + ".bin";
+    path_ = temp_ / "fw.bin";
     std::string file = MakeImage(0x06, 700, 3) + MakeVersionRecord(1, 2, 0, 0);
     FILE* f = fopen(path_.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -71,7 +67,6 @@ class WorkerTest : public ::testing::Test {
     g_bThreadRunning = 1;
   }
   void TearDown() override {
-    remove(path_.c_str());
     SetThreadStarter(nullptr);
     g_bThreadRunning = 0;
     g_bStopDl = 0;
@@ -95,6 +90,7 @@ class WorkerTest : public ::testing::Test {
   DownloadPeer peer_{port_.exp()};
   TraceCapture trace_;
   ScopedView view_;
+  TempDir temp_{"tarnwick-worker"};
   std::string path_;
 };
 

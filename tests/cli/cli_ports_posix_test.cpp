@@ -10,20 +10,18 @@
 #include <string>
 
 #include "app/cli/ports.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 class CliPortsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tarnwick-ports.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    root_ = pattern;
+    root_ = temp_.path();
     sys_ = root_ + "/sys";
     dev_ = root_ + "/dev";
     Mkdir(dev_ + "/serial/by-id");
   }
-  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
 
   static void Mkdir(const std::string& path) {
     ASSERT_EQ(0, std::system(("mkdir -p '" + path + "'").c_str()));
@@ -49,6 +47,7 @@ class CliPortsTest : public ::testing::Test {
     Write(dir + "/product", "USB Serial");
   }
 
+  TempDir temp_{"tarnwick-ports"};
   std::string root_, sys_, dev_;
 };
 

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 
 #include "config/profile.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -20,14 +20,8 @@ using namespace std::string_literals;
 class ProfileWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("tarnwick-profile-" + std::to_string(rd()));
-    fs::create_directories(dir_);
+    dir_ = temp_.path();
     path_ = (dir_ / "fwdl.ini").string();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   void WriteIni(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
   std::string ReadIni() const {
@@ -38,6 +32,7 @@ class ProfileWriteTest : public ::testing::Test {
     return ProfileWriteString(path_.c_str(), "settings", key, value);
   }
 
+  TempDir temp_{"tarnwick-profile"};
   fs::path dir_;
   std::string path_;
 };

@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "config/profile.h"
 #include "config/settings.h"
 #include "platform/paths.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -33,16 +33,12 @@ std::string WithoutCR(std::string text) {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("tarnwick-settings-" + std::to_string(rd()));
-    fs::create_directories(dir_);
+    dir_ = temp_.path();
     path_ = dir_ / "fwdl.ini";
     SetSettingsPathOverride(path_.string().c_str());
   }
   void TearDown() override {
     SetSettingsPathOverride(nullptr);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   void WriteIni(const std::string& bytes) {
     std::ofstream(path_, std::ios::binary) << bytes;
@@ -64,6 +60,7 @@ class SettingsTest : public ::testing::Test {
     return cfg;
   }
 
+  TempDir temp_{"tarnwick-settings"};
   fs::path dir_;
   fs::path path_;
   TraceCapture trace_;

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "support/download_peer.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -43,14 +43,10 @@ class DownloadTest : public ::testing::Test {
     ResetDownloadState();
     g_bStopDl = 0;
     g_start_ver = {7, 7, 7, 7};
-    char dir[260];
-    ASSERT_TRUE(GetTempDir(dir, sizeof dir));
-    // Unique across the test processes that ctest runs side by side.
-    path_ = std::string(dir) + "flow_download_test_" + std::to_string(std::random_device{}()) + ".bin";
+    path_ = temp_ / "fw.bin";
   }
 
   void TearDown() override {
-    remove(path_.c_str());
     g_bStopDl = 0;
     EXPECT_EQ(g_bBootLoaderInProgress.load(), 0u);
     // No temporary image file outlives its download.
@@ -107,6 +103,7 @@ class DownloadTest : public ::testing::Test {
   DownloadPeer peer_{port_.exp()};
   TraceCapture trace_;
   ScopedView view_;
+  TempDir temp_{"tarnwick-download"};
   std::string path_;
   std::map<uint8_t, std::string> image_;
 };

@@ -15,6 +15,7 @@
 #include "support/download_peer.h"
 #include "support/recording_view.h"
 #include "support/scripted_expander.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -28,9 +29,8 @@ TEST(TempFileWriteTest, ShortTemporaryFileEndsTheSequence) {
   my_cfg.dlretry = 3;
   g_bStopDl = 0;
 
-  char dirTemplate[] = "/tmp/flow_tmpdir_XXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  const std::string dir = dirTemplate;
+  TempDir temp("flow_tmpdir");
+  const std::string dir = temp.path();
   const char* oldTmp = getenv("TMPDIR");
   const std::string savedTmp = oldTmp ? oldTmp : "";
   setenv("TMPDIR", dir.c_str(), 1);
@@ -71,7 +71,6 @@ TEST(TempFileWriteTest, ShortTemporaryFileEndsTheSequence) {
     EXPECT_EQ(e.path().filename().string(), "image.bin");
   }
   EXPECT_EQ(entries, 1);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ WORK="$(mktemp -d /tmp/tarnwick-term-e2e.XXXXXX)"
 # The download history of this run only.
 export TARNWICK_STATE_DIR="$WORK/state"
 mkdir -p "$TARNWICK_STATE_DIR"
-SOCKET="tarnwick-term-e2e-$$"
+SOCKET="$WORK/tmux.sock"   # the tmux server's socket, in the run's own folder
 SESSION="tw"
 PEER_PID=""
 APP=""
@@ -29,7 +29,7 @@ FAILURES=0
 
 cleanup() {
   set +e
-  tmux -L "$SOCKET" kill-server >/dev/null 2>&1
+  tmux -S "$SOCKET" kill-server >/dev/null 2>&1
   [ -n "$PEER_PID" ] && kill "$PEER_PID" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$WORK"
@@ -38,7 +38,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 log() { printf '%s\n' "$*"; }
-tm() { tmux -L "$SOCKET" -f /dev/null "$@"; }
+tm() { tmux -S "$SOCKET" -f /dev/null "$@"; }
 
 # ---- the console on the other end of the line -------------------------------
 

@@ -14,6 +14,7 @@
 #include "config/settings.h"
 #include "image/fw_builder.h"
 #include "image/fw_image.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -26,17 +27,13 @@ struct ToolRun {
 class FwimageToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/twt-fwimage-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
     saved_ = my_cfg;
     snprintf(my_cfg.signature, sizeof my_cfg.signature, "VRQ");
   }
   void TearDown() override {
     FreeFwFileBuffer();
     my_cfg = saved_;
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
   }
   std::string Path(const char* name) { return dir_ + "/" + name; }
   // Runs fwimage with `args` (shell words); stdout only.
@@ -58,6 +55,7 @@ class FwimageToolTest : public ::testing::Test {
                                 std::istreambuf_iterator<char>());
   }
 
+  TempDir temp_{"twt-fwimage"};
   std::string dir_;
   FWDL_CFG saved_;
   TraceCapture trace_;

@@ -17,6 +17,7 @@
 #include "download/download.h"
 #include "integration/sim_process.h"
 #include "support/recording_view.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -234,10 +235,11 @@ class ProgressClock : public CoreReport {
 TEST_P(CableSimTest, LostPortFailsFastAndStartWorksOnceItIsBack) {
   const CableCase& c = GetParam();
   TraceCapture trace;
+  // The simulator's own folder has no name until it starts, so the link
+  // it makes lives in a folder of the test's own.
+  TempDir links("tarnwick-cable");
   SimProcess sim;
-  // The folder of the simulator's report holds the link too: it has no
-  // name yet when the simulator starts, so the link is named by its pid.
-  const std::string link = "/tmp/tarnwick-cable-" + std::to_string(getpid()) + "-" + c.name;
+  const std::string link = links / c.name;
   ASSERT_TRUE(sim.Start({"--reboot-seconds", "3", "--link", link, c.vanishAfter,
                          std::to_string(c.count), "--come-back", "1"}));
   const std::string file = sim.dir() + "/firmware.bin";

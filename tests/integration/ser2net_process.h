@@ -18,10 +18,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace ser2netproc {
 
@@ -86,12 +89,7 @@ class Ser2netProcess {
   Ser2netProcess& operator=(const Ser2netProcess&) = delete;
   ~Ser2netProcess() {
     Kill();
-    if (!dir_.empty() && getenv("TARNWICK_KEEP_SIM_DIR") == nullptr) {
-      const std::string rm = "rm -rf '" + dir_ + "'";
-      if (std::system(rm.c_str()) != 0) {
-        // Left behind in the temporary folder; harmless.
-      }
-    }
+    if (temp_ && getenv("TARNWICK_KEEP_SIM_DIR") != nullptr) temp_->Keep();
   }
 
   // Starts the server with the lines, each on a free loopback port, and
@@ -101,11 +99,11 @@ class Ser2netProcess {
   bool Start(const std::vector<Line>& lines) {
     const std::string program = Program();
     if (program.empty()) return Fail("ser2net is not installed");
-    if (dir_.empty()) {
-      char pattern[] = "/tmp/tarnwick-ser2net.XXXXXX";
-      if (mkdtemp(pattern) == nullptr) return Fail("mkdtemp failed");
-      dir_ = pattern;
+    if (!temp_) {
+      temp_.emplace("tarnwick-ser2net");
+      dir_ = temp_->path();
     }
+    if (dir_.empty()) return Fail("cannot make a temporary folder");
     for (int attempt = 0; attempt < 5; ++attempt) {
       ports_.clear();
       for (size_t i = 0; i < lines.size(); ++i) {
@@ -240,6 +238,7 @@ class Ser2netProcess {
   }
 
   pid_t pid_ = -1;
+  std::optional<TempDir> temp_;
   std::string dir_;
   std::string error_;
   std::vector<Line> lines_;

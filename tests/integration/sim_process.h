@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "serial/serial_port.h"
+#include "support/temp_dir.h"
 
 namespace simproc {
 
@@ -134,21 +136,15 @@ class SimProcess {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (!dir_.empty() && getenv("TARNWICK_KEEP_SIM_DIR") == nullptr) {
-      const std::string rm = "rm -rf '" + dir_ + "'";
-      if (std::system(rm.c_str()) != 0) {
-        // Left behind in the temporary folder; harmless.
-      }
-    }
+    if (temp_ && getenv("TARNWICK_KEEP_SIM_DIR") != nullptr) temp_->Keep();
   }
 
   // False if the simulator did not start or named no pseudo-terminal.
   bool Start(std::vector<std::string> args) {
-    char pattern[] = "/tmp/tarnwick-integ.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return false;
-    dir_ = pattern;
+    temp_.emplace("tarnwick-integ");
+    if (dir().empty()) return false;
     args.insert(args.begin(),
-                {TARNWICK_SIM_PATH, "--report", dir_ + "/report.json", "--out", dir_ + "/out",
+                {TARNWICK_SIM_PATH, "--report", dir() + "/report.json", "--out", dir() + "/out",
                  // Unpaced unless the test asks for a line rate (a later --baud wins).
                  "--baud", "0"});
     int out[2];
@@ -188,14 +184,17 @@ class SimProcess {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  Report ReadReport() const { return ParseReport(ReadAll(dir_ + "/report.json")); }
+  Report ReadReport() const { return ParseReport(ReadAll(dir() + "/report.json")); }
   const std::string& path() const { return path_; }
-  const std::string& dir() const { return dir_; }
+  const std::string& dir() const {
+    static const std::string none;
+    return temp_ ? temp_->path() : none;
+  }
 
  private:
   pid_t pid_ = -1;
   std::string path_;
-  std::string dir_;
+  std::optional<TempDir> temp_;  // a fresh one for each start
 };
 
 // The host's end of the line: my_cfg pointed at the simulator's terminal with

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/paths.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -16,8 +17,7 @@ namespace {
 class AppDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("tarnwick_appdir_" + std::to_string(getpid()));
-    fs::remove_all(root_);
+    root_ = temp_.path();
     fs::create_directories(root_ / "copy");
     fs::create_directories(root_ / "readonly");
     chmod((root_ / "readonly").c_str(), 0555);
@@ -28,9 +28,9 @@ class AppDirTest : public ::testing::Test {
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_STATE_HOME");
     chmod((root_ / "readonly").c_str(), 0755);
-    fs::remove_all(root_);
   }
   std::string Dir(const char* name) { return (root_ / name).string() + "/"; }
+  TempDir temp_{"tarnwick-appdir"};
   fs::path root_;
 };
 

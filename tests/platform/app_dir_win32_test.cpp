@@ -9,14 +9,15 @@
 #include <string>
 
 #include "platform/paths.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 TEST(AppDirTest, BesideTheProgramOnlyWhereItMayWrite) {
-  const fs::path root = fs::temp_directory_path() / "tarnwick_appdir";
-  fs::remove_all(root);
+  TempDir temp("tarnwick-appdir");
+  const fs::path root = temp.path();
   fs::create_directories(root / "copy");
   fs::create_directories(root / "appdata");
   char programFiles[MAX_PATH] = {0};
@@ -40,7 +41,6 @@ TEST(AppDirTest, BesideTheProgramOnlyWhereItMayWrite) {
   }
   EXPECT_TRUE(fs::is_directory(user));
   SetEnvironmentVariableA("APPDATA", nullptr);
-  fs::remove_all(root);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/tempfile.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -15,9 +16,7 @@ class TmpdirTest : public ::testing::Test {
     const char* old = getenv("TMPDIR");
     hadOld_ = old != nullptr;
     if (old) old_ = old;
-    char tmpl[] = "/tmp/twt-dir-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = temp_.path();
   }
   void TearDown() override {
     if (hadOld_) {
@@ -25,8 +24,8 @@ class TmpdirTest : public ::testing::Test {
     } else {
       unsetenv("TMPDIR");
     }
-    rmdir(dir_.c_str());
   }
+  TempDir temp_{"twt-dir"};
   bool hadOld_ = false;
   std::string old_;
   std::string dir_;

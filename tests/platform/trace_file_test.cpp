@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/trace.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -19,15 +20,11 @@ class TraceFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TraceStopFile();
-    dir_ = fs::temp_directory_path() /
-           ("tarnwick_trace_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = temp_.path();
     log_ = (dir_ / "fwdl.log").string();
   }
   void TearDown() override {
     TraceStopFile();
-    fs::remove_all(dir_);
   }
 
   // The file's lines with their time prefix checked and removed.
@@ -44,6 +41,7 @@ class TraceFileTest : public ::testing::Test {
     return lines;
   }
 
+  TempDir temp_{"tarnwick-trace"};
   fs::path dir_;
   std::string log_;
 };

@@ -12,20 +12,15 @@
 
 #include "expander_peer.h"
 #include "image/fw_image.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 class SingleImageTest : public ProtocolTest {
  protected:
   SingleImageTest() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarnwick-img-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
+    dir_ = temp_.path();
     g_dwTotalFileSize = 4096;
-  }
-  ~SingleImageTest() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
   // An image file of `size` bytes with a recognisable pattern.
   std::string MakeImage(size_t size) {
@@ -37,6 +32,7 @@ class SingleImageTest : public ProtocolTest {
     return path;
   }
   std::vector<uint8_t> image_;
+  TempDir temp_{"tarnwick-img"};
   std::filesystem::path dir_;
 };
 

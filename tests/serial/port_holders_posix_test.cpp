@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,13 +34,11 @@ class PortHoldersTest : public ::testing::Test {
     ASSERT_EQ(unlockpt(master_), 0);
     slave_ = ptsname(master_);
     index_ = std::stoi(slave_.substr(slave_.rfind('/') + 1));
-    root_ = fs::temp_directory_path() / ("tarnwick_proc_" + std::to_string(getpid()));
-    fs::remove_all(root_);
+    root_ = temp_.path();
     fs::create_directories(root_ / "self");
     fs::create_directories(root_ / "net");
   }
   void TearDown() override {
-    fs::remove_all(root_);
     close(master_);
   }
   // Process `pid` named `name` with descriptor `fd` leading to `target`;
@@ -59,6 +59,7 @@ class PortHoldersTest : public ::testing::Test {
   int master_ = -1;
   std::string slave_;
   int index_ = 0;
+  TempDir temp_{"tarnwick-proc"};
   fs::path root_;
 };
 

@@ -26,6 +26,7 @@
 #include "platform/trace.h"
 #include "serial/port_holders.h"
 #include "serial/serial_port.h"
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -199,9 +200,8 @@ void EndHolder(pid_t pid) {
 // written, and the hint names the program.
 TEST_F(PtyPortTest, DeviceHeldByAnotherProgramIsRefused) {
   // A stand-in for /dev/serial/by-id.
-  const std::string link = std::filesystem::temp_directory_path() /
-                           ("tarnwick_by_id_" + std::to_string(getpid()));
-  unlink(link.c_str());
+  TempDir byId("tarnwick-by-id");
+  const std::string link = byId / "usb-adapter-if00-port0";
   ASSERT_EQ(symlink(slave_.c_str(), link.c_str()), 0);
   for (const std::string& device : {slave_, link}) {
     SCOPED_TRACE(device);
@@ -225,7 +225,6 @@ TEST_F(PtyPortTest, DeviceHeldByAnotherProgramIsRefused) {
     EXPECT_EQ(ComOpenFailureHint(), "");
     CloseCom();
   }
-  unlink(link.c_str());
 }
 
 TEST_F(PtyPortTest, MissingDeviceLeavesPortClosed) {

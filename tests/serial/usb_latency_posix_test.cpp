@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/temp_dir.h"
 #include "support/trace_capture.h"
 
 namespace fs = std::filesystem;
@@ -17,14 +18,12 @@ namespace {
 class UsbLatencyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("tarnwick_sys_" + std::to_string(getpid()));
-    fs::remove_all(root_);
+    root_ = temp_.path();
     // A USB adapter, a built-in UART and a pseudo-terminal (no device link).
     Port("ttyUSB0", "devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0");
     Port("ttyS0", "devices/platform/serial8250/tty/ttyS0");
     fs::create_directories(root_ / "class/tty/pts0");
   }
-  void TearDown() override { fs::remove_all(root_); }
   void Port(const std::string& name, const std::string& device) {
     fs::create_directories(root_ / device);
     fs::create_directories(root_ / "class/tty" / name);
@@ -33,6 +32,7 @@ class UsbLatencyTest : public ::testing::Test {
   void Timer(const std::string& text) {
     std::ofstream(root_ / "devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer") << text;
   }
+  TempDir temp_{"tarnwick-sys"};
   fs::path root_;
 };
 

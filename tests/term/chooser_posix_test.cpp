@@ -8,15 +8,14 @@
 #include <vector>
 
 #include "app/term/chooser.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 class ChooserTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/chooser_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = temp_.path();
     MakeDir("zeta");
     MakeDir("Alpha");
     MakeDir(".hidden");
@@ -24,10 +23,6 @@ class ChooserTest : public ::testing::Test {
     MakeFile("A.BIN");
     MakeFile("notes.txt");
     MakeFile("zeta/inner.bin");
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + root_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
   }
   void MakeDir(const std::string& name) { mkdir((root_ + "/" + name).c_str(), 0755); }
   void MakeFile(const std::string& name) {
@@ -45,6 +40,7 @@ class ChooserTest : public ::testing::Test {
     m.HandleKey(Key::Text(text));
     return m.HandleKey(Key::Of(KeyCode::kEnter));
   }
+  TempDir temp_{"chooser_test"};
   std::string root_;
 };
 
