@@ -132,6 +132,7 @@ class Win32SerialPort : public SerialBackend {
 
  private:
   LatencyTuner tuner_;
+  bool eventCharSet_ = false;  // the open port's EvtChar is '*'
   // The port and the error of the last failed open (0 none).
   char failedPort_[48] = "";
   DWORD failedError_ = 0;
@@ -180,8 +181,9 @@ bool Win32SerialPort::Open(int32_t port) {
     DbgTrace("Couldn't set the dcb for the serial port: SetCommState");
     return false;
   }
+  eventCharSet_ = dcb.EvtChar != 0;
   DbgTrace("startdom v2.3--OK");
-  tuner_.OnOpen(0, kUsbLatencyRoot, strComPort, dcb.EvtChar != 0);
+  tuner_.OnOpen(0, UsbLatencyRoot(), strComPort, dcb.EvtChar != 0);
   return true;
 }
 
@@ -383,6 +385,17 @@ bool Win32SerialPort::WaitInput(uint32_t ms) {
 
 void Win32SerialPort::Close() {
   if (hComm == INVALID_HANDLE_VALUE) return;
+  // The driver keeps the line settings once the handle is closed: the next
+  // program to open the port, if it changes only the fields it cares about,
+  // would inherit '*' as its event character.
+  if (eventCharSet_) {
+    eventCharSet_ = false;
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(hComm, &dcb)) dcb = PortLineSettings(false);
+    dcb.EvtChar = 0;
+    if (!SetCommState(hComm, &dcb)) TraceError("Close: SetCommState(EvtChar=0)", GetLastError());
+  }
   // Each may fail on a device that has gone; closing goes on regardless.
   SetCommMask(hComm, 0);
   DWORD errors = 0;
