@@ -53,6 +53,13 @@ void TraceError(const char* what, DWORD err) {
   DbgTrace("%s: error %lu (%s)\n", what, err, OsErrorText(err).c_str());
 }
 
+std::atomic<CommStateSetter> g_setCommState{nullptr};
+
+BOOL ApplyCommState(HANDLE port, DCB* dcb) {
+  CommStateSetter setter = g_setCommState.load();
+  return setter ? setter(port, dcb) : SetCommState(port, dcb);
+}
+
 // Set once the open port's device has gone away; cleared by Open and Close.
 std::atomic<bool> g_lost{false};
 
@@ -177,7 +184,7 @@ bool Win32SerialPort::Open(int32_t port) {
   DCB dcb = PortLineSettings(my_cfg.eventchar != 0);
   DbgTrace("CBR_115200=%d", CBR_115200);
   if (dcb.EvtChar != 0) DbgTrace("startdom: event character '%c'\n", dcb.EvtChar);
-  if (!SetCommState(hComm, &dcb)) {
+  if (!ApplyCommState(hComm, &dcb)) {
     DbgTrace("Couldn't set the dcb for the serial port: SetCommState");
     return false;
   }
@@ -394,7 +401,7 @@ void Win32SerialPort::Close() {
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(hComm, &dcb)) dcb = PortLineSettings(false);
     dcb.EvtChar = 0;
-    if (!SetCommState(hComm, &dcb)) TraceError("Close: SetCommState(EvtChar=0)", GetLastError());
+    if (!ApplyCommState(hComm, &dcb)) TraceError("Close: SetCommState(EvtChar=0)", GetLastError());
   }
   // Each may fail on a device that has gone; closing goes on regardless.
   SetCommMask(hComm, 0);
@@ -422,6 +429,8 @@ DCB PortLineSettings(bool eventChar) {
   if (eventChar) dcb.EvtChar = '*';
   return dcb;
 }
+
+void SetCommStateSetter(CommStateSetter setter) { g_setCommState.store(setter); }
 
 SerialBackend& LocalSerialBackend() {
   static Win32SerialPort port;
