@@ -209,10 +209,24 @@ bool DlgOnClose() {
 bool DlgQuitStoppedDownload() { return g_quitStoppedDownload; }
 
 void DlgOnLostUser() {
-  if (g_bThreadRunning.load() == 0 || g_bStopDl.load() != 0) return;
+  // Set once a bootloader was found under way: the download is then let run
+  // to its end. Asked again after the bootloader, a stop would land on the
+  // steps after it (leaving download mode, the factory defaults) and call a
+  // finished download stopped.
+  static bool letFinish = false;
+  if (g_bThreadRunning.load() == 0) {
+    letFinish = false;
+    return;
+  }
+  if (g_bStopDl.load() != 0 || letFinish) return;
   // A bootloader cut off half-way may leave an expander that no longer
   // starts: it is let finish, as Quit would refuse to stop it.
-  if (g_bBootLoaderInProgress.load() != 0) return;
+  if (g_bBootLoaderInProgress.load() != 0) {
+    DbgTrace("DlgOnLostUser: the bootloader is being written, the download is let finish\n");
+    letFinish = true;
+    return;
+  }
   DbgTrace("DlgOnLostUser: stopping the download\n");
+  g_quitStoppedDownload = true;
   g_bStopDl = 1;
 }

@@ -16,10 +16,12 @@ bool DlgOnCommand(int id);
 // The close box (Win32 WM_CLOSE, Ctrl+C on the terminal). Always handled;
 // once confirmed it ends a running download as Quit does.
 bool DlgOnClose();
-// True once a confirmed Quit or close box has stopped a running download:
-// the expander then needs a power cycle, which the front end says on leaving.
+// True once a confirmed Quit, the close box or DlgOnLostUser has stopped a
+// running download: the expander then needs a power cycle, which the front
+// end says on leaving.
 bool DlgQuitStoppedDownload();
-// The user is gone (the terminal hung up): a running download is stopped as
-// by a confirmed Quit, unless its bootloader is being written, which is let
-// finish. Callable repeatedly from the dialog thread; never blocks.
+// The user is gone (the terminal hung up) or the program was told to end
+// (SIGTERM, SIGQUIT): a running download is stopped as by a confirmed Quit,
+// unless its bootloader is being written: that download is then let run to
+// its end. Callable repeatedly from the dialog thread; never blocks.
 void DlgOnLostUser();

@@ -107,6 +107,11 @@ int32_t CheckFirmwareVer(FW_VERSION* ver, uint32_t timeout) {
       DbgTrace("CheckFirmwareVer: port lost\n");
       return -1;
     }
+    // Nor through one closed under the query (Quit, a stop request).
+    if (!is_open()) {
+      DbgTrace("CheckFirmwareVer: port closed\n");
+      return -1;
+    }
     bool expired = NowSeconds() - start > static_cast<int64_t>(timeout);
     if (expired) {
       DbgTrace("CheckFirmwareVer timeout\n");

@@ -9,3 +9,8 @@
 // sends what it holds as soon as one arrives, instead of at the end of its
 // latency timer. Nothing else differs.
 DCB PortLineSettings(bool eventChar);
+
+// Every SetCommState of the port goes through the setter; tests put a
+// recorder in place of the system's (nullptr puts the system's back).
+using CommStateSetter = BOOL(WINAPI*)(HANDLE port, DCB* dcb);
+void SetCommStateSetter(CommStateSetter setter);

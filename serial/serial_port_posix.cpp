@@ -166,7 +166,7 @@ bool PosixSerialPort::Open(int32_t port) {
   DbgTrace("startdom--2");
   tcflush(fd, TCIOFLUSH);
   if (!Configure(fd)) return false;
-  tuner_.OnOpen(fd, kUsbLatencyRoot, path_, my_cfg.eventchar != 0);
+  tuner_.OnOpen(fd, UsbLatencyRoot(), path_, my_cfg.eventchar != 0);
   return true;
 }
 

@@ -53,6 +53,13 @@ void TraceError(const char* what, DWORD err) {
   DbgTrace("%s: error %lu (%s)\n", what, err, OsErrorText(err).c_str());
 }
 
+std::atomic<CommStateSetter> g_setCommState{nullptr};
+
+BOOL ApplyCommState(HANDLE port, DCB* dcb) {
+  CommStateSetter setter = g_setCommState.load();
+  return setter ? setter(port, dcb) : SetCommState(port, dcb);
+}
+
 // Set once the open port's device has gone away; cleared by Open and Close.
 std::atomic<bool> g_lost{false};
 
@@ -132,6 +139,7 @@ class Win32SerialPort : public SerialBackend {
 
  private:
   LatencyTuner tuner_;
+  bool eventCharSet_ = false;  // the open port's EvtChar is '*'
   // The port and the error of the last failed open (0 none).
   char failedPort_[48] = "";
   DWORD failedError_ = 0;
@@ -176,12 +184,13 @@ bool Win32SerialPort::Open(int32_t port) {
   DCB dcb = PortLineSettings(my_cfg.eventchar != 0);
   DbgTrace("CBR_115200=%d", CBR_115200);
   if (dcb.EvtChar != 0) DbgTrace("startdom: event character '%c'\n", dcb.EvtChar);
-  if (!SetCommState(hComm, &dcb)) {
+  if (!ApplyCommState(hComm, &dcb)) {
     DbgTrace("Couldn't set the dcb for the serial port: SetCommState");
     return false;
   }
+  eventCharSet_ = dcb.EvtChar != 0;
   DbgTrace("startdom v2.3--OK");
-  tuner_.OnOpen(0, kUsbLatencyRoot, strComPort, dcb.EvtChar != 0);
+  tuner_.OnOpen(0, UsbLatencyRoot(), strComPort, dcb.EvtChar != 0);
   return true;
 }
 
@@ -383,6 +392,17 @@ bool Win32SerialPort::WaitInput(uint32_t ms) {
 
 void Win32SerialPort::Close() {
   if (hComm == INVALID_HANDLE_VALUE) return;
+  // The driver keeps the line settings once the handle is closed: the next
+  // program to open the port, if it changes only the fields it cares about,
+  // would inherit '*' as its event character.
+  if (eventCharSet_) {
+    eventCharSet_ = false;
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(hComm, &dcb)) dcb = PortLineSettings(false);
+    dcb.EvtChar = 0;
+    if (!ApplyCommState(hComm, &dcb)) TraceError("Close: SetCommState(EvtChar=0)", GetLastError());
+  }
   // Each may fail on a device that has gone; closing goes on regardless.
   SetCommMask(hComm, 0);
   DWORD errors = 0;
@@ -409,6 +429,8 @@ DCB PortLineSettings(bool eventChar) {
   if (eventChar) dcb.EvtChar = '*';
   return dcb;
 }
+
+void SetCommStateSetter(CommStateSetter setter) { g_setCommState.store(setter); }
 
 SerialBackend& LocalSerialBackend() {
   static Win32SerialPort port;

@@ -4,7 +4,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+
+namespace {
+
+std::mutex g_rootMutex;
+std::string& RootText() {
+  static std::string root = kUsbLatencyRoot;
+  return root;
+}
+
+}  // namespace
+
+void SetUsbLatencyRoot(const std::string& root) {
+  std::lock_guard<std::mutex> lock(g_rootMutex);
+  RootText() = root;
+}
+
+std::string UsbLatencyRoot() {
+  std::lock_guard<std::mutex> lock(g_rootMutex);
+  return RootText();
+}
 
 LatencyVerdict DecideLatency(const UsbLatency& found, bool canLower) {
   if (!found.usb || found.timerMs < 0 || found.timerMs <= kMaxGoodLatencyMs) {

@@ -18,6 +18,11 @@ extern const bool kOnWindows;
 // Where InspectUsbLatency looks in production: "/sys" on Linux; on Windows
 // the registry key of the common USB adapters' driver below HKEY_LOCAL_MACHINE.
 extern const char kUsbLatencyRoot[];
+// Where the port backend looks: kUsbLatencyRoot until set. tarnwick-cli's
+// hidden --sys-root points it at a tree a test made, so that what a run
+// changes on the adapter, and whether it is put back, can be watched.
+void SetUsbLatencyRoot(const std::string& root);
+std::string UsbLatencyRoot();
 
 // Timers up to this many milliseconds cost a download little.
 constexpr int kMaxGoodLatencyMs = 2;

@@ -122,6 +122,17 @@ CliOptions RefusalOptions(int argc, char** argv) {
   return o;
 }
 
+// Hidden: a sysfs tree of a test's own, for the port's adapter (and for
+// doctor's findings) instead of /sys.
+void AddAdapterRoot(CLI::App* app, CliOptions* o) {
+  app->add_option_function<std::string>("--sys-root",
+                                        [o](const std::string& v) {
+                                          o->sysRoot = v;
+                                          o->adapterRoot = v;
+                                        })
+      ->group("");
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, char** argv, CliOptions* o) {
@@ -145,6 +156,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddConfigOption(probe, o);
   AddEventChar(probe, o);
   AddOutputOptions(probe, o);
+  AddAdapterRoot(probe, o);
 
   CLI::App* info = app.add_subcommand("info", "show an image file as the download sees it");
   info->add_option("file", o->file, "the image file")->required()->type_name("FILE");
@@ -166,6 +178,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
                      "send nothing if the running version is the file's version record");
   AddDigest(download, o);
   download->add_flag("--wait-go", o->waitGo)->group("");
+  AddAdapterRoot(download, o);
 
   CLI::App* verify =
       app.add_subcommand("verify", "exit 0 if an image file is current on a port, else 10 or 11");
@@ -177,6 +190,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddSignature(verify, o);
   AddDigest(verify, o);
   AddOutputOptions(verify, o);
+  AddAdapterRoot(verify, o);
   CLI::App* doctor = app.add_subcommand(
       "doctor", "what stands between this machine and a download, each with its remedy");
   doctor->add_option("--port", o->ports, "the port (default: every port `ports` lists)")
@@ -186,7 +200,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddEventChar(doctor, o);
   doctor->add_flag("--json", o->json, "the findings as one JSON object");
   doctor->add_option("--log", o->log, "write the trace to FILE (appended)")->type_name("FILE");
-  doctor->add_option("--sys-root", o->sysRoot)->group("");
+  AddAdapterRoot(doctor, o);
   doctor->add_option("--dev-root", o->devRoot)->group("");
   doctor->add_option("--proc-root", o->procRoot)->group("");
   doctor->add_option("--udev-root", o->udevRoot)->group("");

@@ -36,6 +36,9 @@ struct CliOptions {
   // Internal: where `ports` looks (tests point them at a tree of their own).
   std::string sysRoot = "/sys";
   std::string devRoot = "/dev";
+  // Internal: --sys-root given to a command that opens a port; the port then
+  // looks there for the adapter's settings ("" the system's).
+  std::string adapterRoot;
   // Internal, doctor only: the process table and udev's database ("" the system's).
   std::string procRoot;
   std::string udevRoot;

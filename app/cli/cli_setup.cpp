@@ -16,6 +16,7 @@
 #include "platform/trace.h"
 #include "serial/net_port_name.h"
 #include "serial/serial_port.h"
+#include "serial/usb_latency.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ bool LoadCliSettings(const CliOptions& o, std::string* error) {
     my_cfg.eventchar = o.eventchar.value != 0 ? 1 : 0;
     DbgTrace("cfg->eventchar=%d", static_cast<int>(my_cfg.eventchar));
   }
+  if (!o.adapterRoot.empty()) SetUsbLatencyRoot(o.adapterRoot);
   return true;
 }
 

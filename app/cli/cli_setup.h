@@ -8,7 +8,8 @@
 
 // Fills my_cfg: defaults, or the --config file, then the options given. The
 // settings file is never written. False with `error` for a config file that
-// cannot be read.
+// cannot be read. A hidden --sys-root also tells the port where to find the
+// adapter's settings.
 bool LoadCliSettings(const CliOptions& options, std::string* error);
 // The trace goes to `path` (appended), or nowhere for "". False with `error`
 // if the file cannot be opened.

@@ -34,8 +34,31 @@ namespace {
 // The report of the running download, for the stop watcher's thread.
 std::atomic<CliReport*> g_report{nullptr};
 
+// Set while the console's version is checked (probe, verify, a download's
+// check before it sends anything): an accepted stop request then closes the
+// port at once, under the check, which ends without waiting out its
+// time-outs; the command's own close follows.
+std::atomic<bool> g_closeOnStop{false};
+
 void NotifyStop(bool accepted) {
   if (CliReport* report = g_report.load()) report->StopRequest(accepted);
+  if (accepted && g_closeOnStop.load()) CloseCom();
+}
+
+// The version check with g_closeOnStop up.
+DeviceCheck CheckClosingOnStop(int32_t port) {
+  g_closeOnStop = true;
+  const DeviceCheck check = CheckDeviceAtStartup(port);
+  g_closeOnStop = false;
+  return check;
+}
+
+// A check that a stop request came during: whatever it found, its port was
+// closed under it.
+void NoteStop(int* code, std::string* message) {
+  if (!StopWasRequested()) return;
+  *code = kExitStopped;
+  *message = kStoppedCheckText;
 }
 
 // A failure before anything was sent: a result event in json, else one line
@@ -215,12 +238,15 @@ int RunProbe(const CliOptions& o) {
   ResolvedPort port;
   int code = kExitSuccess;
   if (!Prepare(o, report, &port, &code)) return code;
+  g_report = &report;
   SetReport(&report);
+  CatchStopRequests(NotifyStop);
   report.Start("probe", "");
   std::string message;
-  const DeviceCheck check = CheckDeviceAtStartup(port.comport);
+  const DeviceCheck check = CheckClosingOnStop(port.comport);
   if (check == DeviceCheck::kFound) report.Version(g_start_ver);
   code = CheckResult(check, port, &message);
+  NoteStop(&code, &message);
   // A slow USB adapter is worth knowing before a download; standard error
   // keeps it out of what a script parses.
   const std::string slow = ComLatencyWarning(false);
@@ -229,6 +255,7 @@ int RunProbe(const CliOptions& o) {
   // In plain output the version line said it all.
   if (code != kExitSuccess || report.style() == OutputStyle::kJson) report.Result(code, message);
   SetReport(nullptr);
+  g_report = nullptr;
   return code;
 }
 
@@ -281,7 +308,7 @@ int RunDownload(const CliOptions& o) {
 
   g_report = &report;
   SetReport(&report);
-  InstallStopHandler(DecideStopRequest, NotifyStop);
+  CatchStopRequests(NotifyStop);
   report.Start("download", file);
 
   std::string message;
@@ -292,13 +319,14 @@ int RunDownload(const CliOptions& o) {
     code = kExitStopped;
     message = "Not started: another port of this run could not be opened, nothing was sent.";
   } else {
-    code = CheckResult(CheckDeviceAtStartup(port.comport), port, &message);
+    code = CheckResult(CheckClosingOnStop(port.comport), port, &message);
     if (code == kExitSuccess) {
       report.Version(g_start_ver);
       report.ResultField("version_before", VersionText(g_start_ver).substr(1));
     }
   }
-  if (code == kExitSuccess && StopWasRequested()) {
+  // A stop during the check closed the port under it: its result is none.
+  if (code != kExitStopped && StopWasRequested()) {
     code = kExitStopped;
     message = "Stopped before the download began, nothing was written.";
   }
@@ -365,11 +393,13 @@ int RunVerify(const CliOptions& o) {
     return Refuse(report, kExitBadInput,
                   "Error, " + file + " holds no version record: there is nothing to compare with.");
   }
+  g_report = &report;
   SetReport(&report);
+  CatchStopRequests(NotifyStop);
   report.Start("verify", file);
   report.ResultField("file_version", VersionText(facts.version).substr(1));
   std::string message;
-  const DeviceCheck check = CheckDeviceAtStartup(port.comport);
+  const DeviceCheck check = CheckClosingOnStop(port.comport);
   code = CheckResult(check, port, &message);
   if (code == kExitSuccess) {
     report.Version(g_start_ver);
@@ -388,9 +418,11 @@ int RunVerify(const CliOptions& o) {
       message = runs + ", the version of " + file + ", but " + NotCurrentText(currency);
     }
   }
+  NoteStop(&code, &message);
   CloseCom();
   report.Result(code, message);
   SetReport(nullptr);
+  g_report = nullptr;
   return code;
 }
 

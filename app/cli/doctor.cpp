@@ -7,6 +7,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_setup.h"
 #include "app/cli/exit_codes.h"
+#include "app/cli/stop_request.h"
 #include "app/startup.h"
 #include "config/settings.h"
 #include "console/version.h"
@@ -139,13 +140,23 @@ int RunDoctor(const CliOptions& o) {
   if (names.empty()) {
     for (const PortInfo& p : ListSerialPorts(o.sysRoot, o.devRoot)) names.push_back(p.name);
   }
+  // A stop request closes the port being asked at once; its findings and the
+  // ports after it are left out.
+  CatchStopRequests([](bool accepted) {
+    if (accepted) CloseCom();
+  });
   int code = kExitSuccess;
+  bool stopped = false;
   nlohmann::json all = nlohmann::json::array();
   if (names.empty()) {
     code = kExitCannotOpen;
     if (!o.json) printf("no serial ports found: plug in the adapter, or name the port with --port\n");
   }
   for (const std::string& name : names) {
+    if (StopWasRequested()) {
+      stopped = true;
+      break;
+    }
     std::vector<DoctorFinding> findings;
     DoctorFinding port;
     port.check = "port";
@@ -179,6 +190,10 @@ int RunDoctor(const CliOptions& o) {
       // The console is asked only once nothing stands in the way of the open.
       if (FindingsCode(findings) == kExitSuccess) findings.push_back(ConsoleFinding(resolved));
     }
+    if (StopWasRequested()) {
+      stopped = true;
+      break;
+    }
     const int portCode = FindingsCode(findings);
     if (code == kExitSuccess) code = portCode;
     if (o.json) {
@@ -187,12 +202,16 @@ int RunDoctor(const CliOptions& o) {
       printf("%s\n", FindingsText(name, findings).c_str());
     }
   }
+  if (stopped) code = kExitStopped;
   if (o.json) {
     const nlohmann::json result = {{"ports", all}, {"code", code}, {"result", ExitCodeName(code)}};
     printf("%s\n", result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   } else {
     if (code == kExitSuccess) {
       printf("nothing stands in the way of a download\n");
+    } else if (code == kExitStopped) {
+      printf("stopped (Ctrl+C or a signal) before every check was done (exit %d, %s)\n", code,
+             ExitCodeName(code));
     } else {
       printf("something stands in the way of a download (exit %d, %s)\n", code,
              ExitCodeName(code));

@@ -13,6 +13,8 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free, "flags must be lock-fr
 static_assert(std::atomic<bool>::is_always_lock_free, "flags must be lock-free");
 }  // namespace
 
+const char kStoppedCheckText[] = "Stopped (Ctrl+C or a signal); no firmware was written.";
+
 const char kStopRefusedText[] = "Unable to quit, bootloader image download is in progress!";
 
 bool DecideStopRequest() {
@@ -23,3 +25,9 @@ bool DecideStopRequest() {
 }
 
 bool StopWasRequested() { return g_stopAccepted.load(); }
+
+void CatchStopRequests(StopNotify notify) {
+  static std::atomic<bool> installed{false};
+  if (installed.exchange(true)) return;
+  InstallStopHandler(DecideStopRequest, notify);
+}

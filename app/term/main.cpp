@@ -68,6 +68,9 @@ int main(int argc, char** argv) {
     SetAppMessageBox(PlainMessageBox);
   }
 
+  // From before the port opens: a signal then ends the program through its
+  // own close of the port (see TermApp::RunDialog).
+  TermApp::CatchSignals();
   StartupLoadSettings();
   if (onTerminal) {
     // The check waits up to several seconds for a silent device; the screen

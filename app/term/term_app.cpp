@@ -11,28 +11,31 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "app/dialog_cmds.h"
 #include "app/term/layout.h"
 #include "app/term/term_draw.h"
 #include "app/worker.h"
 #include "platform/paths.h"
+#include "platform/trace.h"
 
 namespace {
 
 // How long a lone ESC waits for the rest of a sequence before it counts as
 // the Escape key (ms). Terminals send a key's sequence in one write.
 constexpr int kEscapeWaitMs = 100;
-// After a hang-up the loop only watches for the download to end (ms).
+// After a hang-up or SIGTERM the loop only watches for the download to end (ms).
 constexpr int kGoneCheckMs = 500;
 
 // Signals reach the loop through this pipe, one byte each: 'W' resize,
-// 'I' interrupt, 'H' hang-up.
+// 'I' interrupt, 'H' hang-up, 'T' terminate (SIGTERM, SIGQUIT).
 int g_signalPipe[2] = {-1, -1};
 
+// Async-signal-safe: one write to a non-blocking pipe.
 void OnSignal(int sig) {
   int saved = errno;
-  char code = sig == SIGWINCH ? 'W' : sig == SIGINT ? 'I' : 'H';
+  char code = sig == SIGWINCH ? 'W' : sig == SIGINT ? 'I' : sig == SIGHUP ? 'H' : 'T';
   if (g_signalPipe[1] >= 0) {
     ssize_t n = write(g_signalPipe[1], &code, 1);
     (void)n;
@@ -40,18 +43,26 @@ void OnSignal(int sig) {
   errno = saved;
 }
 
-bool InstallSignals() {
-  if (g_signalPipe[0] < 0 && pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+}  // namespace
+
+bool TermApp::CatchSignals() {
+  if (g_signalPipe[0] >= 0) return true;
+  if (pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   // Installed before ncurses starts, so it keeps these and adds none of its own.
   sigaction(SIGWINCH, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
+  // SIGTERM comes from kill, a service manager or a shutdown, SIGQUIT from
+  // kill -QUIT (Ctrl+\ is a key in raw mode): neither may end the process
+  // before the port is closed and the adapter's settings are put back, nor
+  // cut a bootloader short.
+  for (int sig : {SIGINT, SIGHUP, SIGTERM, SIGQUIT}) sigaction(sig, &sa, nullptr);
   return true;
 }
+
+namespace {
 
 void WriteRaw(const char* text) {
   ssize_t n = write(STDOUT_FILENO, text, strlen(text));
@@ -66,7 +77,7 @@ TermApp::~TermApp() { Stop(); }
 
 bool TermApp::Start() {
   if (started_) return true;
-  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO) || !InstallSignals()) return false;
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO) || !CatchSignals()) return false;
   utf8_ = strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
   // newterm, unlike initscr, reports an unknown terminal instead of exiting.
   SCREEN* screen = newterm(nullptr, stdout, stdin);
@@ -114,6 +125,9 @@ void TermApp::HandleSignals() {
         dirty_ = true;
       } else if (codes[i] == 'I') {
         keys_.push_back(Key::Ctrl('c'));
+      } else if (codes[i] == 'T') {
+        if (!ending_) DbgTrace("tarnwick: SIGTERM or SIGQUIT: ending once no download runs\n");
+        ending_ = true;
       } else {
         gone_ = true;
       }
@@ -126,8 +140,9 @@ void TermApp::WaitEvents() {
   pollfd fds[3];
   fds[0] = {g_signalPipe[0], POLLIN, 0};
   fds[1] = {view_->wakeFd(), POLLIN, 0};
-  fds[2] = {gone_ ? -1 : STDIN_FILENO, POLLIN, 0};
-  int timeout = gone_ ? kGoneCheckMs : decoder_.Pending() ? kEscapeWaitMs : -1;
+  // Ending, keys are left unread: nothing the user types may start anything.
+  fds[2] = {gone_ || ending_ ? -1 : STDIN_FILENO, POLLIN, 0};
+  int timeout = gone_ || ending_ ? kGoneCheckMs : decoder_.Pending() ? kEscapeWaitMs : -1;
   int n = poll(fds, 3, timeout);
   if (n < 0) return;  // EINTR: the signal pipe has the news
   if (n == 0) {
@@ -204,8 +219,8 @@ void TermApp::RunDialog() {
   DlgOnInit(view_);
   Loop(
       [&] {
-        if (gone_) DlgOnLostUser();
-        return view_->ended() || (gone_ && g_bThreadRunning.load() == 0);
+        if (gone_ || ending_) DlgOnLostUser();
+        return view_->ended() || ((gone_ || ending_) && g_bThreadRunning.load() == 0);
       },
        [&](const Key& key) {
          if (key.IsCtrl('l')) clearok(curscr, TRUE);
@@ -227,17 +242,24 @@ int TermApp::RunMessageBox(const char* text, const char* caption, unsigned type)
     fprintf(stderr, "%s: %s\n", caption, text);
     return MessageBoxModel::DefaultAnswer(type);
   }
+  // Ending, nobody is asked any more: the box takes its default answer (No
+  // for every question that would cut a download short).
+  if (ending_) {
+    DbgTrace("%s: %s\n", caption, text);
+    return MessageBoxModel::DefaultAnswer(type);
+  }
   MessageBoxModel box(text, caption, type);
   overlays_.push_back(Overlay{&box, nullptr});
   int answer = 0;
-  Loop([&] { return answer != 0 || gone_; }, [&](const Key& key) { answer = box.HandleKey(key); });
+  Loop([&] { return answer != 0 || gone_ || ending_; },
+       [&](const Key& key) { answer = box.HandleKey(key); });
   overlays_.pop_back();
   dirty_ = true;
   return answer ? answer : MessageBoxModel::DefaultAnswer(type);
 }
 
 bool TermApp::RunChooser(char* path, size_t size) {
-  if (!path || size < 2 || !Start() || gone_) return false;
+  if (!path || size < 2 || !Start() || gone_ || ending_) return false;
   ChooserModel chooser(size - 1);
   // The file box's folder first; an installed program's own folder (/usr/bin)
   // holds no image files.
@@ -246,7 +268,7 @@ bool TermApp::RunChooser(char* path, size_t size) {
   chooser.OpenNear(view_->Snapshot().file.text(), startDir);
   overlays_.push_back(Overlay{nullptr, &chooser});
   ChooserModel::Result result = ChooserModel::Result::kOpen;
-  Loop([&] { return result != ChooserModel::Result::kOpen || gone_; },
+  Loop([&] { return result != ChooserModel::Result::kOpen || gone_ || ending_; },
        [&](const Key& key) { result = chooser.HandleKey(key); });
   overlays_.pop_back();
   dirty_ = true;

@@ -20,9 +20,17 @@ class TermApp : public ModalHost {
   bool Start();
   // Gives the terminal back (idempotent).
   void Stop();
+  // Catches the signals the loop handles (idempotent; Start does it too).
+  // Called before the port is opened, so that a SIGTERM, SIGQUIT, SIGHUP or
+  // SIGINT during the start-up check waits for the loop instead of ending
+  // the process with the port's adapter settings changed. False if the
+  // signal pipe cannot be made.
+  static bool CatchSignals();
 
   // Runs the main dialog: DlgOnInit, then keys and posts until the dialog
-  // has ended (or the terminal has gone and no download runs any more).
+  // has ended, or until the terminal has gone or SIGTERM or SIGQUIT came and
+  // no download runs any more (a running one is stopped as a confirmed Quit
+  // would stop it; a bootloader being written is let finish).
   void RunDialog();
 
   int RunMessageBox(const char* text, const char* caption, unsigned type) override;
@@ -45,6 +53,7 @@ class TermApp : public ModalHost {
   bool started_ = false;
   bool utf8_ = false;
   bool gone_ = false;        // the terminal hung up
+  bool ending_ = false;      // SIGTERM or SIGQUIT: end once no download runs
   bool dialogShown_ = false;
   bool dirty_ = true;
   KeyDecoder decoder_;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/worker.h"
 #include "config/settings.h"
@@ -457,6 +458,43 @@ TEST_F(DialogCmdsTest, QuestionAnsweredNoChangesNothing) {
   EXPECT_EQ(view_.endResult(), -1);
   EXPECT_TRUE(is_open());
   EXPECT_EQ(view_.quitBroadcasts(), 0);
+}
+
+// A hang-up, SIGTERM or SIGQUIT, polled by the terminal dialog until the
+// download ends: a firmware image is stopped as Quit stops it; a bootloader
+// found under way is let finish, and so is everything after it, so that a
+// finished download is never called stopped. Each step: the worker's flags,
+// then whether the stop request is up.
+TEST_F(DialogCmdsTest, LostUserStopsFirmwareButLetsABootloaderFinish) {
+  struct Step {
+    uint32_t running, bootloader;
+    uint32_t stop;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    bool stoppedDownload;  // the front end says on leaving that it stopped one
+  } cases[] = {
+      // The record of a stopped download stays once set: the cases that set
+      // it come last.
+      {"no download", {{0, 0, 0}}, false},
+      {"during the bootloader, and after it", {{1, 1, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 0}}, false},
+      {"during the firmware", {{1, 0, 1}, {1, 0, 1}}, true},
+      {"a bootloader, then the next download's firmware", {{1, 1, 0}, {0, 0, 0}, {1, 0, 1}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_bStopDl = 0;
+    g_bThreadRunning = 0;
+    DlgOnLostUser();  // no download: forgets a bootloader an earlier case saw
+    for (const Step& step : c.steps) {
+      g_bThreadRunning = step.running;
+      g_bBootLoaderInProgress = step.bootloader;
+      DlgOnLostUser();
+      EXPECT_EQ(g_bStopDl.load(), step.stop);
+    }
+    EXPECT_EQ(DlgQuitStoppedDownload(), c.stoppedDownload);
+  }
 }
 
 // A confirmed close box ends a running download as Quit does: the stop

@@ -542,12 +542,64 @@ case_quit_download() {
   judge 'not any(i["complete"] for i in r["images"])'
 }
 
+# Sends signal SIG to tarnwick itself (not to the shell of the pane).
+signal_tarnwick() {
+  local sig=$1 pane pid
+  pane=$(tm display-message -p -t "$SESSION" '#{pane_pid}') || return 1
+  pid=$(ps -o pid= --ppid "$pane" | head -n 1 | tr -d ' ')
+  [ -n "$pid" ] || { log "tarnwick is not running"; return 1; }
+  kill -s "$sig" "$pid"
+}
+
+# SIGTERM while the bootloader image is written: the program goes on until
+# the download has ended, then leaves the terminal as it found it, and the
+# bootloader arrived whole.
+case_sigterm_bootloader() {
+  make_image "$WORK/termboot.bin" --image fw:16K --image boot:128K --version 1.2.0.11 || return 1
+  start_sim --baud 38400 --reboot-seconds 2 || return 1
+  setup_app termboot "$WORK/console"
+  start_tarnwick xterm-256color C.UTF-8 || return 1
+  wait_for "$DETECTED" || return 1
+  start_download "$WORK/termboot.bin" || return 1
+  wait_for "Downloading bootloader image, do not power cycle" || return 1
+  signal_tarnwick TERM || return 1
+  sleep 1
+  [ ! -s "$APP/exit_code" ] || { log "tarnwick ended in the middle of the bootloader"; return 1; }
+  expect_exit 0 || return 1
+  if tm capture-pane -p -J -t "$SESSION" | grep -qF "the download was stopped"; then
+    log "a finished download was called stopped"; show_screen; return 1
+  fi
+  judge 'clean and all(i["complete"] for i in r["images"]) and r["images"][-1]["part"] == 255'
+}
+
+# SIGTERM and SIGQUIT during the firmware image: the download stops as a
+# confirmed Quit stops it, and the program ends with the power-cycle line.
+case_sigterm_firmware() {
+  local sig
+  for sig in TERM QUIT; do
+    make_image "$WORK/term.bin" --image fw:256K --version 1.2.0.11 || return 1
+    start_sim --baud 38400 || return 1
+    setup_app "term$sig" "$WORK/console"
+    start_tarnwick xterm-256color C.UTF-8 || return 1
+    wait_for "$DETECTED" || return 1
+    start_download "$WORK/term.bin" || return 1
+    wait_for "% completed" || return 1
+    signal_tarnwick "$sig" || return 1
+    expect_exit 0 || { log "after SIG$sig"; return 1; }
+    wait_for_wrapped "tarnwick: the download was stopped; power cycle the SAS Expander before the next try." ||
+      return 1
+    grep -qF "DlgOnLostUser: stopping the download" "$APP/fwdl.log" ||
+      { log "SIG$sig: no stop in fwdl.log"; return 1; }
+    judge 'not any(i["complete"] for i in r["images"])' || return 1
+  done
+}
+
 # ---- runner --------------------------------------------------------------------
 
 CASES=(case_terminals case_dialog case_version_mismatch case_no_terminal case_silent_peer
   case_missing_port case_arguments)
 DOWNLOAD_CASES=(case_download case_bootloader_quit_refused case_stop_firmware case_busy_version
-  case_bootloader_fails case_quit_download)
+  case_bootloader_fails case_quit_download case_sigterm_bootloader case_sigterm_firmware)
 
 main() {
   if [ ! -x "$BIN" ]; then

@@ -7,8 +7,10 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
+#include "serial/line_settings_win32.h"
 #include "serial/serial_port.h"
 #include "support/trace_capture.h"
 
@@ -114,6 +116,39 @@ TEST_F(EchoPortTest, EventCharacterLeavesEveryByteAlone) {
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
   Write(all);
   EXPECT_EQ(ReadBack(all.size()), all);
+}
+
+// The event characters the port was set to, in order, through the seam.
+std::vector<char> g_evtChars;
+BOOL WINAPI RecordCommState(HANDLE port, DCB* dcb) {
+  g_evtChars.push_back(dcb->EvtChar);
+  return SetCommState(port, dcb);
+}
+
+// The driver keeps the line settings once the handle is closed: a port
+// opened with the event character has it cleared by the close, so the next
+// program to open the port does not inherit '*'. Without it, the close
+// leaves the settings alone.
+TEST_F(EchoPortTest, CloseClearsTheEventCharacter) {
+  struct Case {
+    uint32_t eventchar;
+    std::vector<char> applied;  // open, then close
+  } cases[] = {{0, {0}}, {1, {'*', 0}}};
+  const uint32_t saved = my_cfg.eventchar;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.eventchar ? "eventchar=1" : "eventchar=0");
+    CloseCom();
+    my_cfg.eventchar = c.eventchar;
+    g_evtChars.clear();
+    SetCommStateSetter(RecordCommState);
+    const bool opened = startdom(port_);
+    CloseCom();
+    SetCommStateSetter(nullptr);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(g_evtChars, c.applied);
+  }
+  my_cfg.eventchar = saved;
+  ASSERT_TRUE(startdom(port_));
 }
 
 TEST_F(EchoPortTest, CloseComTwiceThenOpenAgain) {
