@@ -1,4 +1,5 @@
 #include "app/worker.h"
+#include "download/history.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,30 @@ TEST_F(WorkerTest, RecentFirmwareNeedsNoDefaults) {
   EXPECT_EQ(statusTail(2), (std::vector<std::string>{kDone, kPowerCycle}));
   EXPECT_EQ(peer_.console().CountLine(kDefaultsCmd), 0);
   ExpectUnlocked();
+}
+
+// Defaults an earlier download on this port could not write (the port went
+// as the last image was accepted) are written by the next one, though the
+// version that now runs needs none; then they are no longer due.
+TEST_F(WorkerTest, DefaultsLeftDueAreWrittenByTheNextDownloadOnThatPort) {
+  const std::string id = "worker-test:" + path_;
+  SetDownloadPort("tarnwick", "/dev/ttyS0", id);
+  std::string dir;
+  ASSERT_TRUE(HistoryDir(&dir));
+  DownloadRecord lost{};
+  lost.cause = DownloadFailure::kPortLostAtEnd;
+  lost.written = DownloadWritten::kAll;
+  lost.defaultsDue = true;
+  ASSERT_TRUE(AppendHistory(lost, {"tarnwick", "/dev/ttyS0", id, path_, -1}, dir));
+  peer_.versions = {"1.02.0000.00"};
+  EXPECT_EQ(HandleCmds(IDC_START), 1u);
+  EXPECT_EQ(peer_.console().CountLine(kDefaultsCmd), 1);
+  const std::vector<HistoryEntry> after = ReadHistory(dir, id);
+  SetDownloadPort("", "", "");
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_TRUE(after.back().record.ok);
+  EXPECT_TRUE(after.back().record.defaultsWritten);
+  EXPECT_FALSE(FactoryDefaultsPending(after));
 }
 
 TEST_F(WorkerTest, FailureLeavesTheFailureTextAndClearsTheStop) {
