@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "console/version.h"
 #include "platform/report.h"
 
 // 1 from an accepted StartTestThread until HandleCmds has finished.
@@ -38,3 +39,8 @@ void SetDownloadPort(const std::string& program, const std::string& port,
 void RecordDownload(const DownloadRecord& record, const char* path, int exitCode);
 // True if the factory defaults must be written after a successful download.
 bool NeedToSetFactoryDefVer();
+// Whether a download over firmware `running` writes the factory defaults: the
+// rule on the running version, or defaults an earlier download on this port
+// left due (FactoryDefaultsPending of its history). What the download does
+// and what `tarnwick-cli plan` foretells both come from here.
+bool FactoryDefaultsDue(const FW_VERSION& running, bool leftDue);
