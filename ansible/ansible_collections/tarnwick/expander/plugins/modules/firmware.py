@@ -20,7 +20,7 @@ description:
   - A failed bootloader (tarnwick-cli exit code 8) fails the task with a message that says
     not to power cycle the system. Any other failure fails the task with the exit code in
     C(rc).
-  - Check mode is C(tarnwick-cli plan --json) with the same ports, file and options: every
+  - Check mode is C(tarnwick-cli plan --json) with the same ports, file and options; every
     port is asked at once, nothing but the version query is sent, and it fails where the
     download would fail (no port and no C(config), a port named twice, a port that does not
     answer, a bad file or digest). The task is C(changed) when a download would happen.
