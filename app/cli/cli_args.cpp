@@ -208,9 +208,11 @@ OutputStyle StyleFor(const CliOptions& o) {
 
 std::vector<std::string> ChildArguments(const CliOptions& o, const std::string& port,
                                         const std::string& log) {
-  std::vector<std::string> args = {o.command, "--port", port, "--file", o.file, "--json"};
+  const bool plan = o.command == "plan";
+  std::vector<std::string> args = {plan ? "plan" : "download", "--port", port, "--file", o.file,
+                                   "--json"};
   // A plan sends nothing but the version question: no port waits for the others.
-  if (o.command == "download") args.push_back("--wait-go");
+  if (!plan) args.push_back("--wait-go");
   auto add = [&args](const char* name, const std::string& value) {
     args.push_back(name);
     args.push_back(value);
