@@ -232,10 +232,9 @@ bool DownloadAndSetDefaults(const char* path) {
   if (bret) {
     DbgTrace("bret true: finished successfully");
     SetStatusText("Firmware download finished successfully.");
-    bool due = NeedToSetFactoryDefVer();
-    if (!due && leftDue) {
+    const bool due = FactoryDefaultsDue(g_start_ver, leftDue);
+    if (due && !NeedToSetFactoryDefVer()) {
       DbgTrace("factory defaults left due by an earlier download on this port\n");
-      due = true;
     }
     bool written = false;
     if (due) {
@@ -250,9 +249,8 @@ bool DownloadAndSetDefaults(const char* path) {
     // Defaults that were due stay due in the record: the next download on
     // this port writes them.
     const DownloadRecord record = LastDownloadRecord();
-    NoteFactoryDefaults(record.written != DownloadWritten::kNothing &&
-                            (leftDue || (record.before.known && DefaultsRule(g_start_ver))),
-                        false);
+    const bool due = record.before.known ? FactoryDefaultsDue(g_start_ver, leftDue) : leftDue;
+    NoteFactoryDefaults(record.written != DownloadWritten::kNothing && due, false);
   }
   return bret;
 }
@@ -288,6 +286,10 @@ bool DownloadAndShowResult(const char* path) {
   const bool ok = DownloadAndSetDefaults(path);
   RecordDownload(ShowDownloadResult(ok), path, -1);
   return ok;
+}
+
+bool FactoryDefaultsDue(const FW_VERSION& running, bool leftDue) {
+  return leftDue || DefaultsRule(running);
 }
 
 bool NeedToSetFactoryDefVer() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "console/version.h"
 #include "platform/report.h"
 
 // 1 from an accepted StartTestThread until HandleCmds has finished.
@@ -48,3 +49,8 @@ void SetDownloadHold(DownloadHoldFn fn);
 // The reason shown beside a hold on the host while `ports` are written:
 // "Writing firmware to the SAS Expander on /dev/ttyUSB0: do not power off".
 std::string HostHoldReason(const std::vector<std::string>& ports);
+// Whether a download over firmware `running` writes the factory defaults: the
+// rule on the running version, or defaults an earlier download on this port
+// left due (FactoryDefaultsPending of its history). What the download does
+// and what `tarnwick-cli plan` foretells both come from here.
+bool FactoryDefaultsDue(const FW_VERSION& running, bool leftDue);

@@ -180,6 +180,19 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   download->add_flag("--wait-go", o->waitGo)->group("");
   AddAdapterRoot(download, o);
 
+  CLI::App* plan = app.add_subcommand(
+      "plan", "what a download would do on each port; only the version is asked");
+  plan->add_option("--port", o->ports, "a port; give it once per enclosure to ask many at once")
+      ->type_name("PORT");
+  plan->add_option("--file", o->file, "the image file")->type_name("FILE");
+  AddConfigOption(plan, o);
+  AddSignature(plan, o);
+  AddEventChar(plan, o);
+  AddOutputOptions(plan, o);
+  plan->add_flag("--skip-if-current", o->skipIfCurrent,
+                 "as download takes it: a port where the file is current would get nothing");
+  AddDigest(plan, o);
+
   CLI::App* verify =
       app.add_subcommand("verify", "exit 0 if an image file is current on a port, else 10 or 11");
   verify->add_option("--port", o->ports, "the port: /dev/ttyUSB0, a by-id path, COM3 or a number")
@@ -227,7 +240,7 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
       ->expected(1);
   history->add_flag("--json", o->json, "each download as the JSON line the history keeps");
 
-  for (CLI::App* sub : {ports, probe, info, download, verify, doctor, history}) {
+  for (CLI::App* sub : {ports, probe, info, download, plan, verify, doctor, history}) {
     if (sub->parsed()) o->command = sub->get_name();
   }
   return -1;
@@ -246,8 +259,11 @@ OutputStyle StyleFor(const CliOptions& o) {
 
 std::vector<std::string> ChildArguments(const CliOptions& o, const std::string& port,
                                         const std::string& log) {
-  std::vector<std::string> args = {"download", "--port", port, "--file", o.file, "--json",
-                                   "--wait-go"};
+  const bool plan = o.command == "plan";
+  std::vector<std::string> args = {plan ? "plan" : "download", "--port", port, "--file", o.file,
+                                   "--json"};
+  // A plan sends nothing but the version question: no port waits for the others.
+  if (!plan) args.push_back("--wait-go");
   auto add = [&args](const char* name, const std::string& value) {
     args.push_back(name);
     args.push_back(value);

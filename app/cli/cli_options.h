@@ -15,7 +15,7 @@ struct Setting {
 };
 
 struct CliOptions {
-  std::string command;              // ports, probe, info, download, verify, doctor, history
+  std::string command;              // ports, probe, info, download, plan, verify, doctor, history
   std::vector<std::string> ports;   // --port, in the order given
   std::string file;                 // --file, or info's FILE
   std::string config;               // --config: an fwdl.ini to read ("" none)
@@ -64,12 +64,16 @@ int RunDownload(const CliOptions& options);
 // when its version runs but its bootloader or factory defaults are not known
 // to be written there.
 int RunVerify(const CliOptions& options);
+// What download --skip-if-current (or without it, download) would do on
+// each port, asking nothing but the start-up questions. Fails where the
+// download would fail before it sent anything; many ports are asked at once.
+int RunPlan(const CliOptions& options);
 // The download history, all of it or one port's.
 int RunHistory(const CliOptions& options);
 // What stands in the way of a download on --port, or on every port `ports`
 // lists; see doctor.h.
 int RunDoctor(const CliOptions& options);
-// download with more than one --port: one child process per port.
+// download or plan with more than one --port: one child process per port.
 int RunParallel(const CliOptions& options);
 // A run refused before it began: with --json its result line (or, with
 // several ports, its summary line), else one line on standard error.
@@ -77,7 +81,8 @@ int RunParallel(const CliOptions& options);
 int RefuseRun(const CliOptions& options, int code, const std::string& message);
 int RefuseParallel(const CliOptions& options, int code, const std::string& message);
 
-// The arguments that make a child do the same download on `port`, its trace
-// in `log` ("" none): the settings options as given, --json and --wait-go.
+// The arguments that make a child do the same download (or plan) on `port`,
+// its trace in `log` ("" none): the settings options as given, --json, and
+// for a download --wait-go.
 std::vector<std::string> ChildArguments(const CliOptions& options, const std::string& port,
                                         const std::string& log);

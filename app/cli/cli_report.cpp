@@ -277,6 +277,11 @@ void CliReport::ResultField(const std::string& key, const std::string& value) {
   resultFields_[key] = value;
 }
 
+void CliReport::PlanEvent(nlohmann::json fields) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (style_ == OutputStyle::kJson) Event("plan", std::move(fields));
+}
+
 void CliReport::Result(int code, const std::string& message) {
   std::lock_guard<std::mutex> lock(mu_);
   const std::string outcome = OutcomeName(code, outcome_);

@@ -51,6 +51,9 @@ class CliReport : public CoreReport {
   // A field of the result event beside the usual ones ("version_before",
   // "file_version", ...); json only.
   void ResultField(const std::string& key, const std::string& value);
+  // What a download would do on this port (plan): one "plan" event in json,
+  // nothing otherwise (the result line says it).
+  void PlanEvent(nlohmann::json fields);
   // The record of the download this report was told of; false if none was.
   bool Download(DownloadRecord* record) const;
   // The end: exit code and the one line that says why.

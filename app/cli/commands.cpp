@@ -1,5 +1,5 @@
-// The subcommands that work on one port or one file: ports, probe, info and
-// the download into one port.
+// The subcommands that work on one port or one file: ports, probe, info,
+// the download into one port and its plan.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -201,8 +201,9 @@ int DownloadExitCode(const DownloadRecord& record, bool stopped) {
 }  // namespace
 
 int RefuseRun(const CliOptions& o, int code, const std::string& message) {
-  if (o.command == "download" && o.ports.size() > 1) return RefuseParallel(o, code, message);
-  if (o.json && (o.command == "download" || o.command == "probe" || o.command == "verify")) {
+  const bool many = o.command == "download" || o.command == "plan";
+  if (many && o.ports.size() > 1) return RefuseParallel(o, code, message);
+  if (o.json && (many || o.command == "probe" || o.command == "verify")) {
     CliReport report(OutputStyle::kJson, o.ports.empty() ? "" : o.ports.front());
     if (o.command == "download") report.Written("nothing");
     return Refuse(report, code, message);
@@ -452,4 +453,63 @@ int RunHistory(const CliOptions& o) {
            what.c_str(), DownloadWrittenName(r.written), defaults.c_str());
   }
   return kExitSuccess;
+}
+
+int RunPlan(const CliOptions& o) {
+  if (o.ports.size() > 1) return RunParallel(o);
+  const std::string label = o.ports.empty() ? "" : o.ports.front();
+  CliReport report(o.json ? OutputStyle::kJson : OutputStyle::kPlain, label);
+  ResolvedPort port;
+  int code = kExitSuccess;
+  // Refused where the download would refuse, with its words.
+  if (!Prepare(o, report, &port, &code)) return code;
+  const std::string file = o.file.empty() ? std::string(my_cfg.file) : o.file;
+  FileSnapshot snapshot;
+  snapshot.Take(file.c_str());
+  ScopedFileBackend held(&snapshot);
+  std::string error;
+  if (!CheckImageFile(file, &error) || !CheckFileDigest(file, o.sha256, &error)) {
+    return Refuse(report, kExitBadInput, error);
+  }
+  FileFacts facts;
+  ImageTable table;
+  if (!ReadFileFacts(file, &facts) || !ReadImageTable(file, &table)) {
+    return Refuse(report, kExitBadInput, "Error, " + file + " cannot be read!");
+  }
+  SetReport(&report);
+  report.Start("plan", file);
+  const std::string fileVersion = facts.hasVersion ? VersionText(facts.version).substr(1) : "";
+  if (facts.hasVersion) report.ResultField("file_version", fileVersion);
+  std::string message;
+  code = CheckResult(CheckDeviceAtStartup(port.comport), port, &message);
+  if (code == kExitSuccess) {
+    const std::string running = VersionText(g_start_ver);
+    report.Version(g_start_ver);
+    report.ResultField("version_before", running.substr(1));
+    const std::vector<HistoryEntry> history = PortHistory(PortIdentity(port.display));
+    const FileCurrency currency = DecideCurrency(facts, g_start_ver, history);
+    const bool download = !o.skipIfCurrent || currency != FileCurrency::kCurrent;
+    const bool defaults = FactoryDefaultsDue(g_start_ver, FactoryDefaultsPending(history));
+    const char* path = table.rebooting ? "rebooting" : "normal";
+    nlohmann::json plan = {{"would_download", download},
+                           {"current", CurrencyName(currency)},
+                           {"path", path},
+                           {"factory_defaults", download && defaults},
+                           {"version", running.substr(1)},
+                           {"file_version", nullptr}};
+    if (facts.hasVersion) plan["file_version"] = fileVersion;
+    report.PlanEvent(std::move(plan));
+    report.Outcome(download ? "would-download" : "already-current");
+    if (download) {
+      message = "Would download " + file + " (" + CurrencyName(currency) + ") over firmware " +
+                running + " on the " + path + " path" +
+                (defaults ? ", then write the factory defaults." : ".");
+    } else {
+      message = "Nothing to send: firmware " + running + " runs, the version of " + file + ".";
+    }
+  }
+  CloseCom();
+  report.Result(code, message);
+  SetReport(nullptr);
+  return code;
 }

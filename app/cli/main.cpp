@@ -16,6 +16,7 @@ int Run(const CliOptions& options) {
   if (options.command == "probe") return RunProbe(options);
   if (options.command == "info") return RunInfo(options);
   if (options.command == "verify") return RunVerify(options);
+  if (options.command == "plan") return RunPlan(options);
   if (options.command == "doctor") return RunDoctor(options);
   if (options.command == "history") return RunHistory(options);
   return RunDownload(options);

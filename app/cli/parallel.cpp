@@ -2,7 +2,9 @@
 // with --json on a pipe. The parent checks every name first, starts the
 // children, lets them send only once every port is open, shows one line per
 // port and ends with a summary table. Its exit code is 0 only if every port
-// succeeded, else the most severe of the ports' codes (see Severity).
+// succeeded, else the most severe of the ports' codes. plan with many ports
+// runs the same way, without the wait for every port: each child only asks
+// its port's version, and the parent shows one line per port.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -77,6 +79,7 @@ struct PortRun {
   std::string outcome;
   std::string written;
   std::string fileVersion;
+  nlohmann::json plan;  // plan: the child's plan event, without event, port and time
   int percent = -1;
   int tenth = -1;
   int exitCode = -1;
@@ -86,7 +89,8 @@ struct PortRun {
 
 class Parallel {
  public:
-  Parallel(const CliOptions& options, OutputStyle style) : options_(options), style_(style) {}
+  Parallel(const CliOptions& options, OutputStyle style)
+      : options_(options), style_(style), plan_(options.command == "plan") {}
   int Run(const std::vector<std::string>& ports);
   // The run refused before any process started: `failed` (an index into
   // `ports`, or -1 for all of them) gets `code` and `message`, every other
@@ -109,6 +113,7 @@ class Parallel {
 
   const CliOptions& options_;
   const OutputStyle style_;
+  const bool plan_;
   std::vector<std::unique_ptr<PortRun>> runs_;
   mutable std::mutex mu_;
   std::condition_variable changed_;
@@ -150,7 +155,7 @@ void Parallel::Handle(PortRun* run, const std::string& line) {
   if (!event.is_object() || !event.contains("event")) return;
   const std::string name = event.value("event", "");
   const std::string text = OneLine(event.value("text", ""));
-  const bool lines = style_ == OutputStyle::kPlain;
+  const bool lines = style_ == OutputStyle::kPlain && !plan_;
   if (name == "ready") {
     run->ready = true;
   } else if (name == "status" || name == "retry_stats" || name == "message") {
@@ -169,6 +174,9 @@ void Parallel::Handle(PortRun* run, const std::string& line) {
       run->tenth = tenth;
       Print(run->port + ": progress " + std::to_string(tenth * 10) + "%");
     }
+  } else if (name == "plan") {
+    run->plan = event;
+    for (const char* key : {"event", "port", "t"}) run->plan.erase(key);
   } else if (name == "result") {
     run->result = true;
     run->message = event.value("message", "");
@@ -278,9 +286,9 @@ int Parallel::Run(const std::vector<std::string>& ports) {
     p->reader = std::thread([this, p] { Read(p); });
   }
 
-  changed_.wait(lock, [this] { return stopped_ || AllReadyOrEnded(); });
+  if (!plan_) changed_.wait(lock, [this] { return stopped_ || AllReadyOrEnded(); });
   // Nothing is sent on any port unless every port could be opened.
-  bool go = !stopped_;
+  bool go = !stopped_ && !plan_;
   for (auto& run : runs_) go = go && run->ready && !run->ended;
   // One hold for every port, from before the first "go" until every child
   // has ended (the children take none of their own).
@@ -296,8 +304,8 @@ int Parallel::Run(const std::vector<std::string>& ports) {
   }
   const int64_t now = GetClock().NowMs();
   for (auto& run : runs_) {
+    if (go || plan_) run->startMs = now;
     if (go) {
-      run->startMs = now;
       run->child.Write("go\n");
     }
     run->child.CloseInput();
@@ -322,6 +330,7 @@ int Parallel::Summary(const std::string& refused) {
   size_t width = 4;
   for (auto& run : runs_) width = std::max(width, run->port.size());
   std::string table;
+  std::string plans;  // plan: one line per port instead of the table
   char line[1024];
   snprintf(line, sizeof line, "%-*s  %-18s %4s  %8s\n", static_cast<int>(width), "port",
            "result", "exit", "time");
@@ -352,7 +361,12 @@ int Parallel::Summary(const std::string& refused) {
     if (outcome == "already-current") entry["version_after"] = run->version;
     if (!run->written.empty()) entry["written"] = run->written;
     if (!run->fileVersion.empty()) entry["file_version"] = run->fileVersion;
+    if (run->plan.is_object()) entry.update(run->plan);
     ports.push_back(entry);
+    if (plan_) {
+      plans += run->port + ": " + OneLine(message);
+      plans += exit == kExitSuccess ? "\n" : " (exit " + std::to_string(exit) + ")\n";
+    }
   }
   const int code = worst.code;
   const std::string outcome = code == kExitSuccess && allCurrent ? "already-current"
@@ -366,7 +380,7 @@ int Parallel::Summary(const std::string& refused) {
     summary["ports"] = ports;
     Print(summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   } else {
-    fputs(table.c_str(), stdout);
+    fputs((plan_ ? plans : table).c_str(), stdout);
     fflush(stdout);
   }
   DbgTrace("tarnwick-cli: result %s (exit %d)\n", outcome.c_str(), code);
@@ -377,7 +391,10 @@ int Parallel::Summary(const std::string& refused) {
 
 int RunParallel(const CliOptions& o) {
   OutputStyle style = StyleFor(o);
-  if (style == OutputStyle::kTerminal && !EnableTerminalEscapes()) style = OutputStyle::kPlain;
+  // A plan has no progress to draw.
+  if (style == OutputStyle::kTerminal && (o.command == "plan" || !EnableTerminalEscapes())) {
+    style = OutputStyle::kPlain;
+  }
   // Without --file, the file key of --config, as for one port.
   CliOptions options = o;
   Parallel run(options, style);

@@ -35,6 +35,14 @@ def port(name, code, outcome, written=None, **extra):
     return e
 
 
+def status(text):
+    return {'event': 'status', 'port': '/dev/ttyUSB0', 'text': text}
+
+
+def progress():
+    return {'event': 'progress', 'port': '/dev/ttyUSB0', 'percent': 40}
+
+
 def summary(code, outcome, *ports, **extra):
     e = {'event': 'summary', 'ok': code == 0, 'exit_code': code, 'outcome': outcome,
          'ports': list(ports)}
@@ -75,8 +83,19 @@ class MapDownloadTest(unittest.TestCase):
              lines(summary(3, 'cannot-open-port', port('a', 3, 'cannot-open-port'),
                            port('b', 7, 'stopped'), message='there is no serial port')),
              False, True, 3, 'there is no serial port'),
-            ('no result line: the process died', -9, '{"event": "start"}\n', False, True, -9,
-             'without a result line'),
+            # Killed part way: changed, with the last status and what it implies.
+            ('killed in the bootloader', -9,
+             lines(start, status('Downloading firmware image, please wait...'), progress(),
+                   status('Downloading bootloader image, do not power cycle the SAS '
+                          'Expander, please wait...'), status('')),
+             True, True, -9, 'do NOT power cycle'),
+            ('killed during the firmware', 137,
+             lines(start, status('Downloading firmware image(retry #2), please wait...')),
+             True, True, 137, 'power cycle the system before retrying'),
+            ('killed before any status', -15, lines(start), True, True, -15, 'not known'),
+            ('killed while the defaults were written', -9,
+             lines(start, progress(), status('Setting firmware defaults, please wait...')),
+             True, True, -9, 'factory defaults may not be'),
             ('no output at all', 1, '', False, True, 1, 'without a result line'),
             # A line that says success while the process did not: the process wins.
             ('exit code disagrees', 1, lines(result(0, 'success', 'all')), True, True, 1, ''),
@@ -122,6 +141,13 @@ class CommandTest(unittest.TestCase):
         self.assertEqual(['cli', 'download', '--file', 'fw.bin', '--json', '--port', '/dev/ttyS1',
                           '--fwattempts', '0'], t.download_command('cli', params))
 
+    def test_plan_command_takes_only_its_options(self):
+        params = {'file': 'fw.bin', 'port': ['a', 'b'], 'skip_if_current': True, 'sha256': None,
+                  'config': 'site.ini', 'dlretry': 3, 'signature': 'ABC'}
+        self.assertEqual(['cli', 'plan', '--file', 'fw.bin', '--json', '--port', 'a', '--port', 'b',
+                          '--skip-if-current', '--config', 'site.ini', '--signature', 'ABC'],
+                         t.plan_command('cli', params))
+
     def test_info_and_probe_take_only_their_options(self):
         params = {'file': 'fw.bin', 'signature': 'ABC', 'config': 'site.ini', 'dlretry': 3}
         self.assertEqual(['cli', 'info', 'fw.bin', '--json', '--config', 'site.ini',
@@ -136,68 +162,60 @@ class CommandTest(unittest.TestCase):
         self.assertEqual(['COM3'], t.probe_ports({'port': 'COM3', 'config': 'site.ini'}))
 
 
-def probe_out(version=None, code=0, outcome='success'):
-    events = [{'event': 'start', 'command': 'probe'}]
-    if version:
-        events.append({'event': 'version', 'version': version})
-    events.append(result(code, outcome))
-    return lines(*events)
+def plan(name, download, current, defaults=False, version='1.02.0000.10'):
+    return {'event': 'plan', 'port': name, 'would_download': download, 'current': current,
+            'path': 'rebooting', 'factory_defaults': defaults, 'version': version,
+            'file_version': '1.02.0000.11'}
 
 
-class PlanDownloadTest(unittest.TestCase):
-    TABLE = {'file': 'fw.bin', 'sha256': 'ab' * 32, 'version': '1.02.0000.11', 'path': 'rebooting',
-             'images': []}
+class MapPlanTest(unittest.TestCase):
+    """Check mode maps tarnwick-cli plan's answers; it decides nothing itself."""
 
-    def test_factory_defaults_rule_field_by_field(self):
-        for version, defaults in [('1.02.0000.10', False), ('1.01.0000.99', True),
-                                  ('2.01.0000.00', True), ('0.05.0000.00', True),
-                                  ('3.04.0000.00', False), (None, True), ('junk', True)]:
-            with self.subTest(version):
-                self.assertEqual(defaults, t.writes_defaults(version))
-
-    def test_each_port_says_what_it_would_do(self):
-        probes = {
-            'old': (0, probe_out('1.01.0000.05')),
-            'current': (0, probe_out('1.02.0000.11')),
-            'newer-minor': (0, probe_out('1.03.0000.00')),
-        }
-        r = t.plan_download(self.TABLE, probes, skip_if_current=True)
-        self.assertTrue(r['changed'])
-        self.assertFalse(r['failed'])
-        by = {e['port']: e for e in r['ports']}
-        self.assertEqual((True, True, 'would-download'),
-                         (by['old']['would_download'], by['old']['factory_defaults'],
-                          by['old']['outcome']))
-        self.assertEqual((False, False, 'already-current'),
-                         (by['current']['would_download'], by['current']['factory_defaults'],
-                          by['current']['outcome']))
-        self.assertEqual((True, False), (by['newer-minor']['would_download'],
-                                         by['newer-minor']['factory_defaults']))
-        self.assertEqual('rebooting', by['old']['path'])
-        self.assertEqual('1.01.0000.05', by['old']['version_before'])
-
-    def test_unchanged_only_when_every_port_is_current(self):
-        probes = {'a': (0, probe_out('1.02.0000.11')), 'b': (0, probe_out('1.02.0000.11'))}
-        self.assertFalse(t.plan_download(self.TABLE, probes)['changed'])
-        # Without skip_if_current every port is written; so is a file without a record.
-        self.assertTrue(t.plan_download(self.TABLE, probes, skip_if_current=False)['changed'])
-        bare = dict(self.TABLE, version=None)
-        self.assertTrue(t.plan_download(bare, probes)['changed'])
-
-    def test_what_a_real_run_would_refuse_fails(self):
+    def test_plans(self):
+        would = dict(plan('a', True, 'bootloader-unknown'), event=None)
         cases = [
-            ('silent port', {'a': (4, probe_out(None, 4, 'device-not-found'))}, None, 4),
-            ('no output', {'a': (0, '')}, None, 1),
-            ('wrong digest', {'a': (0, probe_out('1.00.0000.10'))}, 'cd' * 32, 2),
+            # name, rc, stdout, changed, failed, rc wanted, text in msg
+            ('one port would download', 0,
+             lines(plan('/dev/ttyUSB0', True, 'version-differs', True),
+                   result(0, 'would-download')), True, False, 0, '1 would be written'),
+            ('one port current', 0,
+             lines(plan('/dev/ttyUSB0', False, 'current'), result(0, 'already-current')),
+             False, False, 0, '0 would be written, 1 already current'),
+            ('many: the summary carries each plan', 0,
+             lines(summary(0, 'success', dict(port('a', 0, 'would-download'), **would),
+                           dict(port('b', 0, 'already-current'), would_download=False,
+                                current='current'))),
+             True, False, 0, '2 port(s): 1 would be written'),
+            ('neither port nor config', 2, lines(result(2, 'bad-input', port=None)),
+             False, True, 2, 'm-bad-input'),
+            ('a port named twice', 2,
+             lines(summary(2, 'bad-input', port('a', 2, 'bad-input'), port('a', 7, 'stopped'),
+                           message='the same port is named twice')),
+             False, True, 2, 'the same port is named twice'),
+            ('a silent port fails the whole check', 4,
+             lines(summary(4, 'device-not-found', port('a', 4, 'device-not-found'),
+                           dict(port('b', 0, 'would-download'), **would))),
+             True, True, 4, 'a: m-device-not-found (exit 4)'),
+            # A plan sends nothing but the version question: killed, it wrote nothing.
+            ('no result line', -9, lines(plan('a', True, 'version-differs')), False, True, -9,
+             'without a result line'),
         ]
-        for name, probes, digest, rc in cases:
+        for name, rc, out, changed, failed, want_rc, says in cases:
             with self.subTest(name):
-                r = t.plan_download(self.TABLE, probes, sha256=digest)
-                self.assertTrue(r['failed'])
-                self.assertEqual(rc, r['rc'])
-        # The digest in capitals is the same digest.
-        ok = t.plan_download(self.TABLE, {'a': (0, probe_out('1.00.0000.10'))}, sha256='AB' * 32)
-        self.assertFalse(ok['failed'])
+                r = t.map_plan(rc, out, '', ['/dev/ttyUSB0'])
+                self.assertEqual(changed, r['changed'])
+                self.assertEqual(failed, r['failed'])
+                self.assertEqual(want_rc, r['rc'])
+                self.assertIn(says, r['msg'])
+
+    def test_each_port_keeps_the_plan_fields(self):
+        out = lines(plan('/dev/ttyUSB0', True, 'defaults-pending', True, '1.02.0000.11'),
+                    result(0, 'would-download', version_before='1.02.0000.11'))
+        e = t.map_plan(0, out, '', '/dev/ttyUSB0')['ports'][0]
+        self.assertEqual(('/dev/ttyUSB0', True, 'defaults-pending', 'rebooting', True),
+                         (e['port'], e['would_download'], e['current'], e['path'],
+                          e['factory_defaults']))
+        self.assertEqual('1.02.0000.11', e['version_before'])
 
 
 if __name__ == '__main__':

@@ -243,6 +243,11 @@ TEST(CliSettingsTest, ChildrenGetTheSameSettingsAndTheirOwnPortAndLog) {
   const auto digest = std::find(args.begin(), args.end(), "--sha256");
   ASSERT_NE(args.end(), digest);
   EXPECT_EQ(o.sha256, *(digest + 1));
+  // A plan's children ask their port at once: no waiting for the others' go.
+  o.command = "plan";
+  const std::vector<std::string> plan = ChildArguments(o, "COM7", "");
+  EXPECT_EQ("plan", plan.front());
+  EXPECT_EQ(0, std::count(plan.begin(), plan.end(), "--wait-go"));
 }
 
 // Plain output: one line per status change and per 10 %, nothing for the

@@ -7,6 +7,10 @@
 #   again      after the "power cycle" (the sims come back with the new
 #              version): ok, nothing sent
 #   rejected   one sim rejects the firmware: the task fails with rc and msg
+#   refused    check mode fails where the run would: no port, a port named twice
+#   rerun      the bootloader rejected once: the run fails (do not power cycle),
+#              check mode says why it is not current, the rerun is changed, the
+#              third run ok
 #   facts      the info module: running versions and the file, changing nothing
 #   doc        ansible-doc renders the firmware module
 #
@@ -54,6 +58,10 @@ export ANSIBLE_HOME="$WORK/ansible-home"
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_PYTHON_INTERPRETER=auto_silent
 export ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0
 export PYTHONDONTWRITEBYTECODE=1
+# tarnwick-cli's download history of this run alone (without it, the file
+# beside the program in the build tree, shared by every run).
+TARNWICK_STATE_DIR="$(mktemp -d "$WORK/state.XXXXXX")"
+export TARNWICK_STATE_DIR
 
 # ---- the simulators ------------------------------------------------------------
 
@@ -101,7 +109,7 @@ cat >"$WORK/fleet.yml" <<'EOF'
         port: "{{ ports }}"
         file: "{{ fw }}"
         cli: "{{ cli }}"
-        dlretry: 2
+        dlretry: "{{ dlretry | default(2) }}"
       register: flash
       ignore_errors: true
     - name: Keep the result for the judge
@@ -130,13 +138,14 @@ cat >"$WORK/facts.yml" <<'EOF'
 EOF
 
 # play NAME PORTS_JSON [ansible-playbook options...]: the task's result in
-# $WORK/NAME.json, the playbook's output in $WORK/NAME.log.
+# $WORK/NAME.json, the playbook's output in $WORK/NAME.log. The image file is
+# $FW (default $WORK/fw.bin).
 play() {
-  local name=$1 ports=$2 book=$WORK/fleet.yml
+  local name=$1 ports=$2 book=$WORK/fleet.yml fw=${FW:-$WORK/fw.bin}
   shift 2
   [ "$name" = facts ] && book=$WORK/facts.yml
   ansible-playbook -i localhost, "$book" "$@" \
-    -e "{\"ports\": $ports, \"fw\": \"$WORK/fw.bin\", \"cli\": \"$CLI\", \"out\": \"$WORK/$name.json\"}" \
+    -e "{\"ports\": $ports, \"fw\": \"$fw\", \"cli\": \"$CLI\", \"out\": \"$WORK/$name.json\"}" \
     >"$WORK/$name.log" 2>&1
   [ -s "$WORK/$name.json" ] || { log "$name: no result"; cat "$WORK/$name.log"; return 1; }
 }
@@ -232,6 +241,36 @@ case_rejected() {
 
 }
 
+case_refused() {
+  start_sim 1 "$MID" || return 1
+  play refused-none "[]" --check || return 1
+  play refused-twice "[\"$WORK/tty1\", \"$WORK/tty1\"]" --check || return 1
+  stop_sims
+  judge refused-none 'r["failed"] and r["rc"] == 2 and not r["changed"]' &&
+    judge refused-twice 'r["failed"] and r["rc"] == 2 and "named twice" in r["msg"]' &&
+    judge refused-twice 'asked_only(sims[0])'
+}
+
+case_rerun() {
+  # The firmware takes five packets: the sixth, the bootloader's first, is
+  # refused once, and one attempt per packet is allowed.
+  local FW="$WORK/fw-boot.bin"
+  "$FWIMAGE" make "$FW" --image fw:1K --image boot:1K --version "$NEW" >/dev/null || return 1
+  start_sim 1 "$MID" --reject 6 --new-version "$NEW" || return 1
+  local one="[\"$WORK/tty1\"]"
+  FW=$FW play rerun-1 "$one" -e dlretry=1 &&
+    FW=$FW play rerun-check "$one" --check -e dlretry=1 &&
+    FW=$FW play rerun-2 "$one" -e dlretry=1 &&
+    FW=$FW play rerun-3 "$one" -e dlretry=1 || return 1
+  stop_sims
+  judge rerun-1 'r["failed"] and r["changed"] and r["rc"] == 8 and "do NOT power cycle" in r["msg"]' &&
+    judge rerun-check 'r["changed"] and not r.get("failed")' &&
+    judge rerun-check '[(p["current"], p["would_download"]) for p in r["ports"]] == [("bootloader-failed", True)]' &&
+    judge rerun-2 'r["changed"] and not r.get("failed") and r["ports"][0]["outcome"] == "success"' &&
+    judge rerun-3 'not r["changed"] and not r.get("failed") and r["ports"][0]["outcome"] == "already-current"' &&
+    grep -A1 'TASK \[Load the firmware\]' "$WORK/rerun-3.log" | grep -q '^ok: \[localhost\]'
+}
+
 case_facts() {
   start_sim 1 "$MID" && start_sim 2 "$OLD" || return 1
   play facts "[\"$WORK/tty1\", \"$WORK/tty2\"]" || return 1
@@ -256,6 +295,8 @@ run_case check case_check
 run_case real case_real
 run_case again case_again
 run_case rejected case_rejected
+run_case refused case_refused
+run_case rerun case_rerun
 run_case facts case_facts
 run_case doc case_doc
 

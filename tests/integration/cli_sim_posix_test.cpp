@@ -266,6 +266,79 @@ void ExpectOnlyAsked(SimProcess& sim) {
   EXPECT_EQ(0, report.reboots);
 }
 
+// plan over many ports at once, one file: per port what the download would
+// do and why, the most severe code of the ports, and nothing on the line but
+// the start-up questions. The history is this test's own (a sim's folder).
+TEST(CliSimTest, PlanSaysPerPortWhatTheDownloadWouldDo) {
+  struct Case {
+    const char* file;  // "fw": firmware only, "boot": firmware and bootloader
+    const char* version;
+    int code;
+    const char* outcome;
+    bool download;
+    const char* current;
+    const char* path;
+    bool defaults;
+  } cases[] = {
+      {"fw", "1.01.0000.05", 0, "would-download", true, "version-differs", "normal", true},
+      {"fw", "1.02.0000.10", 0, "would-download", true, "version-differs", "normal", false},
+      {"fw", "1.02.0000.11", 0, "already-current", false, "current", "normal", false},
+      // The file's firmware runs, but no download of its bootloader is known here.
+      {"boot", "1.02.0000.11", 0, "would-download", true, "bootloader-unknown", "rebooting", false},
+      {"boot", "2.01.0000.00", 0, "would-download", true, "version-differs", "rebooting", true},
+      {"boot", "0.01.0000.04", 5, "firmware-too-old", false, "", "", false},
+  };
+  const size_t n = sizeof cases / sizeof cases[0];
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  for (const Case& c : cases) {
+    sims.emplace_back(new SimProcess);
+    ASSERT_TRUE(sims.back()->Start({"--version", c.version}));
+  }
+  const std::string dir = sims[0]->dir();
+  ASSERT_EQ(0, setenv("TARNWICK_STATE_DIR", dir.c_str(), 1));
+  MakeFile(dir + "/fw.bin", "--image fw:1K");
+  MakeFile(dir + "/boot.bin", "--image fw:1K --image boot:1K");
+  for (const char* file : {"fw", "boot"}) {
+    SCOPED_TRACE(file);
+    std::vector<std::string> args = {"plan", "--file", dir + "/" + file + ".bin",
+                                     "--skip-if-current", "--json"};
+    std::vector<size_t> asked;
+    int worst = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (strcmp(cases[i].file, file) != 0) continue;
+      args.insert(args.end(), {"--port", sims[i]->path()});
+      asked.push_back(i);
+      if (cases[i].code != 0) worst = cases[i].code;
+    }
+    const cliproc::Run run = RunCli(args);
+    EXPECT_EQ(worst, run.code) << run.out << run.err;
+    ASSERT_FALSE(run.events.empty()) << run.err;
+    const nlohmann::json& summary = run.events.back();
+    ASSERT_EQ("summary", summary.value("event", "")) << run.out;
+    ASSERT_EQ(asked.size(), summary["ports"].size());
+    for (size_t k = 0; k < asked.size(); ++k) {
+      const Case& c = cases[asked[k]];
+      const nlohmann::json& p = summary["ports"][k];
+      SCOPED_TRACE(c.version);
+      EXPECT_EQ(sims[asked[k]]->path(), p.value("port", ""));
+      EXPECT_EQ(c.code, p.value("exit_code", -1));
+      EXPECT_EQ(c.outcome, p.value("outcome", "")) << p.dump();
+      EXPECT_EQ(c.download, p.value("would_download", false));
+      EXPECT_EQ(c.current, p.value("current", ""));
+      EXPECT_EQ(c.path, p.value("path", ""));
+      EXPECT_EQ(c.defaults, p.value("factory_defaults", false));
+      // Each port's own plan event came before the summary.
+      int plans = 0;
+      for (const auto& e : run.events) {
+        plans += e.value("event", "") == "plan" && e.value("port", "") == sims[asked[k]]->path();
+      }
+      EXPECT_EQ(c.code == 0 ? 1 : 0, plans);
+    }
+  }
+  unsetenv("TARNWICK_STATE_DIR");
+  for (auto& sim : sims) ExpectOnlyAsked(*sim);
+}
+
 // The running version against the file's record (--skip-if-current, verify)
 // and the file against a published digest (--sha256). The simulator runs
 // 1.02.0000.10; "same.bin" holds that version, "newer.bin" 1.02.0000.11.

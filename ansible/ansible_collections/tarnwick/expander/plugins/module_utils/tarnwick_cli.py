@@ -70,6 +70,23 @@ def download_command(cli, params):
     return args + setting_args(params)
 
 
+# The options tarnwick-cli plan takes besides --port, --file and --sha256.
+PLAN_OPTIONS = ('config', 'signature', 'log')
+
+
+def plan_command(cli, params):
+    """tarnwick-cli plan for every port of `params`, with --json: what the
+    download of download_command would do, asking only the versions."""
+    args = [cli, 'plan', '--file', params['file'], '--json']
+    for port in as_list(params.get('port')):
+        args += ['--port', port]
+    if params.get('skip_if_current'):
+        args.append('--skip-if-current')
+    if params.get('sha256'):
+        args += ['--sha256', params['sha256']]
+    return args + setting_args(params, PLAN_OPTIONS)
+
+
 def info_command(cli, params):
     return [cli, 'info', params['file'], '--json'] + setting_args(params, FILE_OPTIONS)
 
@@ -81,8 +98,8 @@ def probe_command(cli, port, params):
 
 
 def probe_ports(params):
-    """The ports check mode and the info module ask: those given, else the
-    config file's (named "")."""
+    """The ports the info module asks: those given, else the config file's
+    (named "")."""
     ports = as_list(params.get('port'))
     if ports:
         return ports
@@ -105,29 +122,6 @@ def json_lines(stdout):
     return events
 
 
-def parse_version(text):
-    """"1.02.0000.10" as a tuple of four numbers; None if it is not one."""
-    if not text:
-        return None
-    parts = str(text).lstrip('v').split('.')
-    if len(parts) != 4:
-        return None
-    try:
-        return tuple(int(p) for p in parts)
-    except ValueError:
-        return None
-
-
-def writes_defaults(running):
-    """Whether a download over `running` (a version text) also writes the
-    factory defaults: unless major >= 1 and minor >= 2, each field on its own
-    (2.01 still gets them). An unknown version counts as getting them."""
-    version = parse_version(running)
-    if version is None:
-        return True
-    return not (version[0] >= 1 and version[1] >= 2)
-
-
 def _port_entry(source, port=None):
     entry = {
         'port': source.get('port', port),
@@ -144,6 +138,67 @@ def _port_entry(source, port=None):
     return entry
 
 
+# What a tarnwick-cli that ended without its result line (killed by a
+# signal, out of memory, an async time-out) leaves a port in, by the last
+# step its status lines named: (words of the status text, advice).
+KILLED_ADVICE = (
+    ('bootloader', 'it was writing the bootloader: do NOT power cycle this system, run the '
+                   'download again'),
+    ('factory defaults', 'the firmware was written, the factory defaults may not be: run the '
+                         'download again with skip_if_current false before the power cycle'),
+    ('firmware defaults', 'the firmware was written, the factory defaults may not be: run the '
+                          'download again with skip_if_current false before the power cycle'),
+    ('rebooting', 'the firmware may be half-written: power cycle the system before retrying'),
+    ('firmware', 'the firmware may be half-written: power cycle the system before retrying'),
+)
+KILLED_UNKNOWN = ('what it wrote is not known: check mode tells what the expander runs, then '
+                  'run the download again')
+
+
+def last_status(events):
+    """(port, text) of the last non-empty status line, or (None, None)."""
+    for event in reversed(events):
+        if event.get('event') == 'status' and event.get('text'):
+            return event.get('port'), event['text']
+    return None, None
+
+
+def _no_result(rc, events, stdout, stderr):
+    """The task result of a run without a result line. Once it said
+    anything it may have written: changed, and failed with its last status
+    and the advice that status implies."""
+    if not events:
+        text = (stderr or '').strip() or (stdout or '').strip() or 'no output'
+        return {
+            'changed': rc is None or rc < 0 or rc > 128,
+            'failed': True,
+            'rc': rc,
+            'outcome': 'no-result',
+            'msg': 'tarnwick-cli ended (exit %s) without a result line: %s' % (rc, text),
+            'ports': [],
+        }
+    port, status = last_status(events)
+    progress = any(e.get('event') == 'progress' for e in events)
+    advice = KILLED_UNKNOWN
+    for words, text in KILLED_ADVICE:
+        if status and words in status.lower():
+            advice = text
+            break
+    else:
+        if progress:
+            advice = KILLED_ADVICE[-1][1]
+    where = ' on %s' % port if port else ''
+    said = 'its last status%s: "%s"' % (where, status) if status else 'no status line'
+    return {
+        'changed': True,
+        'failed': True,
+        'rc': rc,
+        'outcome': 'no-result',
+        'msg': 'tarnwick-cli ended (exit %s) without a result line, %s; %s.' % (rc, said, advice),
+        'ports': [],
+    }
+
+
 def map_download(rc, stdout, stderr='', ports=None):
     """The task result of a tarnwick-cli download --json run.
 
@@ -155,15 +210,7 @@ def map_download(rc, stdout, stderr='', ports=None):
     events = json_lines(stdout)
     last = events[-1] if events else None
     if last is None or last.get('event') not in ('result', 'summary'):
-        text = (stderr or '').strip() or (stdout or '').strip() or 'no output'
-        return {
-            'changed': False,
-            'failed': True,
-            'rc': rc,
-            'outcome': 'no-result',
-            'msg': 'tarnwick-cli ended (exit %s) without a result line: %s' % (rc, text),
-            'ports': [],
-        }
+        return _no_result(rc, events, stdout, stderr)
     if last.get('event') == 'summary':
         entries = [_port_entry(p) for p in last.get('ports', [])]
     else:
@@ -214,66 +261,57 @@ def probe_version(rc, stdout):
     return version, result
 
 
-def plan_download(table, probes, skip_if_current=True, sha256=None):
-    """What a download would do, for check mode: `table` is info --json's
-    object, `probes` maps each port to its (rc, stdout) of probe --json.
-
-    A port downloads unless skip_if_current and its running version equals
-    the file's version record (a file without one is always downloaded).
-    Each port's entry says the path the download would take and whether the
-    factory defaults would be written. failed: a port that cannot be probed,
-    or a file whose digest is not `sha256`."""
-    path = table.get('path')
-    file_version = table.get('version')
-    entries = []
-    problems = []
-    codes = []
-    if sha256 and str(table.get('sha256', '')).lower() != str(sha256).lower():
-        # As download --sha256 refuses it: bad input, nothing sent.
-        codes.append(2)
-        problems.append('the SHA-256 of %s is %s, not %s' % (table.get('file'), table.get('sha256'),
-                                                              str(sha256).lower()))
-    for port, (rc, stdout) in probes.items():
-        version, result = probe_version(rc, stdout)
-        entry = {
-            'port': port,
-            'version_before': version,
-            'file_version': file_version,
-            'path': path,
-        }
-        if rc != EXIT_SUCCESS or version is None:
-            outcome = (result or {}).get('outcome', 'no-result')
-            message = (result or {}).get('message', 'the probe gave no version')
-            entry.update({'outcome': outcome, 'exit_code': rc, 'message': message,
-                          'would_download': False, 'factory_defaults': False})
-            codes.append(rc if rc else 1)
-            problems.append('%s: %s (exit %s)' % (port, message, rc))
-            entries.append(entry)
-            continue
-        current = (skip_if_current and file_version is not None
-                   and parse_version(version) == parse_version(file_version))
-        entry.update({
-            'outcome': 'already-current' if current else 'would-download',
-            'exit_code': EXIT_SUCCESS,
-            'message': ('Firmware v%s runs already; nothing would be sent.' % version if current
-                        else 'Would download %s over v%s (%s path).' % (
-                            file_version or 'a file without a version record', version, path)),
-            'would_download': not current,
-            'factory_defaults': (not current) and writes_defaults(version),
-        })
-        entries.append(entry)
-    changed = any(e['would_download'] for e in entries)
-    if problems:
-        msg = '; '.join(problems)
+def map_plan(rc, stdout, stderr='', ports=None):
+    """The check-mode result of a tarnwick-cli plan --json run: changed when
+    a port would be downloaded to, failed where the download would fail
+    (the exit code is not 0, or there is no result line). Each port's entry
+    has the plan event's fields: would_download, current (why), path,
+    factory_defaults, version."""
+    ports = as_list(ports)
+    events = json_lines(stdout)
+    last = events[-1] if events else None
+    if last is None or last.get('event') not in ('result', 'summary'):
+        text = (stderr or '').strip() or (stdout or '').strip() or 'no output'
+        return {'changed': False, 'failed': True, 'rc': rc, 'outcome': 'no-result', 'ports': [],
+                'msg': 'tarnwick-cli plan ended (exit %s) without a result line: %s' % (rc, text)}
+    plans = {}
+    for event in events:
+        if event.get('event') == 'plan':
+            plans[event.get('port', ports[0] if ports else None)] = event
+    if last.get('event') == 'summary':
+        sources = last.get('ports', [])
     else:
+        sources = [dict(last, port=last.get('port', ports[0] if ports else None))]
+    entries = []
+    for source in sources:
+        entry = _port_entry(source)
+        entry.pop('written')
+        plan = dict(plans.get(entry['port'], {}), **source)
+        for key in ('would_download', 'current', 'path', 'factory_defaults'):
+            entry[key] = plan.get(key)
+        entry['would_download'] = bool(entry['would_download'])
+        entry['factory_defaults'] = bool(entry['factory_defaults'])
+        entries.append(entry)
+    line_code = last.get('exit_code')
+    code = rc if rc not in (None, EXIT_SUCCESS) or line_code is None else line_code
+    failed = code != EXIT_SUCCESS
+    if failed:
+        bad = [e for e in entries if e['exit_code'] not in (EXIT_SUCCESS, None)] or entries
+        msg = '; '.join('%s: %s (exit %s)' % (e['port'], e['message'] or e['outcome'],
+                                              e['exit_code']) if e['port'] else
+                        '%s (exit %s)' % (e['message'] or e['outcome'], e['exit_code'])
+                        for e in bad)
+        if last.get('event') == 'summary' and last.get('message'):
+            msg = last['message'] + ' ' + msg
+    else:
+        would = sum(1 for e in entries if e['would_download'])
         msg = '%d port(s): %d would be written, %d already current' % (
-            len(entries), sum(1 for e in entries if e['would_download']),
-            sum(1 for e in entries if not e['would_download']))
+            len(entries), would, len(entries) - would)
     return {
-        'changed': changed,
-        'failed': bool(problems),
-        'rc': codes[0] if codes else EXIT_SUCCESS,
+        'changed': any(e['would_download'] for e in entries),
+        'failed': failed,
+        'rc': code,
+        'outcome': 'check' if not failed else last.get('outcome', 'check-failed'),
         'msg': msg,
-        'outcome': 'check' if not problems else 'check-failed',
         'ports': entries,
     }

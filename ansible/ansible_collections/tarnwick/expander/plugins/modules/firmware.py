@@ -20,9 +20,14 @@ description:
   - A failed bootloader (tarnwick-cli exit code 8) fails the task with a message that says
     not to power cycle the system. Any other failure fails the task with the exit code in
     C(rc).
-  - In check mode the file is inspected (C(tarnwick-cli info --json)) and every port is probed
-    (C(tarnwick-cli probe --json)); nothing but the version query is sent. The task is
-    C(changed) when a download would happen.
+  - Check mode is C(tarnwick-cli plan --json) with the same ports, file and options; every
+    port is asked at once, nothing but the version query is sent, and it fails where the
+    download would fail (no port and no C(config), a port named twice, a port that does not
+    answer, a bad file or digest). The task is C(changed) when a download would happen.
+  - A tarnwick-cli that ends without its result line (killed, out of memory, an async
+    time-out) fails the task as C(changed), with its last status line and what that step
+    implies (during the bootloader do not power cycle; during the firmware power cycle
+    before retrying).
   - The power cycle a successful download asks for is not done here; leave it to the module
     that switches your enclosures.
 version_added: "1.0.0"
@@ -103,7 +108,7 @@ options:
 attributes:
   check_mode:
     support: full
-    description: Probes the running versions and inspects the file; nothing else is sent.
+    description: Runs tarnwick-cli plan; only the running versions are asked.
   diff_mode:
     support: none
 notes:
@@ -164,7 +169,7 @@ outcome:
   type: str
   sample: success
 cmd:
-  description: The command that ran (the download, or in check mode the info command).
+  description: The command that ran (the download, or in check mode the plan).
   returned: always
   type: list
   elements: str
@@ -181,7 +186,7 @@ ports:
     outcome:
       description:
         - The port's outcome (C(success), C(already-current), ...); in check mode
-          C(would-download) or C(already-current), or the probe's failure.
+          C(would-download) or C(already-current), or the plan's failure.
       type: str
       sample: already-current
     exit_code:
@@ -217,10 +222,17 @@ ports:
     would_download:
       description: Check mode only. Whether the download would send the file.
       type: bool
+    current:
+      description:
+        - Check mode only. Why, as tarnwick-cli plan names it (C(current), C(version-differs),
+          C(bootloader-unknown), C(bootloader-failed), C(defaults-pending),
+          C(no-version-record)).
+      type: str
+      sample: version-differs
     factory_defaults:
       description:
-        - Check mode only. Whether the factory defaults would be written after the download
-          (unless the running version has major >= 1 and minor >= 2).
+        - Check mode only. Whether the factory defaults would be written after the download,
+          as tarnwick-cli plan decides it.
       type: bool
 stdout_lines:
   description: tarnwick-cli's output, one JSON object per line.
@@ -231,8 +243,7 @@ stdout_lines:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarnwick.expander.plugins.module_utils.tarnwick_cli import (
-    download_command, info_command, json_lines, map_download, plan_download, probe_command,
-    probe_ports)
+    download_command, map_download, map_plan, plan_command)
 
 
 def find_cli(module):
@@ -243,22 +254,12 @@ def find_cli(module):
 
 
 def check_mode(module, cli):
-    params = module.params
-    cmd = info_command(cli, params)
+    cmd = plan_command(cli, module.params)
     rc, out, err = module.run_command(cmd)
-    tables = json_lines(out)
-    if rc != 0 or not tables:
-        module.fail_json(msg='%s cannot be used: %s' % (params['file'], (err or out).strip()),
-                         rc=rc, outcome='bad-input', ports=[], cmd=cmd,
-                         stdout_lines=out.splitlines(), changed=False)
-    probes = {}
-    lines = list(out.splitlines())
-    for port in probe_ports(params):
-        prc, pout, perr = module.run_command(probe_command(cli, port, params))
-        probes[port] = (prc, pout)
-        lines += pout.splitlines()
-    result = plan_download(tables[-1], probes, params['skip_if_current'], params['sha256'])
-    result.update(cmd=cmd, stdout_lines=lines)
+    result = map_plan(rc, out, err, module.params['port'])
+    result.update(cmd=cmd, stdout_lines=out.splitlines())
+    if err.strip():
+        result['stderr'] = err
     if result.pop('failed'):
         module.fail_json(**result)
     module.exit_json(**result)
