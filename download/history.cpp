@@ -251,16 +251,15 @@ bool AppendHistory(const DownloadRecord& record, const HistoryContext& context,
 
   OsFile f;
   uint64_t size = 0;
-  if (f.OpenRead(path.c_str()) && f.Size(&size) && size >= kHistoryRotateBytes) {
+  if (f.OpenAppend(path.c_str()) && f.Size(&size) && size >= kHistoryRotateBytes) {
     f.Close();
     // Two processes may both see the file full; the second rename finds it
     // gone (or new and small) and fails or moves a short file: no line is lost
     // that the older file did not already keep.
     RenameReplacing(path.c_str(), (dir + kOlderName).c_str());
+    f.OpenAppend(path.c_str());
   }
-  f.Close();
-  if (!f.OpenAppend(path.c_str()) ||
-      !f.WriteExact(line.data(), static_cast<uint32_t>(line.size()))) {
+  if (!f.IsOpen() || !f.WriteExact(line.data(), static_cast<uint32_t>(line.size()))) {
     DbgTrace("history: unable to append to %s\n", path.c_str());
     return false;
   }

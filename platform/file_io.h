@@ -33,6 +33,7 @@ class OsFile {
  private:
   static constexpr intptr_t kInvalid = -1;  // INVALID_HANDLE_VALUE and an invalid fd alike
   intptr_t handle_ = kInvalid;
+  bool append_ = false;  // opened by OpenAppend
 };
 
 // Renames `from` to `to`, replacing `to` if it exists. False if `from` stays.

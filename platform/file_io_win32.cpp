@@ -8,8 +8,10 @@ HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 bool OsFile::OpenRead(const char* path) {
   Close();
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Others may read, append and rename meanwhile, as on POSIX: a reader of
+  // the download history must not make another program's append fail.
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(h);
   return true;
@@ -27,12 +29,15 @@ bool OsFile::OpenWrite(const char* path) {
 
 bool OsFile::OpenAppend(const char* path) {
   Close();
-  // FILE_APPEND_DATA alone: the system moves every write to the end of the
-  // file as one step, whoever else appends meanwhile (they share the file).
-  HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared with every other appender; WriteExact puts each write at the end
+  // under a lock all appenders take, so lines of several processes never mix
+  // (FILE_APPEND_DATA alone does not promise that everywhere, Wine among them).
+  HANDLE h = CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(h);
+  append_ = true;
   return true;
 }
 
@@ -60,13 +65,29 @@ bool OsFile::ReadExact(void* buf, uint32_t count) {
 
 bool OsFile::WriteExact(const void* buf, uint32_t count) {
   if (!IsOpen()) return false;
+  HANDLE h = AsHandle(handle_);
+  // The appenders' lock: one byte far past any data, so that readers are
+  // never refused while it is held.
+  OVERLAPPED whole = {};
+  whole.Offset = 0xFFFFFFFE;
+  whole.OffsetHigh = 0x7FFFFFFF;
+  if (append_) {
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole)) return false;
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+      UnlockFileEx(h, 0, 1, 0, &whole);
+      return false;
+    }
+  }
   DWORD put = 0;
-  if (!WriteFile(AsHandle(handle_), buf, count, &put, nullptr)) return false;
-  return put == count;
+  const bool ok = WriteFile(h, buf, count, &put, nullptr) && put == count;
+  if (append_) UnlockFileEx(h, 0, 1, 0, &whole);
+  return ok;
 }
 
 void OsFile::Close() {
   if (!IsOpen()) return;
   CloseHandle(AsHandle(handle_));
   handle_ = kInvalid;
+  append_ = false;
 }

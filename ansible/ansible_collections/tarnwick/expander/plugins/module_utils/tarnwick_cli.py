@@ -58,16 +58,22 @@ def setting_args(params, names=None):
     return args
 
 
-def download_command(cli, params):
-    """tarnwick-cli download for every port of `params`, with --json."""
-    args = [cli, 'download', '--file', params['file'], '--json']
+def _file_and_ports(cli, command, params):
+    """tarnwick-cli COMMAND for every port of `params`, with --json: the
+    part download and plan share."""
+    args = [cli, command, '--file', params['file'], '--json']
     for port in as_list(params.get('port')):
         args += ['--port', port]
     if params.get('skip_if_current'):
         args.append('--skip-if-current')
     if params.get('sha256'):
         args += ['--sha256', params['sha256']]
-    return args + setting_args(params)
+    return args
+
+
+def download_command(cli, params):
+    """tarnwick-cli download for every port of `params`, with --json."""
+    return _file_and_ports(cli, 'download', params) + setting_args(params)
 
 
 # The options tarnwick-cli plan takes besides --port, --file and --sha256.
@@ -77,14 +83,7 @@ PLAN_OPTIONS = ('config', 'signature', 'log')
 def plan_command(cli, params):
     """tarnwick-cli plan for every port of `params`, with --json: what the
     download of download_command would do, asking only the versions."""
-    args = [cli, 'plan', '--file', params['file'], '--json']
-    for port in as_list(params.get('port')):
-        args += ['--port', port]
-    if params.get('skip_if_current'):
-        args.append('--skip-if-current')
-    if params.get('sha256'):
-        args += ['--sha256', params['sha256']]
-    return args + setting_args(params, PLAN_OPTIONS)
+    return _file_and_ports(cli, 'plan', params) + setting_args(params, PLAN_OPTIONS)
 
 
 def info_command(cli, params):
