@@ -17,6 +17,7 @@
 
 #include "platform/bounded_call.h"
 #include "platform/socket.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -89,7 +90,11 @@ void TuneConnection(int fd) {
 // unanswered past the limit.
 void LimitSilence(int fd) {
   unsigned int ms = SocketSilenceLimit();
-  setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms);
+  if (setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms) != 0) {
+    DbgTrace("SocketConnect: TCP_USER_TIMEOUT not taken (%s): a silent server is found by "
+             "keepalive only\n",
+             strerror(errno));
+  }
 }
 
 // One address: kConnected with *fd set, else the result and errno's text.

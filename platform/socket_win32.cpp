@@ -11,6 +11,7 @@
 #include "platform/os_error.h"
 #include "platform/bounded_call.h"
 #include "platform/socket.h"
+#include "platform/trace.h"
 
 // Options of Windows 10's Winsock that mingw-w64's headers lack; the values
 // are the system's.
@@ -108,7 +109,11 @@ void TuneConnection(SOCKET s) {
 // With it the next call fails with WSAETIMEDOUT. Whole seconds.
 void LimitSilence(SOCKET s) {
   DWORD seconds = (SocketSilenceLimit() + 999) / 1000;
-  setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds), sizeof seconds);
+  if (setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds),
+                 sizeof seconds) != 0) {
+    DbgTrace("SocketConnect: TCP_MAXRT not taken (%s): a silent server is found by keepalive only\n",
+             ErrorText(WSAGetLastError()).c_str());
+  }
 }
 
 // select on one socket for up to `ms`: 1 ready, 0 timed out, -1 failed.
