@@ -18,10 +18,34 @@ enum class ConnectResult {
   kFailed,      // anything else (no route, no sockets); see the detail
 };
 
+// How long a connected peer may stay silent before the connection counts as
+// dead (ms): sent data left unacknowledged that long (TCP_USER_TIMEOUT on
+// Linux, TCP_MAXRT on Windows), or, with nothing in flight, keepalive probes
+// unanswered for about as long since the peer was last heard. The next receive
+// or send then reports kClosed. Long enough for a few retransmissions over a
+// network that drops packets for a moment; short enough that a console server
+// switched off mid-image is noticed before the first status time-out (15 s by
+// default) turns into retries.
+constexpr uint32_t kSocketSilenceLimitMs = 10000;
+// Sets the limit for the connections made from now on (tests make it
+// shorter); 0 puts back kSocketSilenceLimitMs.
+void SetSocketSilenceLimit(uint32_t ms);
+uint32_t SocketSilenceLimit();
+
+// The keepalive that goes with a silence limit of `limitMs`: the first probe
+// after half the limit without a word from the peer, then one a second, so
+// that the last one unanswered ends the connection at the limit. Whole
+// seconds, as Linux takes them; at least one of each.
+struct SocketKeepalive {
+  uint32_t idleS, intervalS, count;
+};
+SocketKeepalive SocketKeepaliveFor(uint32_t limitMs);
+
 // Resolves `host` (a name or a numeric address, nothing is added to it) and
 // connects to `port` on the first of its addresses that accepts, all within
-// `timeoutMs`. The socket is non-blocking, with TCP_NODELAY and keepalive.
-// *detail receives the system's text for the failure ("" on success).
+// `timeoutMs`. The socket is non-blocking, with TCP_NODELAY, keepalive and,
+// once connected, the silence limit. *detail receives the system's text for
+// the failure ("" on success).
 ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t timeoutMs,
                             SocketHandle* out, std::string* detail);
 

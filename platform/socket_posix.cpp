@@ -17,6 +17,7 @@
 
 #include "platform/bounded_call.h"
 #include "platform/socket.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -69,13 +70,31 @@ void TuneConnection(int fd) {
   // Every piece of a packet is a small write that waits for its answer:
   // Nagle would hold each one back for the previous acknowledgement.
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  // A console server that vanishes without a word (power, cable) is noticed
-  // within about half a minute of silence instead of hours.
+  // A console server that vanishes without a word (power, cable) while
+  // nothing of ours is in flight is noticed by the probes within the silence
+  // limit.
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  int idle = 10, interval = 5, count = 3;
+  const SocketKeepalive k = SocketKeepaliveFor(SocketSilenceLimit());
+  int idle = static_cast<int>(k.idleS), interval = static_cast<int>(k.intervalS),
+      count = static_cast<int>(k.count);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+// On the connected socket only, so that the connect keeps its own bound.
+// Keepalive stops probing while data is unacknowledged, which is most of a
+// download (a piece waits for its "*"): without this the kernel retransmits
+// to a dead server for a quarter of an hour. With it the next call fails with
+// ETIMEDOUT; with keepalive it also ends the connection once a probe goes
+// unanswered past the limit.
+void LimitSilence(int fd) {
+  unsigned int ms = SocketSilenceLimit();
+  if (setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms) != 0) {
+    DbgTrace("SocketConnect: TCP_USER_TIMEOUT not taken (%s): a silent server is found by "
+             "keepalive only\n",
+             strerror(errno));
+  }
 }
 
 // One address: kConnected with *fd set, else the result and errno's text.
@@ -115,6 +134,7 @@ ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, int* fd, std::str
            : err == ETIMEDOUT  ? ConnectResult::kTimedOut
                                : ConnectResult::kFailed;
   }
+  LimitSilence(s);
   *fd = s;
   return ConnectResult::kConnected;
 }

@@ -11,6 +11,16 @@
 #include "platform/os_error.h"
 #include "platform/bounded_call.h"
 #include "platform/socket.h"
+#include "platform/trace.h"
+
+// Options of Windows 10's Winsock that mingw-w64's headers lack; the values
+// are the system's.
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
+#ifndef TCP_KEEPCNT
+#define TCP_KEEPCNT 16
+#endif
 
 namespace {
 
@@ -78,15 +88,32 @@ void TuneConnection(SOCKET s) {
   // Every piece of a packet is a small write that waits for its answer:
   // Nagle would hold each one back for the previous acknowledgement.
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-  // A console server that vanishes without a word is noticed within about
-  // half a minute of silence instead of hours.
+  // A console server that vanishes without a word while nothing of ours is
+  // in flight is noticed by the probes within the silence limit. Before
+  // Windows 10 the count cannot be set and stays at ten probes.
   setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+  const SocketKeepalive k = SocketKeepaliveFor(SocketSilenceLimit());
   tcp_keepalive ka{};
   ka.onoff = 1;
-  ka.keepalivetime = 10000;
-  ka.keepaliveinterval = 5000;
+  ka.keepalivetime = k.idleS * 1000;
+  ka.keepaliveinterval = k.intervalS * 1000;
   DWORD bytes = 0;
   WSAIoctl(s, SIO_KEEPALIVE_VALS, &ka, sizeof ka, nullptr, 0, &bytes, nullptr, nullptr);
+  DWORD count = k.count;
+  setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&count), sizeof count);
+}
+
+// On the connected socket only, so that the connect keeps its own bound.
+// Keepalive does not probe while data is unacknowledged, which is most of a
+// download: without this Windows retransmits to a dead server for minutes.
+// With it the next call fails with WSAETIMEDOUT. Whole seconds.
+void LimitSilence(SOCKET s) {
+  DWORD seconds = (SocketSilenceLimit() + 999) / 1000;
+  if (setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&seconds),
+                 sizeof seconds) != 0) {
+    DbgTrace("SocketConnect: TCP_MAXRT not taken (%s): a silent server is found by keepalive only\n",
+             ErrorText(WSAGetLastError()).c_str());
+  }
 }
 
 // select on one socket for up to `ms`: 1 ready, 0 timed out, -1 failed.
@@ -142,6 +169,7 @@ ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, SOCKET* out, std:
            : err == WSAETIMEDOUT  ? ConnectResult::kTimedOut
                                   : ConnectResult::kFailed;
   }
+  LimitSilence(s);
   *out = s;
   return ConnectResult::kConnected;
 }

@@ -29,14 +29,16 @@ fi
 # The deterministic stage: one seed for all, and per harness a count of inputs
 # that takes some 20 to 40 seconds on one core here (the settings harness
 # rewrites a file per input, the console harnesses run their scripted
-# expander; the simulator's decoders are fast). The count includes the corpus
+# expander, the telnet harness decodes each short input once per cut point;
+# the simulator's decoders and the port names are fast). The count includes the corpus
 # replay.
 seed=20240611
 ci_runs() {
   case $1 in
     settings_file) echo 30000 ;;
     console_version) echo 60000 ;;
-    console_reply | term_keys) echo 150000 ;;
+    console_reply | term_keys | telnet_link) echo 150000 ;;
+    port_name) echo 1000000 ;;
     image_scan) echo 250000 ;;
     sim_base64 | sim_packet) echo 3000000 ;;
     *) echo 100000 ;;

@@ -65,6 +65,8 @@ class NetSerialPort : public SerialBackend {
   // failure (lost, or no room in time).
   bool SendAll(const std::vector<uint8_t>& wire, int64_t deadline, size_t* sent);
   void NoteLost(const char* call, const std::string& why);
+  // Why a negotiation step found the connection gone, for the user.
+  std::string LostHint(const std::string& at) const;
   // Ends a failed open: the hint for the user, the trace, the socket closed.
   bool Fail(const std::string& hint);
   size_t Queued() const { return rx_.size() - rxHead_; }
@@ -78,6 +80,10 @@ class NetSerialPort : public SerialBackend {
   std::vector<uint8_t> rx_;  // the line's bytes received and not yet read
   size_t rxHead_ = 0;
   std::string hint_;
+  // Until the line is set, what the server sends of the line's data is
+  // dropped as it comes, so that a server talking through the negotiation
+  // cannot make it hold more and more.
+  bool negotiating_ = false;
 };
 
 bool NetSerialPort::Fail(const std::string& hint) {
@@ -94,6 +100,15 @@ void NetSerialPort::NoteLost(const char* call, const std::string& why) {
   SocketClose(sock_.exchange(kNoSocket));
 }
 
+std::string NetSerialPort::LostHint(const std::string& at) const {
+  if (link_.Garbled()) {
+    return "The console server at " + at + " sent a telnet subnegotiation that does not end (over " +
+           std::to_string(TelnetLink::kMaxSubnegotiationRun) +
+           " bytes). Is it a telnet port with RFC 2217? A raw port is named socket://" + at + ".";
+  }
+  return "The console server at " + at + " closed the connection.";
+}
+
 bool NetSerialPort::Open(int32_t) {
   lost_ = false;
   hint_.clear();
@@ -108,7 +123,10 @@ bool NetSerialPort::Open(int32_t) {
   telnet_ = where_.kind == NetPortKind::kRfc2217;
   if (!Connect()) return false;
   DbgTrace("startdom--2");
-  if (telnet_ && !Negotiate()) return false;
+  negotiating_ = true;
+  const bool negotiated = !telnet_ || Negotiate();
+  negotiating_ = false;
+  if (!negotiated) return false;
   // What arrived before the line was ready is dropped, as a local port's
   // queues are flushed on opening.
   rx_.clear();
@@ -155,7 +173,7 @@ bool NetSerialPort::Negotiate() {
   int64_t deadline = SteadyMs() + kNetAnswerTimeoutMs;
   while (link_.ComPort() == OptionState::kPending) {
     if (!Pump(deadline)) {
-      if (lost_) return Fail("The console server at " + at + " closed the connection.");
+      if (lost_) return Fail(LostHint(at));
       return Fail("The console server at " + at +
                   " does not answer the request for the COM port option within " +
                   std::to_string(kNetAnswerTimeoutMs / 1000) +
@@ -187,7 +205,7 @@ bool NetSerialPort::Negotiate() {
       deadline = SteadyMs() + kNetAnswerTimeoutMs;
       while (!link_.Answer(s, &answer)) {
         if (!Pump(deadline)) {
-          if (lost_) return Fail("The console server at " + at + " closed the connection.");
+          if (lost_) return Fail(LostHint(at));
           return Fail("The console server at " + at + " does not confirm " + s.text +
                       " within " + std::to_string(kNetAnswerTimeoutMs / 1000) + " seconds.");
         }
@@ -247,6 +265,14 @@ bool NetSerialPort::Receive(size_t* got) {
   }
   std::vector<uint8_t> reply;
   link_.Receive(buf, n, &rx_, &reply);
+  if (negotiating_) {
+    rx_.clear();
+    rxHead_ = 0;
+  }
+  if (link_.Garbled()) {
+    NoteLost("recv", "a telnet subnegotiation that does not end");
+    return false;
+  }
   size_t sent = 0;
   if (!reply.empty() && !SendAll(reply, SteadyMs() + kWriteTimeoutMs, &sent)) return !lost_;
   return true;

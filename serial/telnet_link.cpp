@@ -4,10 +4,6 @@ using namespace telnet;
 
 namespace {
 
-// Subnegotiations this program reads are a few bytes; anything longer is
-// kept only as far as this and then ignored.
-constexpr size_t kMaxSubnegotiation = 64;
-
 bool WeWill(uint8_t option) {
   return option == kBinary || option == kSuppressGoAhead || option == kComPort;
 }
@@ -69,14 +65,16 @@ OptionState TelnetLink::ComPort() const {
   return comPortRefused_ ? OptionState::kRefused : OptionState::kPending;
 }
 
+size_t TelnetLink::SlotOf(uint8_t code, uint32_t value) {
+  if (code < kSetControl) return code - kSetBaudRate;
+  return kSetControl - kSetBaudRate + static_cast<size_t>(ControlGroup(value));
+}
+
 bool TelnetLink::Answer(const ComSetting& setting, uint32_t* value) const {
-  for (uint32_t answer : answers_[setting.code]) {
-    if (setting.code != kSetControl || ControlGroup(answer) == ControlGroup(setting.value)) {
-      *value = answer;
-      return true;
-    }
-  }
-  return false;
+  if (setting.code < kSetBaudRate || setting.code > kSetControl) return false;
+  const Slot& slot = answers_[SlotOf(setting.code, setting.value)];
+  if (slot.got) *value = slot.value;
+  return slot.got;
 }
 
 void TelnetLink::Request(const ComSetting& setting, std::vector<uint8_t>* wire) {
@@ -95,7 +93,7 @@ void TelnetLink::Request(const ComSetting& setting, std::vector<uint8_t>* wire) 
 
 void TelnetLink::Receive(const uint8_t* in, size_t n, std::vector<uint8_t>* data,
                          std::vector<uint8_t>* reply) {
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n && !garbled_; ++i) {
     const uint8_t b = in[i];
     switch (parse_) {
       case Parse::kData:
@@ -128,19 +126,22 @@ void TelnetLink::Receive(const uint8_t* in, size_t n, std::vector<uint8_t>* data
         break;
       case Parse::kSbOption:
         sbOption_ = b;
-        sb_.clear();
+        sbKept_ = 0;
+        sbRun_ = 0;
         parse_ = Parse::kSbData;
         break;
       case Parse::kSbData:
-        if (b == kIac) {
+        if (++sbRun_ > kMaxSubnegotiationRun) {
+          garbled_ = true;
+        } else if (b == kIac) {
           parse_ = Parse::kSbIac;
-        } else if (sb_.size() < kMaxSubnegotiation) {
-          sb_.push_back(b);
+        } else if (sbKept_ < kMaxSubnegotiation) {
+          sb_[sbKept_++] = b;
         }
         break;
       case Parse::kSbIac:
         if (b == kIac) {
-          if (sb_.size() < kMaxSubnegotiation) sb_.push_back(kIac);
+          if (sbKept_ < kMaxSubnegotiation) sb_[sbKept_++] = kIac;
           parse_ = Parse::kSbData;
         } else {
           // IAC SE ends it; any other command after IAC ends it as well.
@@ -189,12 +190,15 @@ void TelnetLink::Negotiate(uint8_t verb, uint8_t option, std::vector<uint8_t>* r
 }
 
 void TelnetLink::EndSubnegotiation() {
-  if (sbOption_ != kComPort || sb_.empty()) return;
+  if (sbOption_ != kComPort || sbKept_ == 0) return;
   const uint8_t code = sb_[0];
   // Only answers to settings count; notifications of the line and modem
   // state (and anything else the server volunteers) are dropped.
   if (code <= kServerOffset || code > kServerOffset + kSetControl) return;
   uint32_t value = 0;
-  for (size_t i = 1; i < sb_.size() && i <= 4; ++i) value = value << 8 | sb_[i];
-  answers_[code - kServerOffset].push_back(value);
+  for (size_t i = 1; i < sbKept_ && i <= 4; ++i) value = value << 8 | sb_[i];
+  // A server that answers again (or floods answers) changes nothing: the
+  // first answer stands, and nothing piles up.
+  Slot& slot = answers_[SlotOf(static_cast<uint8_t>(code - kServerOffset), value)];
+  if (!slot.got) slot = Slot{true, value};
 }

@@ -57,6 +57,13 @@ class TelnetLink {
   // several settings of one code (the control code: flow control, DTR, RTS)
   // are told apart by their values.
   bool Answer(const ComSetting& setting, uint32_t* value) const;
+  // True once a subnegotiation ran past kMaxSubnegotiationRun bytes without
+  // its end. What follows can no longer be told apart into the line's data
+  // and commands, so Receive takes nothing more: the link is of no further
+  // use. Everything the link keeps has a fixed size, whatever the server
+  // sends.
+  bool Garbled() const { return garbled_; }
+  static constexpr size_t kMaxSubnegotiationRun = 4096;
 
  private:
   enum class Parse { kData, kIac, kVerb, kSbOption, kSbData, kSbIac };
@@ -67,10 +74,25 @@ class TelnetLink {
   Parse parse_ = Parse::kData;
   uint8_t verb_ = 0;
   bool afterCr_ = false;
+  // Subnegotiations this program reads are a few bytes; of a longer one only
+  // the start is kept.
+  static constexpr size_t kMaxSubnegotiation = 64;
+  // One answer per setting: the first that came. The control code's answers
+  // fill a slot per group of values (ControlGroup in telnet_link.cpp).
+  static constexpr size_t kAnswerSlots = 4 + 5;
+  struct Slot {
+    bool got;
+    uint32_t value;
+  };
+  static size_t SlotOf(uint8_t code, uint32_t value);
+
   uint8_t sbOption_ = 0;
-  std::vector<uint8_t> sb_;
+  uint8_t sb_[kMaxSubnegotiation] = {};
+  size_t sbKept_ = 0;
+  size_t sbRun_ = 0;  // every byte of the one under way, kept or not
+  bool garbled_ = false;
   Q local_[256] = {};
   Q remote_[256] = {};
   bool comPortRefused_ = false;
-  std::vector<uint32_t> answers_[256];
+  Slot answers_[kAnswerSlots] = {};
 };

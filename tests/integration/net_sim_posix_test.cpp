@@ -1,74 +1,18 @@
 // tarnwick-cli through a socket:// port: a TCP relay on 127.0.0.1 carries the
 // line to expander-sim's pseudo-terminal, as a raw console server would.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
 
 #include "integration/cli_process.h"
+#include "integration/pty_relay.h"
 #include "integration/sim_process.h"
-#include "support/loopback_server.h"
 
 namespace {
 
 using cliproc::RunCli;
 using simproc::ReadAll;
 using simproc::SimProcess;
-
-// Relays each connection to the pseudo-terminal `pty` until either side
-// ends, or cuts the connection once `cutAfter` bytes went towards the line.
-class PtyRelay {
- public:
-  PtyRelay(const std::string& pty, long cutAfter = -1)
-      : pty_(pty), cutAfter_(cutAfter), server_([this](LoopbackConnection& c) { Relay(c); }) {}
-  std::string Name() const { return server_.Name("socket://"); }
-  bool cut() const { return cut_.load(); }
-
- private:
-  void Relay(LoopbackConnection& c) {
-    int tty = open(pty_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (tty < 0) return;
-    termios tio;
-    if (tcgetattr(tty, &tio) == 0) {
-      cfmakeraw(&tio);
-      tcsetattr(tty, TCSANOW, &tio);
-    }
-    const int sock = static_cast<int>(c.handle());
-    long toLine = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p[2] = {{sock, POLLIN, 0}, {tty, POLLIN, 0}};
-      if (poll(p, 2, 1000) < 0) break;
-      char buf[4096];
-      if (p[0].revents) {
-        const ssize_t n = read(sock, buf, sizeof buf);
-        if (n <= 0) break;
-        if (write(tty, buf, static_cast<size_t>(n)) != n) break;
-        toLine += n;
-        if (cutAfter_ >= 0 && toLine >= cutAfter_) {
-          cut_ = true;
-          break;
-        }
-      }
-      if (p[1].revents) {
-        const ssize_t n = read(tty, buf, sizeof buf);
-        if (n <= 0) break;
-        if (!c.Send(std::string(buf, static_cast<size_t>(n)))) break;
-      }
-    }
-    close(tty);
-  }
-
-  std::string pty_;
-  long cutAfter_;
-  std::atomic<bool> cut_{false};
-  LoopbackServer server_;
-};
 
 std::string MakeFile(const std::string& path, const std::string& images) {
   const std::string make = std::string(TARNWICK_FWIMAGE_PATH) + " make '" + path + "' " + images +

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 
 #include "config/settings.h"
+#include "serial/net_port.h"
 #include "serial/serial_port.h"
 #include "serial/telnet_link.h"
 #include "support/loopback_server.h"
@@ -181,5 +183,80 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Rfc2217Case>& info) {
       return std::string(info.param.name);
     });
+
+// Servers that take the COM port option and then send what no server should:
+// subnegotiations without end, or a flood of them. Each ends in a clear
+// failure within the answer time, with nothing kept on the way.
+struct FloodCase {
+  const char* name;
+  bool confirmFirst;    // the line's settings confirmed, the port opened
+  std::string opening;  // sent once the option is taken, before the flood
+  std::string flood;    // then sent again and again
+  const char* hintPart;  // of the failed open; "" when it opens
+};
+
+class Rfc2217FloodTest : public NetPortTest, public ::testing::WithParamInterface<FloodCase> {};
+
+TEST_P(Rfc2217FloodTest, FailsWithinTheAnswerTimeHoldingNothing) {
+  const FloodCase& t = GetParam();
+  std::atomic<bool> done{false};
+  LoopbackServer server([&](LoopbackConnection& c) {
+    if (c.ReadUntil(kIac + "\xfb\x2c", 3000).empty()) return;
+    c.Send(kIac + "\xfd\x2c");
+    if (t.confirmFirst) {
+      c.ReadUntil(std::string(kIac + "\xfa\x2c\x05\x01" + kIac + "\xf0"), 3000);
+      for (const ComSetting& s : LineSettings()) {
+        if (s.mustConfirm) c.Send(Answer(s, s.value));
+      }
+      c.ReadUntil("go", 3000);
+    }
+    c.Send(t.opening);
+    // Until the client goes, or for as long as the test may take.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!done && std::chrono::steady_clock::now() < end && c.Send(t.flood)) {
+    }
+  });
+  ASSERT_TRUE(server.listening());
+  const auto start = std::chrono::steady_clock::now();
+  const bool opened = Open(server.Name("rfc2217://"));
+  if (t.confirmFirst) {
+    ASSERT_TRUE(opened) << ComOpenFailureHint();
+    ASSERT_TRUE(Write("go"));
+    EXPECT_FALSE(WaitComInput(kNetAnswerTimeoutMs));
+    EXPECT_TRUE(IsComLost());
+    EXPECT_TRUE(trace_.Contains("a telnet subnegotiation that does not end"));
+  } else {
+    EXPECT_FALSE(opened);
+    EXPECT_NE(ComOpenFailureHint().find(t.hintPart), std::string::npos) << ComOpenFailureHint();
+  }
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, kNetAnswerTimeoutMs / 1000.0 + 2);
+  done = true;
+  CloseCom();
+}
+
+std::string Notification(char code) { return kIac + "\xfa\x2c" + code + "\x30" + kIac + "\xf0"; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, Rfc2217FloodTest,
+    ::testing::Values(
+        // Modem state notifications, answers to the DTR setting only, and
+        // the line's data, in chunks of some 4 KiB.
+        FloodCase{"FloodsNotificationsAndData", false, "",
+                  [] {
+                    std::string chunk;
+                    while (chunk.size() < 4000) {
+                      chunk += Notification('\x6b') + "data" + kIac + kIac +
+                               kIac + "\xfa\x2c\x69\x08" + kIac + "\xf0";
+                    }
+                    return chunk;
+                  }(),
+                  "does not confirm the baud rate 115200 within 3 seconds"},
+        FloodCase{"NeverEndsASubnegotiation", false, kIac + "\xfa\x2c\x6b",
+                  std::string(4096, '\x30'), "sent a telnet subnegotiation that does not end"},
+        FloodCase{"NeverEndsOneOnceTheLineIsSet", true, kIac + "\xfa\x2c\x6b",
+                  std::string(4096, '\x30') + kIac + kIac, ""}),
+    [](const ::testing::TestParamInfo<FloodCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
