@@ -32,6 +32,8 @@ bool OsFile::OpenAppend(const char* path) {
   int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   handle_ = fd;
+  // O_APPEND puts each write at the end by itself: no lock needed here.
+  append_ = true;
   return true;
 }
 
@@ -76,4 +78,5 @@ void OsFile::Close() {
   if (!IsOpen()) return;
   ::close(static_cast<int>(handle_));
   handle_ = kInvalid;
+  append_ = false;
 }
