@@ -77,7 +77,8 @@ TEST(CliAdapterSimTest, SignalWhileThePortIsOpenPutsTheAdapterBack) {
     ASSERT_TRUE(cli.Start(args));
     // The open has asked for '*' and a 1 ms timer.
     ASSERT_TRUE(WaitForText(adapter + "/event_char", "298", 30)) << ReadAll(adapter + "/event_char");
-    EXPECT_EQ("1", ReadAll(adapter + "/latency_timer"));
+    ASSERT_TRUE(WaitForText(adapter + "/latency_timer", "1", 30))
+        << ReadAll(adapter + "/latency_timer");
     cli.Signal(c.sig);
     // Stopped at once, not after the check's time-outs, and the close has
     // put back what the open changed.
