@@ -3,7 +3,7 @@
 set -euo pipefail
 PKGS=(build-essential dpkg-dev cmake googletest libgtest-dev libncurses-dev libcli11-dev nlohmann-json3-dev
       g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick tmux socat
-      clang-14 libclang-rt-14-dev libfuzzer-14-dev unzip ansible-core ser2net nftables
+      clang-14 libclang-rt-14-dev libfuzzer-14-dev unzip ansible-core ansible-lint ser2net nftables
       libsystemd-dev pkgconf dbus python3-dbus python3-gi)
 missing=()
 for p in "${PKGS[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is missing, builds both presets and runs
-# every test suite: Linux natively, Windows under Wine, then the end-to-end
+# every test suite: Linux natively (ansible-lint over the Ansible collection
+# among them), Windows under Wine, then the end-to-end
 # scripts in tests/e2e (terminal dialog in tmux, Win32 dialog under Wine+Xvfb),
 # the benchmark's short run, then the Linux suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the threaded tests under ThreadSanitizer, and every fuzzer on its committed

@@ -62,7 +62,8 @@ class MapDownloadTest(unittest.TestCase):
             ('failed, nothing written', 4, lines(start, result(4, 'device-not-found', 'nothing')),
              False, True, 4, 'exit 4'),
             ('failed part way: changed, so the handler for a power cycle can run', 6,
-             lines(start, result(6, 'download-failed', 'partly')), True, True, 6, 'm-download'),
+             lines(start, result(6, 'download-failed', 'partly')), True, True, 6,
+             'Power cycle the system, then run the download again.'),
             ('bootloader: never power cycle', 8, lines(result(8, 'bootloader-failed', 'partly')),
              True, True, 8, 'do NOT power cycle'),
             ('refused before the start', 2, lines(result(2, 'bad-input', 'nothing')),
@@ -128,6 +129,97 @@ class MapDownloadTest(unittest.TestCase):
         self.assertEqual('/dev/ttyS0', r['ports'][0]['port'])
 
 
+    def test_msg_lines(self):
+        # What the task's msg says, line by line.
+        ran = {'version_before': '1.02.0000.10', 'file_version': '1.02.0000.11'}
+        held = 'Not started: another port of this run could not be used, nothing was sent.'
+        not_started = ('Nothing was sent to it: mend the port that was refused, then run the '
+                       'task again.')
+        cases = [
+            ('one line per port, after the counts', 0,
+             summary(0, 'success', port('a', 0, 'success', 'all', **ran),
+                     port('b', 0, 'already-current', 'nothing', version_before='1.02.0000.11',
+                          version_after='1.02.0000.11')),
+             ['2 ports: 1 written, 1 already current.',
+              'a: success (running 1.02.0000.10, file 1.02.0000.11). m-success.',
+              'b: already current (runs 1.02.0000.11). m-already-current.']),
+            # A mistyped port refuses the run: the good port was never started.
+            ('a refused port holds the others back', 3,
+             summary(3, 'cannot-open-port',
+                     port('sim-a', 7, 'stopped', 'nothing', message=held),
+                     port('/dev/ttyUSB7', 3, 'cannot-open-port', 'nothing',
+                          message='there is no serial port /dev/ttyUSB7'),
+                     message='there is no serial port /dev/ttyUSB7'),
+             ['sim-a: not started (exit 7). ' + not_started,
+              '/dev/ttyUSB7: cannot open port (exit 3). there is no serial port /dev/ttyUSB7.']),
+            ('held back after the open, the refusal is its own line', 4,
+             summary(4, 'device-not-found', port('a', 4, 'device-not-found', 'nothing'),
+                     port('b', 7, 'stopped', 'nothing', version_before='1.02.0000.10',
+                          message=held), message='the run was refused'),
+             ['the run was refused.', 'a: device not found (exit 4). m-device-not-found.',
+              'b: not started (exit 7, running 1.02.0000.10). ' + not_started]),
+            # Stopped by a signal, every port ends 7 itself: stopped it is.
+            ('a stop stays a stop', 7,
+             summary(7, 'stopped', port('a', 7, 'stopped', 'nothing'),
+                     port('b', 7, 'stopped', 'nothing')),
+             ['a: stopped (exit 7). m-stopped.', 'b: stopped (exit 7). m-stopped.']),
+            # The advice of exit 6 is the module's, whatever the line says.
+            ('exit 6 asks for a power cycle', 6,
+             result(6, 'download-failed', 'partly', message='Check the file, then run it again.',
+                    **ran),
+             ['/dev/ttyUSB0: download failed (exit 6, running 1.02.0000.10, file 1.02.0000.11). '
+              'Power cycle the system, then run the download again.']),
+            ('a bootloader among several comes first', 8,
+             summary(8, 'bootloader-failed', port('a', 0, 'success', 'all'),
+                     port('b', 8, 'bootloader-failed', 'partly')),
+             ['Bootloader failed on b: ' + t.BOOTLOADER_ADVICE + '.',
+              'a: success. m-success.',
+              'b: bootloader failed (exit 8). The new firmware runs but its bootloader is not '
+              'written: do NOT power cycle this system, run the download again.']),
+            # tarnwick-cli's flags as the task spells them.
+            ('a wrong digest names the option sha256', 2,
+             result(2, 'bad-input', 'nothing', message='Error, the SHA-256 of fw.bin is 00, not '
+                    '11 as --sha256 says; nothing was sent.'),
+             ['/dev/ttyUSB0: bad input (exit 2). Error, the SHA-256 of fw.bin is 00, not 11 as '
+              'the sha256 option says; nothing was sent.']),
+            ('a malformed digest too, named once', 2,
+             result(2, 'bad-input', 'nothing', message='--sha256: --sha256 wants 64 hex digits, '
+                    'got 3'),
+             ['/dev/ttyUSB0: bad input (exit 2). the sha256 option wants 64 hex digits, got 3.']),
+        ]
+        for name, rc, last, want in cases:
+            with self.subTest(name):
+                r = t.map_download(rc, lines(last), '', ['/dev/ttyUSB0'])
+                self.assertEqual(want, r['msg'].split('\n'))
+
+    def test_held_back_ports_are_not_started(self):
+        out = lines(summary(3, 'cannot-open-port', port('a', 7, 'stopped', 'nothing'),
+                            port('b', 3, 'cannot-open-port', 'nothing')))
+        self.assertEqual(['not-started', 'cannot-open-port'],
+                         [p['outcome'] for p in t.map_download(3, out)['ports']])
+        # In check mode as well.
+        r = t.map_plan(2, lines(summary(2, 'bad-input', port('a', 2, 'bad-input'),
+                                        port('a', 7, 'stopped'))))
+        self.assertEqual(['bad-input', 'not-started'], [p['outcome'] for p in r['ports']])
+
+
+class AdviceTest(unittest.TestCase):
+    """The advice of an exit code is one text: the module's msg, ansible-doc's
+    notes and the collection's README say it in the same words."""
+
+    def test_docs_use_the_modules_words(self):
+        top = os.path.join(HERE, '..', '..', 'ansible', 'ansible_collections', 'tarnwick',
+                           'expander')
+        docs = {}
+        for name in ('README.md', os.path.join('plugins', 'modules', 'firmware.py')):
+            with open(os.path.join(top, name), encoding='utf-8') as f:
+                docs[name] = ' '.join(f.read().split())
+        for code, advice in sorted(t.EXIT_ADVICE.items()):
+            for name, text in docs.items():
+                with self.subTest(code=code, doc=name):
+                    self.assertIn('rc %d: %s' % (code, advice), text)
+
+
 class CommandTest(unittest.TestCase):
     def test_download_command(self):
         params = {'file': 'fw.bin', 'port': ['/dev/ttyUSB0', 'COM3'], 'skip_if_current': True,
@@ -140,6 +232,12 @@ class CommandTest(unittest.TestCase):
         params.update(port='/dev/ttyS1', skip_if_current=False, sha256=None, dlretry=None)
         self.assertEqual(['cli', 'download', '--file', 'fw.bin', '--json', '--port', '/dev/ttyS1',
                           '--fwattempts', '0'], t.download_command('cli', params))
+        # A downgrade only when the task allows it, in the run and in check mode.
+        params.update(allow_older=True, fwattempts=None)
+        self.assertEqual(['cli', 'download', '--file', 'fw.bin', '--json', '--port', '/dev/ttyS1',
+                          '--allow-older'], t.download_command('cli', params))
+        self.assertEqual(['cli', 'plan', '--file', 'fw.bin', '--json', '--port', '/dev/ttyS1',
+                          '--allow-older'], t.plan_command('cli', params))
 
     def test_plan_command_takes_only_its_options(self):
         params = {'file': 'fw.bin', 'port': ['a', 'b'], 'skip_if_current': True, 'sha256': None,
@@ -195,7 +293,7 @@ class MapPlanTest(unittest.TestCase):
             ('a silent port fails the whole check', 4,
              lines(summary(4, 'device-not-found', port('a', 4, 'device-not-found'),
                            dict(port('b', 0, 'would-download'), **would))),
-             True, True, 4, 'a: m-device-not-found (exit 4)'),
+             True, True, 4, 'a: device not found (exit 4). m-device-not-found.'),
             # A plan sends nothing but the version question: killed, it wrote nothing.
             ('no result line', -9, lines(plan('a', True, 'version-differs')), False, True, -9,
              'without a result line'),

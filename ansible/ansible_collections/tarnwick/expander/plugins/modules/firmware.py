@@ -20,6 +20,12 @@ description:
   - A failed bootloader (tarnwick-cli exit code 8) fails the task with a message that says
     not to power cycle the system. Any other failure fails the task with the exit code in
     C(rc).
+  - C(msg) has one line per port - the port, its outcome, the versions, and the one thing to
+    do - also without C(-v), where the task's output shows it under the task's line. A port
+    held back because another port of the run was refused is C(not started); nothing was
+    sent to it.
+  - A file whose version record is older than the version a port runs is refused before
+    anything is sent, unless C(allow_older) is true.
   - Check mode is C(tarnwick-cli plan --json) with the same ports, file and options; every
     port is asked at once, nothing but the version query is sent, and it fails where the
     download would fail (no port and no C(config), a port named twice, a port that does not
@@ -50,9 +56,18 @@ options:
     required: true
   cli:
     description:
-      - The tarnwick-cli program, a name looked up on C(PATH) or a path.
+      - The tarnwick-cli program, a name looked up on C(PATH) or a path. Without it, a host
+        that has no tarnwick-cli on its C(PATH) fails the task with a message that names this
+        option.
     type: str
     default: tarnwick-cli
+  allow_older:
+    description:
+      - Load a file whose version record is older than the version a port runs (a
+        downgrade). Without it such a port is refused before anything is sent, and check
+        mode says so.
+    type: bool
+    default: false
   skip_if_current:
     description:
       - Send nothing to a port whose running version equals the file's version record.
@@ -112,8 +127,9 @@ attributes:
   diff_mode:
     support: none
 notes:
-  - A port that ends with rc 8 must not be power cycled; run the task there again.
-  - A port that ends with rc 6 needs a power cycle before the download is retried.
+  - "rc 8: the new firmware runs but its bootloader is not written: do NOT power cycle this
+    system, run the download again."
+  - "rc 6: power cycle the system, then run the download again."
 seealso:
   - module: tarnwick.expander.info
 '''
@@ -157,10 +173,14 @@ rc:
   type: int
   sample: 0
 msg:
-  description: What happened, in one line; for rc 8 it says not to power cycle.
+  description:
+    - One line per port - the port, its outcome (C(not started) for a port held back because
+      another port of the run was refused), the versions, and the one thing to do. Several
+      ports have a first line of their own - the counts, or, where a bootloader failed, not to
+      power cycle; a refusal of the whole run names its cause there.
   returned: always
   type: str
-  sample: "Done: every image was written and accepted. Power cycle the system for the new firmware to take effect."
+  sample: "/dev/ttyUSB0: success (running 1.02.0000.10, file 1.02.0000.11). Done: every image was written and accepted. Power cycle the system for the new firmware to take effect."
 outcome:
   description:
     - The outcome of the run as tarnwick-cli names it (C(success), C(already-current),
@@ -187,6 +207,8 @@ ports:
       description:
         - The port's outcome (C(success), C(already-current), ...); in check mode
           C(would-download) or C(already-current), or the plan's failure.
+        - C(not-started) (exit code 7) for a port that was held back because another port of
+          the run was refused; nothing was sent to it.
       type: str
       sample: already-current
     exit_code:
@@ -243,14 +265,15 @@ stdout_lines:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarnwick.expander.plugins.module_utils.tarnwick_cli import (
-    download_command, map_download, map_plan, plan_command)
+    cli_path, download_command, map_download, map_plan, missing_cli_text, plan_command)
 
 
 def find_cli(module):
     cli = module.params['cli']
-    if '/' in cli or '\\' in cli:
-        return cli
-    return module.get_bin_path(cli, required=True)
+    path = cli_path(cli, module.get_bin_path)
+    if path is None:
+        module.fail_json(msg=missing_cli_text(cli), rc=None, ports=[])
+    return path
 
 
 def check_mode(module, cli):
@@ -272,6 +295,7 @@ def main():
             file=dict(type='path', required=True),
             cli=dict(type='str', default='tarnwick-cli'),
             skip_if_current=dict(type='bool', default=True),
+            allow_older=dict(type='bool', default=False),
             sha256=dict(type='str'),
             config=dict(type='path'),
             signature=dict(type='str'),

@@ -108,7 +108,8 @@ ansible_facts:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarnwick.expander.plugins.module_utils.tarnwick_cli import (
-    info_command, json_lines, probe_command, probe_ports, probe_version)
+    cli_path, info_command, json_lines, missing_cli_text, probe_command, probe_ports,
+    probe_version)
 
 
 def main():
@@ -123,9 +124,9 @@ def main():
         supports_check_mode=True,
     )
     params = module.params
-    cli = params['cli']
-    if '/' not in cli and '\\' not in cli:
-        cli = module.get_bin_path(cli, required=True)
+    cli = cli_path(params['cli'], module.get_bin_path)
+    if cli is None:
+        module.fail_json(msg=missing_cli_text(params['cli']))
     facts = {'ports': [], 'file': None}
     if params['file']:
         rc, out, err = module.run_command(info_command(cli, params))
