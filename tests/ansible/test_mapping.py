@@ -92,7 +92,7 @@ class MapDownloadTest(unittest.TestCase):
              True, True, -9, 'do NOT power cycle'),
             ('killed during the firmware', 137,
              lines(start, status('Downloading firmware image(retry #2), please wait...')),
-             True, True, 137, 'power cycle the system before retrying'),
+             True, True, 137, 'half-written: power cycle the system, then run the download again'),
             ('killed before any status', -15, lines(start), True, True, -15, 'not known'),
             ('killed while the defaults were written', -9,
              lines(start, progress(), status('Setting firmware defaults, please wait...')),

@@ -6,8 +6,14 @@
 #   real       a real run: changed, every image whole, the defaults where planned
 #   again      after the "power cycle" (the sims come back with the new
 #              version): ok, nothing sent
-#   rejected   one sim rejects the firmware: the task fails with rc and msg
+#   rejected   one sim rejects the firmware: the task fails with rc and msg,
+#              whose advice for rc 6 is the module's
+#   mistyped   a good port beside a mistyped one: the good one is "not started"
+#   digest     a wrong sha256 is named as the task spells it
+#   nocli      no tarnwick-cli: the message names the module's cli option
 #   refused    check mode fails where the run would: no port, a port named twice
+#   rollout    the rollout playbook: a wrong fw_sha256 stops it before the copy;
+#              the right one puts the file on the host and loads it
 #   rerun      the bootloader rejected once: the run fails (do not power cycle),
 #              check mode says why it is not current, the rerun is changed, the
 #              third run ok
@@ -110,6 +116,7 @@ cat >"$WORK/fleet.yml" <<'EOF'
         file: "{{ fw }}"
         cli: "{{ cli }}"
         dlretry: "{{ dlretry | default(2) }}"
+        sha256: "{{ sha | default(omit) }}"
       register: flash
       ignore_errors: true
     - name: Keep the result for the judge
@@ -145,7 +152,7 @@ play() {
   shift 2
   [ "$name" = facts ] && book=$WORK/facts.yml
   ansible-playbook -i localhost, "$book" "$@" \
-    -e "{\"ports\": $ports, \"fw\": \"$fw\", \"cli\": \"$CLI\", \"out\": \"$WORK/$name.json\"}" \
+    -e "{\"ports\": $ports, \"fw\": \"$fw\", \"cli\": \"${PLAY_CLI:-$CLI}\", \"out\": \"$WORK/$name.json\"}" \
     >"$WORK/$name.log" 2>&1
   [ -s "$WORK/$name.json" ] || { log "$name: no result"; cat "$WORK/$name.log"; return 1; }
 }
@@ -156,7 +163,7 @@ judge() {
   local name=$1 expr=$2
   python3 - "$WORK" "$name" "$expr" <<'PY' || { log "$name: fails: $expr"; return 1; }
 import json, os, sys
-work, name, expr = sys.argv[1:4]
+work, name, expr = sys.argv[1:4]  # `work` is the run's folder, for EXPR
 r = json.load(open(os.path.join(work, name + ".json")))
 info = json.load(open(os.path.join(work, "info.json")))
 sims = []
@@ -177,6 +184,12 @@ if not ok:
     print(json.dumps(r, indent=1)[:4000])
 sys.exit(0 if ok else 1)
 PY
+}
+
+# task_says NAME TASK REGEX: a line of TASK's output in $WORK/NAME.log (the
+# lines from its banner to the blank line after it) matches REGEX.
+task_says() {
+  sed -n "/^TASK \[$2\]/,/^\$/p" "$WORK/$1.log" | grep -q -- "$3"
 }
 
 run_case() {
@@ -216,7 +229,10 @@ case_real() {
     judge real '[p["version_before"] for p in r["ports"]] == ["'$OLD'", "'$MID'", "'$NEW'"]' &&
     judge real 'whole(sims[0]) and whole(sims[1]) and asked_only(sims[2])' &&
     # What check mode planned for the defaults is what the download did.
-    judge real '[s["counts"]["defaults_writes"] for s in sims] == [1, 0, 0]'
+    judge real '[s["counts"]["defaults_writes"] for s in sims] == [1, 0, 0]' &&
+    # Without -v the output says what happened on each port.
+    grep -qF "[localhost] $WORK/tty1: success (running $OLD, file $NEW)." "$WORK/real.log" &&
+    grep -qF "[localhost] $WORK/tty3: already current (runs $NEW)." "$WORK/real.log"
 }
 
 case_again() {
@@ -227,7 +243,7 @@ case_again() {
   judge again 'not r["changed"] and not r.get("failed") and r["rc"] == 0' &&
     judge again 'all(p["outcome"] == "already-current" for p in r["ports"])' &&
     judge again 'all(asked_only(s) for s in sims)' &&
-    grep -A1 'TASK \[Load the firmware\]' "$WORK/again.log" | grep -q '^ok: \[localhost\]'
+    task_says again 'Load the firmware' '^ok: \[localhost\]'
 
 }
 
@@ -236,9 +252,35 @@ case_rejected() {
   play rejected "[\"$WORK/tty1\"]" || return 1
   stop_sims
   judge rejected 'r["failed"] and r["rc"] == 6 and r["outcome"] == "download-failed"' &&
-    judge rejected '"power cycle" in r["msg"] and r["ports"][0]["exit_code"] == 6' &&
-    grep -A1 'TASK \[Load the firmware\]' "$WORK/rejected.log" | grep -q '^fatal: \[localhost\]: FAILED!'
+    judge rejected 'r["msg"].endswith("Power cycle the system, then run the download again.")' &&
+    judge rejected 'r["ports"][0]["exit_code"] == 6' &&
+    task_says rejected 'Load the firmware' '^fatal: \[localhost\]: FAILED!'
 
+}
+
+case_mistyped() {
+  start_sim 1 "$MID" || return 1
+  play mistyped "[\"$WORK/tty1\", \"$WORK/nosuch\"]" || return 1
+  stop_sims
+  judge mistyped 'r["failed"] and r["rc"] == 3 and not r["changed"]' &&
+    judge mistyped '[p["outcome"] for p in r["ports"]] == ["not-started", "cannot-open-port"]' &&
+    judge mistyped 'r["msg"].splitlines()[0].startswith(work + "/tty1: not started")' &&
+    judge mistyped '"stopped" not in r["msg"] and len(r["msg"].splitlines()) == 2' &&
+    judge mistyped 'not sims[0]["images"]'
+}
+
+case_digest() {
+  start_sim 1 "$MID" || return 1
+  play digest "[\"$WORK/tty1\"]" -e sha=$(printf '0%.0s' $(seq 64)) || return 1
+  stop_sims
+  judge digest 'r["failed"] and r["rc"] == 2 and not r["changed"]' &&
+    judge digest '"as the sha256 option says" in r["msg"] and "--sha256" not in r["msg"]' &&
+    judge digest 'asked_only(sims[0]) or not sims[0]["commands"]'
+}
+
+case_nocli() {
+  PLAY_CLI=tarnwick-cli-not-installed play nocli "[\"$WORK/tty1\"]" || return 1
+  judge nocli 'r["failed"] and "cli option" in r["msg"] and "tarnwick-cli-not-installed" in r["msg"]'
 }
 
 case_refused() {
@@ -268,7 +310,7 @@ case_rerun() {
     judge rerun-check '[(p["current"], p["would_download"]) for p in r["ports"]] == [("bootloader-failed", True)]' &&
     judge rerun-2 'r["changed"] and not r.get("failed") and r["ports"][0]["outcome"] == "success"' &&
     judge rerun-3 'not r["changed"] and not r.get("failed") and r["ports"][0]["outcome"] == "already-current"' &&
-    grep -A1 'TASK \[Load the firmware\]' "$WORK/rerun-3.log" | grep -q '^ok: \[localhost\]'
+    task_says rerun-3 'Load the firmware' '^ok: \[localhost\]'
 }
 
 case_facts() {
@@ -281,10 +323,46 @@ case_facts() {
     judge facts 'asked_only(sims[0]) and asked_only(sims[1])'
 }
 
+# rollout_play NAME SHA256: the collection's rollout playbook over an
+# inventory of one host (this one) with the three sims, the file copied from
+# "the controller" to $WORK/host/fw.bin; its output in $WORK/NAME.log.
+rollout_play() {
+  local name=$1 sha=$2
+  cat >"$WORK/inventory" <<EOF2
+[expander_hosts]
+localhost ansible_connection=local
+[expander_hosts:vars]
+expander_ports=$PORTS
+EOF2
+  ansible-playbook -i "$WORK/inventory" tarnwick.expander.rollout \
+    -e "{\"fw_file\": \"$WORK/fw.bin\", \"fw_sha256\": \"$sha\", \"fw_dest\": \"$WORK/host/fw.bin\",
+         \"tarnwick_cli\": \"$CLI\", \"rollout_batch\": 1}" >"$WORK/$name.log" 2>&1
+}
+
+case_rollout() {
+  local sha
+  sha="$(sha256sum "$WORK/fw.bin" | cut -d' ' -f1)"
+  start_sims "$OLD" "$MID" "$NEW" || return 1
+  # A file that is not the published one goes nowhere.
+  if rollout_play rollout-wrong "$(printf 'f%.0s' $(seq 64))"; then
+    log "rollout-wrong: passed"; return 1
+  fi
+  grep -q "as fw_sha256 says; nothing was copied or sent" "$WORK/rollout-wrong.log" &&
+    [ ! -e "$WORK/host/fw.bin" ] || { cat "$WORK/rollout-wrong.log"; return 1; }
+  rollout_play rollout "$sha" || { cat "$WORK/rollout.log"; return 1; }
+  stop_sims
+  cmp -s "$WORK/fw.bin" "$WORK/host/fw.bin" &&
+    [ "$(stat -c %a "$WORK/host")" = 700 ] &&
+    task_says rollout 'Load the firmware where another version runs' \
+      '^  \[localhost\] 3 ports: 2 written, 1 already current\.$' &&
+    echo '{}' >"$WORK/rollout.json" && judge rollout 'whole(sims[0]) and whole(sims[1]) and asked_only(sims[2])'
+}
+
 case_doc() {
   local out="$WORK/doc.txt"
   ansible-doc tarnwick.expander.firmware >"$out" 2>&1 || { cat "$out"; return 1; }
   grep -q 'skip_if_current' "$out" && grep -q 'factory_defaults' "$out" &&
+    grep -q 'allow_older' "$out" &&
     ansible-doc tarnwick.expander.info >/dev/null 2>&1
 }
 
@@ -295,7 +373,11 @@ run_case check case_check
 run_case real case_real
 run_case again case_again
 run_case rejected case_rejected
+run_case mistyped case_mistyped
+run_case digest case_digest
+run_case nocli case_nocli
 run_case refused case_refused
+run_case rollout case_rollout
 run_case rerun case_rerun
 run_case facts case_facts
 run_case doc case_doc

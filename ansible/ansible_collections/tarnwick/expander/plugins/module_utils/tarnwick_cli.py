@@ -42,7 +42,8 @@ FILE_OPTIONS = ('config', 'signature')
 BOOTLOADER_ADVICE = ('the new firmware runs but its bootloader is not written: do NOT power '
                      'cycle this system, run the download again')
 POWER_CYCLE_ADVICE = 'power cycle the system, then run the download again'
-NOT_STARTED_ADVICE = 'nothing was sent to it: mend the port that was refused, then run the task again'
+NOT_STARTED_ADVICE = ('nothing was sent to it: mend the port that was refused, then run the '
+                      'task again')
 EXIT_ADVICE = {
     EXIT_DOWNLOAD_FAILED: POWER_CYCLE_ADVICE,
     EXIT_BOOTLOADER: BOOTLOADER_ADVICE,
@@ -202,8 +203,8 @@ KILLED_ADVICE = (
                          'download again with skip_if_current false before the power cycle'),
     ('firmware defaults', 'the firmware was written, the factory defaults may not be: run the '
                           'download again with skip_if_current false before the power cycle'),
-    ('rebooting', 'the firmware may be half-written: power cycle the system before retrying'),
-    ('firmware', 'the firmware may be half-written: power cycle the system before retrying'),
+    ('rebooting', 'the firmware may be half-written: ' + POWER_CYCLE_ADVICE),
+    ('firmware', 'the firmware may be half-written: ' + POWER_CYCLE_ADVICE),
 )
 KILLED_UNKNOWN = ('what it wrote is not known: check mode tells what the expander runs, then '
                   'run the download again')

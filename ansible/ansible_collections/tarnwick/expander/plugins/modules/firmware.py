@@ -33,7 +33,7 @@ description:
   - A tarnwick-cli that ends without its result line (killed, out of memory, an async
     time-out) fails the task as C(changed), with its last status line and what that step
     implies (during the bootloader do not power cycle; during the firmware power cycle
-    before retrying).
+    the system, then run the download again).
   - The power cycle a successful download asks for is not done here; leave it to the module
     that switches your enclosures.
 version_added: "1.0.0"

@@ -32,7 +32,9 @@ options:
     type: path
   cli:
     description:
-      - The tarnwick-cli program, a name looked up on C(PATH) or a path.
+      - The tarnwick-cli program, a name looked up on C(PATH) or a path. Without it, a host
+        that has no tarnwick-cli on its C(PATH) fails the task with a message that names this
+        option.
     type: str
     default: tarnwick-cli
   config:
