@@ -12,7 +12,7 @@ from ansible import constants as C
 from ansible.plugins.action.normal import ActionModule as NormalAction
 
 # The stdout callbacks that show an ok or changed task by its status alone.
-TERSE_CALLBACKS = ('default', 'ansible.builtin.default')
+TERSE_CALLBACKS = ('default', 'ansible.builtin.default', 'yaml', 'community.general.yaml')
 
 
 class ActionModule(NormalAction):
