@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/bounded_call.h"
 #include "platform/socket.h"
+#include "platform/socket_resolve.h"
 #include "platform/trace.h"
 
 namespace {
@@ -31,38 +31,6 @@ int MsUntil(int64_t deadline) {
   int64_t left = deadline - SteadyMs();
   if (left < 0) return 0;
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
-}
-
-// The lookup runs on a thread of its own (CallWithin): getaddrinfo has no
-// bound, and a dead name server would hold it for the resolver's own time-outs.
-int ResolveWithin(const std::string& host, uint16_t port, int64_t deadline, addrinfo** out) {
-  struct Answer {
-    int rc;
-    addrinfo* list;
-  };
-  const std::string service = std::to_string(port);
-  Answer answer{};
-  const BoundedCall call = CallWithin<Answer>(
-      MsUntil(deadline),
-      [host, service] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = AI_NUMERICSERV;
-        Answer a{0, nullptr};
-        a.rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &a.list);
-        return a;
-      },
-      [](Answer late) {
-        if (late.rc == 0 && late.list) freeaddrinfo(late.list);
-      },
-      &answer);
-  if (call == BoundedCall::kNoThread) return EAI_MEMORY;
-  if (call == BoundedCall::kTimedOut) return EAI_AGAIN;
-  if (answer.rc != 0) return answer.rc;
-  *out = answer.list;
-  return 0;
 }
 
 void TuneConnection(int fd) {
@@ -152,37 +120,22 @@ ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t tim
   detail->clear();
   const int64_t deadline = SteadyMs() + timeoutMs;
   addrinfo* list = nullptr;
-  int rc = ResolveWithin(host, port, deadline, &list);
+  int rc = ResolveWithin(host, port, static_cast<uint32_t>(MsUntil(deadline)),
+                         {EAI_MEMORY, EAI_AGAIN}, &list);
   if (rc != 0) {
     *detail = rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc);
     if (rc == EAI_AGAIN && MsUntil(deadline) == 0) return ConnectResult::kTimedOut;
     return ConnectResult::kUnresolved;
   }
-  // The first address that accepts wins; the last failure is the one told,
-  // but a refusal outranks a silence (localhost's ::1 refuses while its
-  // 127.0.0.1 may simply be slow).
-  ConnectResult result = ConnectResult::kFailed;
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    std::string why;
-    int fd = -1;
-    ConnectResult r = ConnectOne(ai, deadline, &fd, &why);
-    if (r == ConnectResult::kConnected) {
-      freeaddrinfo(list);
-      *out = fd;
-      detail->clear();
-      return r;
-    }
-    if (result != ConnectResult::kRefused || r == ConnectResult::kRefused) {
-      result = r;
-      *detail = why;
-    }
-    if (MsUntil(deadline) == 0) {
-      if (result != ConnectResult::kRefused) result = ConnectResult::kTimedOut;
-      break;
-    }
-  }
-  freeaddrinfo(list);
-  return result;
+  return ConnectFirstAddress(
+      list,
+      [deadline](const addrinfo* ai, SocketHandle* s, std::string* why) {
+        int fd = -1;
+        const ConnectResult r = ConnectOne(ai, deadline, &fd, why);
+        if (r == ConnectResult::kConnected) *s = fd;
+        return r;
+      },
+      [deadline] { return MsUntil(deadline) == 0; }, out, detail);
 }
 
 SocketIo SocketReceive(SocketHandle s, uint8_t* buf, size_t count, size_t* done,
