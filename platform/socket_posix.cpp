@@ -15,23 +15,12 @@
 #include <cstring>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/socket_resolve.h"
 #include "platform/trace.h"
 
 namespace {
-
-int64_t SteadyMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-int MsUntil(int64_t deadline) {
-  int64_t left = deadline - SteadyMs();
-  if (left < 0) return 0;
-  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
-}
 
 void TuneConnection(int fd) {
   int on = 1;
@@ -80,7 +69,7 @@ ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, int* fd, std::str
       pollfd p{s, POLLOUT, 0};
       int r;
       do {
-        r = poll(&p, 1, MsUntil(deadline));
+        r = poll(&p, 1, SystemMsUntil(deadline));
       } while (r < 0 && errno == EINTR);
       if (r == 0) {
         close(s);
@@ -118,13 +107,13 @@ ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t tim
                             SocketHandle* out, std::string* detail) {
   *out = kNoSocket;
   detail->clear();
-  const int64_t deadline = SteadyMs() + timeoutMs;
+  const int64_t deadline = SystemSteadyMs() + timeoutMs;
   addrinfo* list = nullptr;
-  int rc = ResolveWithin(host, port, static_cast<uint32_t>(MsUntil(deadline)),
+  int rc = ResolveWithin(host, port, static_cast<uint32_t>(SystemMsUntil(deadline)),
                          {EAI_MEMORY, EAI_AGAIN}, &list);
   if (rc != 0) {
     *detail = rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc);
-    if (rc == EAI_AGAIN && MsUntil(deadline) == 0) return ConnectResult::kTimedOut;
+    if (rc == EAI_AGAIN && SystemMsUntil(deadline) == 0) return ConnectResult::kTimedOut;
     return ConnectResult::kUnresolved;
   }
   return ConnectFirstAddress(
@@ -135,7 +124,7 @@ ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t tim
         if (r == ConnectResult::kConnected) *s = fd;
         return r;
       },
-      [deadline] { return MsUntil(deadline) == 0; }, out, detail);
+      [deadline] { return SystemMsUntil(deadline) == 0; }, out, detail);
 }
 
 SocketIo SocketReceive(SocketHandle s, uint8_t* buf, size_t count, size_t* done,
@@ -178,11 +167,11 @@ SocketIo SocketSend(SocketHandle s, const uint8_t* buf, size_t count, size_t* do
 }
 
 SocketReady SocketWait(SocketHandle s, bool forWrite, uint32_t ms) {
-  const int64_t deadline = SteadyMs() + ms;
+  const int64_t deadline = SystemSteadyMs() + ms;
   pollfd p{Fd(s), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
   int r;
   do {
-    r = poll(&p, 1, MsUntil(deadline));
+    r = poll(&p, 1, SystemMsUntil(deadline));
   } while (r < 0 && errno == EINTR);
   if (r < 0) return SocketReady::kFailed;
   if (r == 0) return SocketReady::kTimedOut;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/os_error.h"
 #include "platform/socket.h"
 #include "platform/socket_resolve.h"
@@ -23,13 +24,6 @@
 #endif
 
 namespace {
-
-int64_t SteadyMs() { return static_cast<int64_t>(GetTickCount64()); }
-
-uint32_t MsUntil(int64_t deadline) {
-  int64_t left = deadline - SteadyMs();
-  return left > 0 ? static_cast<uint32_t>(left) : 0;
-}
 
 // Winsock is started once, on first use, and left running until the
 // process ends.
@@ -113,7 +107,7 @@ ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, SOCKET* out, std:
     err = WSAGetLastError();
     if (err == WSAEWOULDBLOCK) {
       bool failed = false;
-      int r = SelectOne(s, true, MsUntil(deadline), &failed);
+      int r = SelectOne(s, true, SystemMsUntil(deadline), &failed);
       if (r == 0) {
         closesocket(s);
         *detail = "no answer";
@@ -154,10 +148,10 @@ ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t tim
     *detail = "Winsock cannot be started";
     return ConnectResult::kFailed;
   }
-  const int64_t deadline = SteadyMs() + timeoutMs;
+  const int64_t deadline = SystemSteadyMs() + timeoutMs;
   addrinfo* list = nullptr;
   int rc =
-      ResolveWithin(host, port, MsUntil(deadline), {WSA_NOT_ENOUGH_MEMORY, WSAETIMEDOUT}, &list);
+      ResolveWithin(host, port, SystemMsUntil(deadline), {WSA_NOT_ENOUGH_MEMORY, WSAETIMEDOUT}, &list);
   if (rc != 0) {
     *detail = ErrorText(rc);
     if (rc == WSAETIMEDOUT) return ConnectResult::kTimedOut;
@@ -171,7 +165,7 @@ ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t tim
         if (r == ConnectResult::kConnected) *s = static_cast<SocketHandle>(one);
         return r;
       },
-      [deadline] { return MsUntil(deadline) == 0; }, out, detail);
+      [deadline] { return SystemMsUntil(deadline) == 0; }, out, detail);
 }
 
 SocketIo SocketReceive(SocketHandle s, uint8_t* buf, size_t count, size_t* done,
