@@ -23,6 +23,12 @@ else()
     install(FILES docs/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
   install(FILES README.md docs/reference.md docs/architecture.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # Where Debian's bash-completion loads it on the first Tab after tarnwick-cli.
+  if(TARGET tarnwick-cli)
+    install(FILES app/cli/tarnwick-cli.bash-completion
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+            RENAME tarnwick-cli)
+  endif()
   # The Ansible collection where Debian's ansible-core looks without being
   # told (/usr/share/ansible/collections).
   install(DIRECTORY ansible/ansible_collections/tarnwick/expander

@@ -1,15 +1,18 @@
 // The console's answer to the version query may be anything: boot messages,
 // noise, a half-dead line. Properties of IsNeededVer and CheckFirmwareVer:
-// - the version found is the leftmost four-number text, as a plain scan
-//   finds it, with numbers beyond int range read as the largest int;
+// - the version found is the leftmost four-number text, as a reference that
+//   cuts the text into runs of digits finds it, with numbers beyond int range
+//   read as the largest int;
 // - a version printed back parses to the same version and the same verdict;
-// - the verdict is the minimum-version rule; control bytes become ',';
+// - the verdict ignores the build number and never falls as a version rises
+//   (no copy of the minimum version here); control bytes become ',';
 // - CheckFirmwareVer gives -1 for an answer of 20 characters or fewer and
 //   otherwise what IsNeededVer gives on the same text; -1 leaves the record.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console/version.h"
 #include "fuzz_support.h"
@@ -24,41 +27,66 @@ struct Found {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-uint32_t Saturated(const std::string& digits) {
-  uint64_t v = 0;
-  for (char c : digits) {
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-    if (v > 0x7FFFFFFF) return 0x7FFFFFFF;
-  }
-  return static_cast<uint32_t>(v);
+// A run of digits as a number, the largest int when it is larger: by its
+// digits, not by arithmetic.
+uint32_t NumberOf(const std::string& digits) {
+  const size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return 0;
+  const std::string d = digits.substr(first);
+  const std::string kMax = "2147483647";
+  if (d.size() > kMax.size() || (d.size() == kMax.size() && d > kMax)) return 0x7FFFFFFF;
+  return static_cast<uint32_t>(std::stoul(d));
 }
 
-// Four runs of digits joined by single dots, starting at `at`.
-bool MatchAt(const std::string& s, size_t at, Found* f) {
-  size_t pos = at;
-  for (int i = 0; i < 4; ++i) {
-    size_t begin = pos;
-    while (pos < s.size() && IsDigit(s[pos])) ++pos;
-    if (pos == begin) return false;
-    f->n[i] = Saturated(s.substr(begin, pos - begin));
-    if (i < 3) {
-      if (pos >= s.size() || s[pos] != '.') return false;
-      ++pos;
+// The reference, written apart from any scan by position: the text cut into
+// its maximal runs of digits, each with the text that follows it. A
+// four-number text can only begin where a run begins (a start inside a run
+// would leave digits before it that match too), so the first four runs in a
+// row joined by a lone "." are the version.
+Found Reference(const std::string& s) {
+  std::vector<std::string> runs, gaps;
+  for (size_t i = 0; i < s.size();) {
+    if (!IsDigit(s[i])) {
+      if (!runs.empty()) gaps.back() += s[i];
+      ++i;
+      continue;
     }
+    size_t end = i;
+    while (end < s.size() && IsDigit(s[end])) ++end;
+    runs.push_back(s.substr(i, end - i));
+    gaps.emplace_back();
+    i = end;
   }
-  f->ok = true;
-  return true;
-}
-
-Found Scan(const std::string& s) {
-  Found f;
-  for (size_t at = 0; at < s.size(); ++at)
-    if (MatchAt(s, at, &f)) return f;
+  for (size_t r = 0; r + 3 < runs.size(); ++r) {
+    if (gaps[r] != "." || gaps[r + 1] != "." || gaps[r + 2] != ".") continue;
+    Found f;
+    f.ok = true;
+    for (int k = 0; k < 4; ++k) f.n[k] = NumberOf(runs[r + static_cast<size_t>(k)]);
+    return f;
+  }
   return Found();
 }
 
-bool NewEnough(const FW_VERSION& v) {
-  return v.major > 0 || v.minor > 1 || (v.minor == 1 && v.revision >= 5);
+// Properties of the verdict that hold whatever the minimum version is: the
+// build number plays no part; a later major, minor or revision never turns
+// an accepted version down; 0.00.0000.00 is too old and 1.00.0000.00 is not.
+void CheckVerdict(const FW_VERSION& v, int32_t result) {
+  auto verdict = [](uint32_t major, uint32_t minor, uint32_t build, uint32_t revision) {
+    char text[64];
+    snprintf(text, sizeof text, "%u.%u.%u.%u", major, minor, build, revision);
+    FW_VERSION parsed;
+    return IsNeededVer(text, &parsed);
+  };
+  auto up = [](uint32_t n) { return n < 0x7FFFFFFF ? n + 1 : n; };
+  FUZZ_CHECK(verdict(v.major, v.minor, v.build ^ 1, v.revision) == result);
+  FUZZ_CHECK(verdict(v.major, v.minor, 0, v.revision) == result);
+  if (result == 1) {
+    FUZZ_CHECK(verdict(up(v.major), v.minor, v.build, v.revision) == 1);
+    FUZZ_CHECK(verdict(v.major, up(v.minor), v.build, v.revision) == 1);
+    FUZZ_CHECK(verdict(v.major, v.minor, v.build, up(v.revision)) == 1);
+  }
+  FUZZ_CHECK(verdict(0, 0, 0, 0) == 0);
+  FUZZ_CHECK(verdict(1, 0, 0, 0) == 1);
 }
 
 void CheckParse(const std::string& text) {
@@ -71,14 +99,15 @@ void CheckParse(const std::string& text) {
   const int32_t result = IsNeededVer(&work[0], &v);
   FUZZ_CHECK(work == cleaned);
 
-  const Found f = Scan(cleaned);
+  const Found f = Reference(cleaned);
   if (!f.ok) {
     FUZZ_CHECK(result == 0);
     FUZZ_CHECK(v.major == 0 && v.minor == 0 && v.build == 0 && v.revision == 0);
     return;
   }
   FUZZ_CHECK(v.major == f.n[0] && v.minor == f.n[1] && v.build == f.n[2] && v.revision == f.n[3]);
-  FUZZ_CHECK(result == (NewEnough(v) ? 1 : 0));
+  FUZZ_CHECK(result == 0 || result == 1);
+  CheckVerdict(v, result);
 
   char printed[64];
   snprintf(printed, sizeof printed, "%u.%u.%u.%u", v.major, v.minor, v.build, v.revision);

@@ -14,10 +14,24 @@ enum class ImageFileProblem {
   kTooManyImages,  // more image headers than the table holds
 };
 
+// Why a file is kNotImage.
+enum class NotImageReason {
+  kNoSignature,   // its first bytes are another text (head, headLen)
+  kShort,         // it holds fewer bytes than the signature (fileSize)
+  kEmpty,         // it holds no byte at all
+  kFolder,        // the path names a folder
+  kCannotOpen,    // it cannot be opened for reading
+  kBadSignature,  // the signature setting is no usable signature: no file is an image
+};
+
 struct IMAGE_FILE_CHECK {
   ImageFileProblem problem;
   uint32_t images;           // image headers found, those past the table's 16 included
   uint32_t truncatedOffset;  // kTruncated: the offset of the image that runs past the end
+  NotImageReason notImage;   // kNotImage: why
+  uint8_t head[8];           // kNoSignature: the file's first bytes, as many as the signature has
+  uint32_t headLen;
+  uint64_t fileSize;         // kShort: the file's size
 };
 
 // The longest path a download takes, in bytes without the NUL: the path

@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -28,4 +29,15 @@ Clock& GetClock() { return *g_clock.load(std::memory_order_acquire); }
 
 void SetClock(Clock* clock) {
   g_clock.store(clock ? clock : &g_realClock, std::memory_order_release);
+}
+
+int64_t SystemSteadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int SystemMsUntil(int64_t deadline) {
+  const int64_t left = deadline - SystemSteadyMs();
+  if (left < 0) return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }

@@ -23,3 +23,11 @@ void SetClock(Clock* clock);
 // Shorthands for the clock in use.
 inline void PauseMs(uint32_t ms) { GetClock().PauseMs(ms); }
 inline int64_t NowSeconds() { return GetClock().NowSeconds(); }
+
+// The system's steady milliseconds, whatever clock is installed: for the
+// bounds of system calls (poll, select, a connect, a name lookup) that a
+// virtual clock cannot shorten.
+int64_t SystemSteadyMs();
+// Milliseconds from now until `deadline` (SystemSteadyMs): 0 once it has
+// passed, at most INT_MAX.
+int SystemMsUntil(int64_t deadline);

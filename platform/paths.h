@@ -18,6 +18,8 @@ const char* PathFileNamePart(const char* path);
 // True if the file system reports attributes for `path`: a file or a
 // directory (the caller tells them apart by reading it).
 bool FileExists(const char* path);
+// True if `path` names a folder.
+bool IsFolder(const char* path);
 
 // The two kinds of file a program keeps of its own.
 enum class AppFileKind { kSettings, kLog, kHistory };

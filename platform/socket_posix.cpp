@@ -15,55 +15,12 @@
 #include <cstring>
 #include <string>
 
-#include "platform/bounded_call.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
+#include "platform/socket_resolve.h"
 #include "platform/trace.h"
 
 namespace {
-
-int64_t SteadyMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-int MsUntil(int64_t deadline) {
-  int64_t left = deadline - SteadyMs();
-  if (left < 0) return 0;
-  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
-}
-
-// The lookup runs on a thread of its own (CallWithin): getaddrinfo has no
-// bound, and a dead name server would hold it for the resolver's own time-outs.
-int ResolveWithin(const std::string& host, uint16_t port, int64_t deadline, addrinfo** out) {
-  struct Answer {
-    int rc;
-    addrinfo* list;
-  };
-  const std::string service = std::to_string(port);
-  Answer answer{};
-  const BoundedCall call = CallWithin<Answer>(
-      MsUntil(deadline),
-      [host, service] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = AI_NUMERICSERV;
-        Answer a{0, nullptr};
-        a.rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &a.list);
-        return a;
-      },
-      [](Answer late) {
-        if (late.rc == 0 && late.list) freeaddrinfo(late.list);
-      },
-      &answer);
-  if (call == BoundedCall::kNoThread) return EAI_MEMORY;
-  if (call == BoundedCall::kTimedOut) return EAI_AGAIN;
-  if (answer.rc != 0) return answer.rc;
-  *out = answer.list;
-  return 0;
-}
 
 void TuneConnection(int fd) {
   int on = 1;
@@ -112,7 +69,7 @@ ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, int* fd, std::str
       pollfd p{s, POLLOUT, 0};
       int r;
       do {
-        r = poll(&p, 1, MsUntil(deadline));
+        r = poll(&p, 1, SystemMsUntil(deadline));
       } while (r < 0 && errno == EINTR);
       if (r == 0) {
         close(s);
@@ -150,39 +107,24 @@ ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t tim
                             SocketHandle* out, std::string* detail) {
   *out = kNoSocket;
   detail->clear();
-  const int64_t deadline = SteadyMs() + timeoutMs;
+  const int64_t deadline = SystemSteadyMs() + timeoutMs;
   addrinfo* list = nullptr;
-  int rc = ResolveWithin(host, port, deadline, &list);
+  int rc = ResolveWithin(host, port, static_cast<uint32_t>(SystemMsUntil(deadline)),
+                         {EAI_MEMORY, EAI_AGAIN}, &list);
   if (rc != 0) {
     *detail = rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc);
-    if (rc == EAI_AGAIN && MsUntil(deadline) == 0) return ConnectResult::kTimedOut;
+    if (rc == EAI_AGAIN && SystemMsUntil(deadline) == 0) return ConnectResult::kTimedOut;
     return ConnectResult::kUnresolved;
   }
-  // The first address that accepts wins; the last failure is the one told,
-  // but a refusal outranks a silence (localhost's ::1 refuses while its
-  // 127.0.0.1 may simply be slow).
-  ConnectResult result = ConnectResult::kFailed;
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    std::string why;
-    int fd = -1;
-    ConnectResult r = ConnectOne(ai, deadline, &fd, &why);
-    if (r == ConnectResult::kConnected) {
-      freeaddrinfo(list);
-      *out = fd;
-      detail->clear();
-      return r;
-    }
-    if (result != ConnectResult::kRefused || r == ConnectResult::kRefused) {
-      result = r;
-      *detail = why;
-    }
-    if (MsUntil(deadline) == 0) {
-      if (result != ConnectResult::kRefused) result = ConnectResult::kTimedOut;
-      break;
-    }
-  }
-  freeaddrinfo(list);
-  return result;
+  return ConnectFirstAddress(
+      list,
+      [deadline](const addrinfo* ai, SocketHandle* s, std::string* why) {
+        int fd = -1;
+        const ConnectResult r = ConnectOne(ai, deadline, &fd, why);
+        if (r == ConnectResult::kConnected) *s = fd;
+        return r;
+      },
+      [deadline] { return SystemMsUntil(deadline) == 0; }, out, detail);
 }
 
 SocketIo SocketReceive(SocketHandle s, uint8_t* buf, size_t count, size_t* done,
@@ -225,11 +167,11 @@ SocketIo SocketSend(SocketHandle s, const uint8_t* buf, size_t count, size_t* do
 }
 
 SocketReady SocketWait(SocketHandle s, bool forWrite, uint32_t ms) {
-  const int64_t deadline = SteadyMs() + ms;
+  const int64_t deadline = SystemSteadyMs() + ms;
   pollfd p{Fd(s), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
   int r;
   do {
-    r = poll(&p, 1, MsUntil(deadline));
+    r = poll(&p, 1, SystemMsUntil(deadline));
   } while (r < 0 && errno == EINTR);
   if (r < 0) return SocketReady::kFailed;
   if (r == 0) return SocketReady::kTimedOut;

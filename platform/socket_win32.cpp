@@ -8,9 +8,10 @@
 #include <mutex>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/os_error.h"
-#include "platform/bounded_call.h"
 #include "platform/socket.h"
+#include "platform/socket_resolve.h"
 #include "platform/trace.h"
 
 // Options of Windows 10's Winsock that mingw-w64's headers lack; the values
@@ -23,13 +24,6 @@
 #endif
 
 namespace {
-
-int64_t SteadyMs() { return static_cast<int64_t>(GetTickCount64()); }
-
-uint32_t MsUntil(int64_t deadline) {
-  int64_t left = deadline - SteadyMs();
-  return left > 0 ? static_cast<uint32_t>(left) : 0;
-}
 
 // Winsock is started once, on first use, and left running until the
 // process ends.
@@ -48,38 +42,6 @@ std::string ErrorText(int err) {
 }
 
 SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
-
-// The lookup runs on a thread of its own (CallWithin): getaddrinfo has no
-// bound, and a dead name server would hold it for the resolver's own time-outs.
-int ResolveWithin(const std::string& host, uint16_t port, int64_t deadline, addrinfo** out) {
-  struct Answer {
-    int rc;
-    addrinfo* list;
-  };
-  const std::string service = std::to_string(port);
-  Answer answer{};
-  const BoundedCall call = CallWithin<Answer>(
-      MsUntil(deadline),
-      [host, service] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = AI_NUMERICSERV;
-        Answer a{0, nullptr};
-        a.rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &a.list);
-        return a;
-      },
-      [](Answer late) {
-        if (late.rc == 0 && late.list) freeaddrinfo(late.list);
-      },
-      &answer);
-  if (call == BoundedCall::kNoThread) return WSA_NOT_ENOUGH_MEMORY;
-  if (call == BoundedCall::kTimedOut) return WSAETIMEDOUT;
-  if (answer.rc != 0) return answer.rc;
-  *out = answer.list;
-  return 0;
-}
 
 void TuneConnection(SOCKET s) {
   u_long nonBlocking = 1;
@@ -145,7 +107,7 @@ ConnectResult ConnectOne(const addrinfo* ai, int64_t deadline, SOCKET* out, std:
     err = WSAGetLastError();
     if (err == WSAEWOULDBLOCK) {
       bool failed = false;
-      int r = SelectOne(s, true, MsUntil(deadline), &failed);
+      int r = SelectOne(s, true, SystemMsUntil(deadline), &failed);
       if (r == 0) {
         closesocket(s);
         *detail = "no answer";
@@ -186,37 +148,24 @@ ConnectResult SocketConnect(const std::string& host, uint16_t port, uint32_t tim
     *detail = "Winsock cannot be started";
     return ConnectResult::kFailed;
   }
-  const int64_t deadline = SteadyMs() + timeoutMs;
+  const int64_t deadline = SystemSteadyMs() + timeoutMs;
   addrinfo* list = nullptr;
-  int rc = ResolveWithin(host, port, deadline, &list);
+  int rc =
+      ResolveWithin(host, port, SystemMsUntil(deadline), {WSA_NOT_ENOUGH_MEMORY, WSAETIMEDOUT}, &list);
   if (rc != 0) {
     *detail = ErrorText(rc);
     if (rc == WSAETIMEDOUT) return ConnectResult::kTimedOut;
     return ConnectResult::kUnresolved;
   }
-  // The first address that accepts wins; a refusal outranks a silence.
-  ConnectResult result = ConnectResult::kFailed;
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    std::string why;
-    SOCKET s = INVALID_SOCKET;
-    ConnectResult r = ConnectOne(ai, deadline, &s, &why);
-    if (r == ConnectResult::kConnected) {
-      freeaddrinfo(list);
-      *out = static_cast<SocketHandle>(s);
-      detail->clear();
-      return r;
-    }
-    if (result != ConnectResult::kRefused || r == ConnectResult::kRefused) {
-      result = r;
-      *detail = why;
-    }
-    if (MsUntil(deadline) == 0) {
-      if (result != ConnectResult::kRefused) result = ConnectResult::kTimedOut;
-      break;
-    }
-  }
-  freeaddrinfo(list);
-  return result;
+  return ConnectFirstAddress(
+      list,
+      [deadline](const addrinfo* ai, SocketHandle* s, std::string* why) {
+        SOCKET one = INVALID_SOCKET;
+        const ConnectResult r = ConnectOne(ai, deadline, &one, why);
+        if (r == ConnectResult::kConnected) *s = static_cast<SocketHandle>(one);
+        return r;
+      },
+      [deadline] { return SystemMsUntil(deadline) == 0; }, out, detail);
 }
 
 SocketIo SocketReceive(SocketHandle s, uint8_t* buf, size_t count, size_t* done,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/trace.h"
 #include "serial/net_port_name.h"
@@ -25,17 +26,6 @@ constexpr size_t kReceiveChunk = 4096;
 // A purge reads away at most this many chunks, so that a console that never
 // stops talking cannot hold it.
 constexpr int kMaxPurgeReads = 64;
-
-int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-uint32_t MsUntil(int64_t deadline) {
-  const int64_t left = deadline - SteadyMs();
-  return left > 0 ? static_cast<uint32_t>(left) : 0;
-}
 
 class NetSerialPort : public SerialBackend {
  public:
@@ -167,10 +157,10 @@ bool NetSerialPort::Negotiate() {
   std::vector<uint8_t> wire;
   size_t sent = 0;
   link_.Start(&wire);
-  if (!SendAll(wire, SteadyMs() + kWriteTimeoutMs, &sent)) {
+  if (!SendAll(wire, SystemSteadyMs() + kWriteTimeoutMs, &sent)) {
     return Fail("The console server at " + at + " closed the connection.");
   }
-  int64_t deadline = SteadyMs() + kNetAnswerTimeoutMs;
+  int64_t deadline = SystemSteadyMs() + kNetAnswerTimeoutMs;
   while (link_.ComPort() == OptionState::kPending) {
     if (!Pump(deadline)) {
       if (lost_) return Fail(LostHint(at));
@@ -190,7 +180,7 @@ bool NetSerialPort::Negotiate() {
   const std::vector<ComSetting>& settings = LineSettings();
   wire.clear();
   for (const ComSetting& s : settings) TelnetLink::Request(s, &wire);
-  if (!SendAll(wire, SteadyMs() + kWriteTimeoutMs, &sent)) {
+  if (!SendAll(wire, SystemSteadyMs() + kWriteTimeoutMs, &sent)) {
     return Fail("The console server at " + at + " closed the connection.");
   }
   // The settings that must be confirmed first: once the last of them is, any
@@ -202,7 +192,7 @@ bool NetSerialPort::Negotiate() {
     const ComSetting& s = *setting;
     uint32_t answer = 0;
     if (s.mustConfirm) {
-      deadline = SteadyMs() + kNetAnswerTimeoutMs;
+      deadline = SystemSteadyMs() + kNetAnswerTimeoutMs;
       while (!link_.Answer(s, &answer)) {
         if (!Pump(deadline)) {
           if (lost_) return Fail(LostHint(at));
@@ -226,7 +216,7 @@ bool NetSerialPort::Negotiate() {
 
 bool NetSerialPort::Pump(int64_t deadline) {
   // A server that keeps talking must not keep a wait going past its end.
-  const uint32_t left = MsUntil(deadline);
+  const uint32_t left = SystemMsUntil(deadline);
   if (left == 0) return false;
   return PumpFor(left);
 }
@@ -274,7 +264,7 @@ bool NetSerialPort::Receive(size_t* got) {
     return false;
   }
   size_t sent = 0;
-  if (!reply.empty() && !SendAll(reply, SteadyMs() + kWriteTimeoutMs, &sent)) return !lost_;
+  if (!reply.empty() && !SendAll(reply, SystemSteadyMs() + kWriteTimeoutMs, &sent)) return !lost_;
   return true;
 }
 
@@ -291,13 +281,13 @@ bool NetSerialPort::SendAll(const std::vector<uint8_t>& wire, int64_t deadline, 
     *sent += n;
     if (*sent == wire.size()) break;
     // No room: wait for some, up to the deadline.
-    if (MsUntil(deadline) == 0) {
+    if (SystemMsUntil(deadline) == 0) {
       DbgTrace("send(%s): %u of %u bytes within %u ms\n", name_.c_str(),
                static_cast<unsigned>(*sent), static_cast<unsigned>(wire.size()),
                kWriteTimeoutMs);
       return false;
     }
-    if (SocketWait(sock_.load(), true, MsUntil(deadline)) == SocketReady::kFailed) {
+    if (SocketWait(sock_.load(), true, SystemMsUntil(deadline)) == SocketReady::kFailed) {
       NoteLost("poll", "the socket failed");
       return false;
     }
@@ -339,7 +329,7 @@ bool NetSerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* written)
     wire.assign(buf, buf + count);
   }
   size_t sent = 0;
-  bool result = SendAll(wire, SteadyMs() + kWriteTimeoutMs, &sent);
+  bool result = SendAll(wire, SystemSteadyMs() + kWriteTimeoutMs, &sent);
   if (!result) {
     dwcomtestpoint = 215;
     DbgTrace("Error in communicatons--write 2\n");
@@ -360,7 +350,7 @@ bool NetSerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* written)
     // half goes out now, or the line is of no more use.
     const std::vector<uint8_t> rest{telnet::kIac};
     size_t restSent = 0;
-    if (SendAll(rest, SteadyMs() + kWriteTimeoutMs, &restSent)) {
+    if (SendAll(rest, SystemSteadyMs() + kWriteTimeoutMs, &restSent)) {
       ++done;
     } else if (!lost_) {
       NoteLost("send", "an escaped 0xFF byte could not be completed");
@@ -397,9 +387,9 @@ void NetSerialPort::Purge() {
 }
 
 bool NetSerialPort::WaitInput(uint32_t ms) {
-  const int64_t deadline = SteadyMs() + ms;
+  const int64_t deadline = SystemSteadyMs() + ms;
   for (bool first = true; Queued() == 0; first = false) {
-    const uint32_t left = MsUntil(deadline);
+    const uint32_t left = SystemMsUntil(deadline);
     if (!first && left == 0) return false;
     if (!PumpFor(left)) return false;
   }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/clock.h"
 #include "platform/trace.h"
 #include "serial/port_holders.h"
 #include "serial/serial_port.h"
@@ -29,19 +30,6 @@ namespace {
 
 // A write must be finished by then, whatever its length, as on Windows.
 const int kWriteTimeoutMs = 500;
-
-int64_t SteadyMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Milliseconds left until `deadline` (SteadyMs), 0 once it has passed.
-int MsUntil(int64_t deadline) {
-  int64_t left = deadline - SteadyMs();
-  if (left < 0) return 0;
-  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
-}
 
 // Where opening failed, for the hint shown to the user.
 enum class OpenStep { kNone, kOpen, kLock, kHeld };
@@ -264,7 +252,7 @@ bool PosixSerialPort::Write(const uint8_t* buf, uint32_t count, uint32_t* writte
 
 bool PosixSerialPort::WriteAll(int fd, const uint8_t* buf, uint32_t count,
                                uint32_t* written) {
-  const int64_t deadline = SteadyMs() + kWriteTimeoutMs;
+  const int64_t deadline = SystemSteadyMs() + kWriteTimeoutMs;
   bool waited = false;
   while (*written < count) {
     ssize_t n = ::write(fd, buf + *written, count - *written);
@@ -295,7 +283,7 @@ bool PosixSerialPort::WriteAll(int fd, const uint8_t* buf, uint32_t count,
       dwcomtestpoint = 213;
       dwcomtestpoint = 214;
     }
-    if (MsUntil(deadline) == 0) {
+    if (SystemMsUntil(deadline) == 0) {
       dwcomtestpoint = 215;
       DbgTrace("write(%s): %u of %u bytes within %d ms\n", path_, *written, count,
                kWriteTimeoutMs);
@@ -303,7 +291,7 @@ bool PosixSerialPort::WriteAll(int fd, const uint8_t* buf, uint32_t count,
       return false;
     }
     pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, MsUntil(deadline));
+    poll(&p, 1, SystemMsUntil(deadline));
   }
   return true;
 }
@@ -315,11 +303,11 @@ void PosixSerialPort::Purge() {
 
 bool PosixSerialPort::WaitInput(uint32_t ms) {
   int fd = fd_.load();
-  const int64_t deadline = SteadyMs() + ms;
+  const int64_t deadline = SystemSteadyMs() + ms;
   pollfd p{fd, POLLIN, 0};
   int r;
   do {
-    r = poll(&p, 1, MsUntil(deadline));
+    r = poll(&p, 1, SystemMsUntil(deadline));
   } while (r < 0 && errno == EINTR);
   if (r <= 0) return false;
   if (!(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return (p.revents & POLLIN) != 0;

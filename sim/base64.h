@@ -2,6 +2,8 @@
 // padded with '=' to a multiple of four characters, no line breaks, and
 // canonical (the bits that padding leaves over must be zero). Anything else
 // is refused, so a sender that bends the encoding is caught, not forgiven.
+// A decoder of its own on purpose: the simulator shares no code with the
+// program it checks (protocol/ encodes, tests/support decodes for the tests).
 #pragma once
 #include <cstddef>
 #include <cstdint>

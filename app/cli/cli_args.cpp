@@ -217,6 +217,12 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   doctor->add_option("--dev-root", o->devRoot)->group("");
   doctor->add_option("--proc-root", o->procRoot)->group("");
   doctor->add_option("--udev-root", o->udevRoot)->group("");
+  CLI::App* history =
+      app.add_subcommand("history", "the downloads this machine made, oldest first");
+  history->add_option("--port", o->ports, "only the downloads on this port (any of its names)")
+      ->type_name("PORT")
+      ->expected(1);
+  history->add_flag("--json", o->json, "each download as the JSON line the history keeps");
 
   try {
     app.parse(argc, argv);
@@ -233,12 +239,6 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
     fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", e.what());
     return kExitBadInput;
   }
-  CLI::App* history =
-      app.add_subcommand("history", "the downloads this machine made, oldest first");
-  history->add_option("--port", o->ports, "only the downloads on this port (any of its names)")
-      ->type_name("PORT")
-      ->expected(1);
-  history->add_flag("--json", o->json, "each download as the JSON line the history keeps");
 
   for (CLI::App* sub : {ports, probe, info, download, plan, verify, doctor, history}) {
     if (sub->parsed()) o->command = sub->get_name();

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/term/text_util.h"
+
 namespace {
 
 bool NameLess(const ChooserEntry& a, const ChooserEntry& b) {
@@ -157,6 +159,14 @@ void ChooserModel::Move(int delta) {
   name_.SetText(e.isDir ? e.name + "/" : e.name);
 }
 
+std::string ChooserModel::Row(const ChooserEntry& e, bool selected, int width, bool utf8) {
+  std::string line = (selected ? "> " : "  ") + DisplayText(e.name, utf8) + (e.isDir ? "/" : "");
+  const std::string details = Details(e);
+  const int gap = width - TextColumns(line) - static_cast<int>(details.size());
+  if (!details.empty() && gap >= 2) line += std::string(static_cast<size_t>(gap), ' ') + details;
+  return PadColumns(line, width);
+}
+
 int ChooserModel::ScrollTop(int rows) {
   if (rows < 1) rows = 1;
   if (selected_ < scrollTop_) scrollTop_ = selected_;
@@ -175,7 +185,8 @@ ChooserModel::Result ChooserModel::Take(const std::string& path) {
     return Result::kOpen;
   }
   if (path.size() > maxPath_) {
-    error_ = "Path too long (at most " + std::to_string(maxPath_) + " characters)";
+    error_ = "Path too long: " + std::to_string(path.size()) + " bytes, at most " +
+             std::to_string(maxPath_) + " (a letter outside ASCII can take more than one)";
     return Result::kOpen;
   }
   chosen_ = path;

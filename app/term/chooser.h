@@ -35,6 +35,10 @@ class ChooserModel {
 
   // "<size> bytes  YYYY-MM-DD HH:MM" of a file (local time); "" for a folder.
   static std::string Details(const ChooserEntry& e);
+  // The list row of `e`, exactly `width` columns: the marker of the
+  // selection, the name (made safe to draw, see DisplayText) and, when the
+  // name leaves room for them, the details at the right edge.
+  static std::string Row(const ChooserEntry& e, bool selected, int width, bool utf8);
 
   // Applies one key; kOpen while the chooser stays open.
   Result HandleKey(const Key& key);

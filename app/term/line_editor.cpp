@@ -1,18 +1,9 @@
 #include "app/term/line_editor.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "app/term/text_util.h"
-
-namespace {
-
-// Length in bytes of the UTF-8 character that starts with `lead`; a stray
-// byte counts as a character of its own.
-size_t CharLength(const std::string& s, size_t i) {
-  size_t n = 1;
-  while (i + n < s.size() && IsUtf8Continuation(static_cast<unsigned char>(s[i + n]))) ++n;
-  return n;
-}
-
-}  // namespace
 
 void LineEditor::SetText(const std::string& text) {
   text_.clear();
@@ -24,7 +15,7 @@ void LineEditor::SetText(const std::string& text) {
 bool LineEditor::Insert(const std::string& s) {
   std::string add;
   for (size_t i = 0; i < s.size();) {
-    size_t n = CharLength(s, i);
+    size_t n = CharAt(s, i).bytes;
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c >= 0x20 && c != 0x7F) {
       if (text_.size() + add.size() + n > max_) break;
@@ -48,7 +39,7 @@ bool LineEditor::Backspace() {
 
 bool LineEditor::Delete() {
   if (cursor_ >= text_.size()) return false;
-  text_.erase(cursor_, CharLength(text_, cursor_));
+  text_.erase(cursor_, CharAt(text_, cursor_).bytes);
   return true;
 }
 
@@ -66,30 +57,13 @@ bool LineEditor::DeleteToEnd() {
 }
 
 void LineEditor::Left() {
-  while (cursor_ > 0) {
-    --cursor_;
-    if (!IsUtf8Continuation(static_cast<unsigned char>(text_[cursor_]))) break;
-  }
+  size_t prev = 0;
+  for (size_t i = 0; i < cursor_; i += CharAt(text_, i).bytes) prev = i;
+  cursor_ = prev;
 }
 
 void LineEditor::Right() {
-  if (cursor_ < text_.size()) cursor_ += CharLength(text_, cursor_);
-}
-
-size_t LineEditor::CharIndex(size_t byteOffset) const {
-  size_t n = 0;
-  for (size_t i = 0; i < byteOffset && i < text_.size(); ++i)
-    if (!IsUtf8Continuation(static_cast<unsigned char>(text_[i]))) ++n;
-  return n;
-}
-
-size_t LineEditor::ByteOffset(size_t charIndex) const {
-  size_t n = 0;
-  for (size_t i = 0; i < text_.size(); ++i) {
-    if (IsUtf8Continuation(static_cast<unsigned char>(text_[i]))) continue;
-    if (n++ == charIndex) return i;
-  }
-  return text_.size();
+  if (cursor_ < text_.size()) cursor_ += CharAt(text_, cursor_).bytes;
 }
 
 std::string LineEditor::View(int width, int* cursorColumn) {
@@ -97,14 +71,30 @@ std::string LineEditor::View(int width, int* cursorColumn) {
     if (cursorColumn) *cursorColumn = 0;
     return std::string();
   }
-  size_t w = static_cast<size_t>(width);
-  size_t cur = CharIndex(cursor_);
-  size_t count = CharCount();
-  // The cursor behind the last character needs a column of its own.
-  size_t needed = count + 1;
-  if (scroll_ + w > needed) scroll_ = needed > w ? needed - w : 0;
+  // Where each character begins and the columns it takes.
+  std::vector<size_t> starts;
+  std::vector<int> columns;
+  size_t cur = 0;
+  for (size_t i = 0; i < text_.size();) {
+    if (i < cursor_) cur = starts.size() + 1;
+    const TextChar ch = CharAt(text_, i);
+    starts.push_back(i);
+    columns.push_back(ch.columns);
+    i += ch.bytes;
+  }
+  const size_t count = starts.size();
+  starts.push_back(text_.size());
+  auto span = [&](size_t from, size_t to) {
+    int n = 0;
+    for (size_t k = from; k < to; ++k) n += columns[k];
+    return n;
+  };
+  // The cursor needs the cell it stands on: a wide character's two, and one
+  // behind the last character.
+  const int cell = cur < count ? std::max(1, columns[cur]) : 1;
   if (cur < scroll_) scroll_ = cur;
-  if (cur >= scroll_ + w) scroll_ = cur - w + 1;
-  if (cursorColumn) *cursorColumn = static_cast<int>(cur - scroll_);
-  return ClipColumns(text_.substr(ByteOffset(scroll_)), width);
+  while (scroll_ < cur && span(scroll_, cur) + cell > width) ++scroll_;
+  while (scroll_ > 0 && span(scroll_ - 1, count) + 1 <= width) --scroll_;
+  if (cursorColumn) *cursorColumn = span(scroll_, cur);
+  return ClipColumns(text_.substr(starts[scroll_]), width);
 }

@@ -1,6 +1,7 @@
 // One line of editable text with a cursor and a horizontal scroll window:
 // the file box, and the name line of the file chooser. The cursor moves by
-// whole UTF-8 characters; each character takes one column.
+// whole characters; the window is measured in the columns the characters
+// take on the screen (a wide one two, a combining one none).
 #pragma once
 #include <cstddef>
 #include <string>
@@ -38,10 +39,6 @@ class LineEditor {
   std::string View(int width, int* cursorColumn);
 
  private:
-  size_t CharIndex(size_t byteOffset) const;
-  size_t ByteOffset(size_t charIndex) const;
-  size_t CharCount() const { return CharIndex(text_.size()); }
-
   std::string text_;
   size_t cursor_ = 0;  // bytes
   size_t scroll_ = 0;  // characters hidden on the left

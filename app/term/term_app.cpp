@@ -173,6 +173,8 @@ void TermApp::Loop(Done done, OnKey onKey) {
       Key key = keys_.front();
       keys_.erase(keys_.begin());
       dirty_ = true;
+      // Ctrl+L repaints the whole screen, under a box or the chooser too.
+      if (key.IsCtrl('l')) clearok(curscr, TRUE);
       onKey(key);
       continue;
     }
@@ -223,7 +225,6 @@ void TermApp::RunDialog() {
         return view_->ended() || ((gone_ || ending_) && g_bThreadRunning.load() == 0);
       },
        [&](const Key& key) {
-         if (key.IsCtrl('l')) clearok(curscr, TRUE);
          // While only the notice to enlarge the window shows, no key may act
          // on a dialog the user cannot see; the close box (Ctrl+C) still asks.
          if (!LayoutDialog(LINES, COLS).fits && !key.IsCtrl('c')) return;

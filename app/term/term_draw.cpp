@@ -9,7 +9,7 @@
 
 namespace {
 
-// Text at (y, x), cut to `width` columns.
+// Text at (y, x), cut to `width` columns as the terminal counts them.
 void Put(int y, int x, const std::string& text, int width, attr_t attr = A_NORMAL) {
   if (width <= 0) return;
   attron(attr);
@@ -81,8 +81,7 @@ CursorSpot DrawDialog(const DialogLayout& l, const DialogState& s, const std::st
   const Rect& fb = l.fileBox;
   attr_t bracket = !fileOn ? A_DIM : focused(IDC_FILENAME) ? A_BOLD : A_NORMAL;
   Put(fb.y, fb.x, fileOn ? "[" : "(", 1, bracket);
-  std::string shown = DisplayText(fileView, utf8);
-  shown += std::string(static_cast<size_t>(std::max(0, fb.w - 2 - TextColumns(shown))), ' ');
+  std::string shown = PadColumns(DisplayText(fileView, utf8), fb.w - 2);
   Put(fb.y, fb.x + 1, shown, fb.w - 2, fileOn ? A_UNDERLINE : A_DIM);
   Put(fb.y, fb.Right() - 1, fileOn ? "]" : ")", 1, bracket);
   if (focused(IDC_FILENAME) && fileOn) {
@@ -171,15 +170,8 @@ CursorSpot DrawChooser(ChooserModel& c, int rows, int cols, bool utf8) {
   for (int row = 0; row < l.list.h; ++row) {
     int i = top + row;
     if (i >= static_cast<int>(entries.size())) break;
-    const ChooserEntry& e = entries[static_cast<size_t>(i)];
-    std::string text = DisplayText(e.name, utf8) + (e.isDir ? "/" : "");
     bool sel = i == c.selected();
-    std::string line = (sel ? "> " : "  ") + text;
-    // Size and date at the right edge, when the name leaves room for them.
-    std::string details = ChooserModel::Details(e);
-    int gap = l.list.w - TextColumns(line) - static_cast<int>(details.size());
-    if (!details.empty() && gap >= 2) line += std::string(static_cast<size_t>(gap), ' ') + details;
-    line += std::string(static_cast<size_t>(std::max(0, l.list.w - TextColumns(line))), ' ');
+    std::string line = ChooserModel::Row(entries[static_cast<size_t>(i)], sel, l.list.w, utf8);
     Put(l.list.y + row, l.list.x, line, l.list.w, sel ? A_REVERSE : A_NORMAL);
   }
   if (top + l.list.h < static_cast<int>(entries.size()))
@@ -190,8 +182,7 @@ CursorSpot DrawChooser(ChooserModel& c, int rows, int cols, bool utf8) {
   int fieldW = l.name.w - static_cast<int>(nameLabel.size());
   Put(l.name.y, l.name.x, nameLabel, l.name.w);
   int col = 0;
-  std::string view = DisplayText(c.name().View(fieldW - 2, &col), utf8);
-  view += std::string(static_cast<size_t>(std::max(0, fieldW - 2 - TextColumns(view))), ' ');
+  std::string view = PadColumns(DisplayText(c.name().View(fieldW - 2, &col), utf8), fieldW - 2);
   Put(l.name.y, fieldX, "[", 1, A_BOLD);
   Put(l.name.y, fieldX + 1, view, fieldW - 2, A_UNDERLINE);
   Put(l.name.y, fieldX + fieldW - 1, "]", 1, A_BOLD);

@@ -1,6 +1,9 @@
-// Text measuring and wrapping for the terminal dialog. Texts are UTF-8 when
-// the terminal's locale is, else plain bytes; every character takes one
-// column (the dialog's own texts are ASCII, paths rarely hold wide characters).
+// Text measuring and wrapping for the terminal dialog. Texts are measured as
+// UTF-8 by the columns a terminal gives them: two for a wide East Asian
+// character, none for a combining one, one for anything shown as '?' (a
+// control character, a byte that begins no character). DisplayText makes a
+// text whose drawing takes exactly the columns measured here, so a frame
+// drawn around it stays closed in a UTF-8 terminal and in any other.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -9,8 +12,22 @@
 // True for the bytes that continue a UTF-8 character.
 inline bool IsUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// One character of a text: its length in bytes, the columns it takes, and
+// whether it is drawn as it is (false: drawn as one '?').
+struct TextChar {
+  size_t bytes;
+  int columns;
+  bool printable;
+};
+// The character that begins at byte `i` (< text.size()) of `text`.
+TextChar CharAt(const std::string& text, size_t i);
+
 // Columns `text` takes on the screen.
 int TextColumns(const std::string& text);
+
+// `text` cut or filled with blanks to exactly `columns` columns: a wide
+// character that would straddle the edge is left out and its column blank.
+std::string PadColumns(const std::string& text, int columns);
 
 // The first `columns` columns of `text`, never splitting a character.
 std::string ClipColumns(const std::string& text, int columns);
@@ -19,8 +36,9 @@ std::string ClipColumns(const std::string& text, int columns);
 // whose end says more than their start.
 std::string ClipColumnsLeft(const std::string& text, int columns);
 
-// A text made safe to draw: control characters become '?', and so does each
-// non-ASCII character when the terminal is not UTF-8.
+// A text made safe to draw: control characters and bytes that begin no
+// UTF-8 character become '?', and when the terminal is not UTF-8 each
+// non-ASCII character becomes as many '?' as it takes columns.
 std::string DisplayText(const std::string& text, bool utf8);
 
 // Breaks `text` into lines of at most `width` columns: at each "\n", and

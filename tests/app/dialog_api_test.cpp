@@ -5,6 +5,7 @@
 #include "app/dialog_api.h"
 #include "image/fw_image.h"
 #include "support/recording_view.h"
+#include "support/trace_capture.h"
 #include "support/virtual_clock.h"
 
 namespace {
@@ -50,12 +51,24 @@ TEST(StatusTextTest, LongTextIsCutTo259Characters) {
   EXPECT_EQ(view.view().text(IDC_STATUS).size(), 259u);
 }
 
+// Before the dialog exists (or once it is gone) the updates reach no view,
+// and nothing is lost from the trace: the status line is still traced.
 TEST(StatusTextTest, UpdatesWithoutDialogAreDropped) {
+  ScopedView shown;
+  TraceCapture trace;
   g_hDlg.store(nullptr);
+  g_dwBytesSent = 0;
+  g_dwTotalFileSize = 1000;
   SetStatusText("nobody sees this");
   UpdateProgress(10);
   EnableDlgControls(false);
-  SUCCEED();
+  const RecordingView& view = shown.view();
+  EXPECT_TRUE(view.history(IDC_STATUS).empty());
+  EXPECT_TRUE(view.history(IDC_PERCENT).empty());
+  EXPECT_EQ(view.progress(), 0);
+  EXPECT_TRUE(view.enabled(IDC_START));
+  EXPECT_TRUE(view.enabled(IDC_BROWSE));
+  EXPECT_TRUE(trace.Has("status: nobody sees this\n"));
 }
 
 }  // namespace

@@ -124,8 +124,9 @@ TEST_F(DialogCmdsTest, InitRefusesAFileKeyTooLongForAPath) {
   } cases[] = {
       {fits, fits, "Firmware v1.02.0003.04 detected!"},
       {tooLong, "",
-       "Firmware v1.02.0003.04 detected! Error, the path of the image file is longer than 259 "
-       "characters, the most this utility can use! Move the file to a shorter path."},
+       "Firmware v1.02.0003.04 detected! Error, the path of the image file has more than the "
+       "259 bytes this utility can use (a letter outside ASCII can take more than one)! Move "
+       "the file to a shorter path."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value.size());
@@ -162,8 +163,12 @@ TEST_F(DialogCmdsTest, UnknownCommandsAndDialogKeysDoNothing) {
 struct Refusal {
   const char* label;
   int command;
-  enum { kEmpty, kMissing, kDirectory, kWrongKind, kTruncated, kTooMany, kTooLong } what;
+  enum {
+    kEmpty, kMissing, kDirectory, kWrongKind, kBinaryStart, kNoBytes, kShort, kTruncated, kTooMany,
+    kTooLong
+  } what;
   const char* expected;  // %s = the file-name part
+  const char* reason = "";  // follows `expected`; @ = the whole path
 };
 
 class RefusedFileTest : public DialogCmdsTest, public ::testing::WithParamInterface<Refusal> {};
@@ -187,6 +192,18 @@ TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
     case Refusal::kWrongKind:
       path = MakeFile("notes.bin", "XYZ not an image");
       name = "notes.bin";
+      break;
+    case Refusal::kBinaryStart:
+      path = MakeFile("prog.bin", std::string("\x7f\"L\0rest", 7));
+      name = "prog.bin";
+      break;
+    case Refusal::kNoBytes:
+      path = MakeFile("empty.bin", "");
+      name = "empty.bin";
+      break;
+    case Refusal::kShort:
+      path = MakeFile("vr.bin", "VR");
+      name = "vr.bin";
       break;
     case Refusal::kTruncated:
       path = MakeFile("cut.bin", "VRQ: the header ends before its length");
@@ -219,8 +236,10 @@ TEST_P(RefusedFileTest, ShowsReasonAndResetsPercentOnly) {
 
   EXPECT_FALSE(DlgOnCommand(r.command));
 
-  char expected[300];
-  snprintf(expected, sizeof expected, r.expected, name.c_str());
+  char format[300];
+  snprintf(format, sizeof format, r.expected, name.c_str());
+  std::string expected = format;
+  for (const char* c = r.reason; *c; ++c) expected += *c == '@' ? path : std::string(1, *c);
   EXPECT_EQ(view_.text(IDC_STATUS), expected);
   EXPECT_EQ(std::string(my_cfg.file), r.what == Refusal::kTooLong ? "" : path);
   EXPECT_EQ(view_.text(IDC_FILENAME), path);
@@ -240,13 +259,26 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"StartEmpty", IDC_START, Refusal::kEmpty, "Error, file %s doesn't exist!"},
         Refusal{"StartMissing", IDC_START, Refusal::kMissing, "Error, file %s doesn't exist!"},
         Refusal{"StartDirectory", IDC_START, Refusal::kDirectory,
-                "Error, %s is not a valid firmware image!"},
+                "Error, %s is not a valid firmware image!", " @ is a folder."},
         Refusal{"StartWrongKind", IDC_START, Refusal::kWrongKind,
-                "Error, %s is not a valid firmware image!"},
+                "Error, %s is not a valid firmware image!",
+                " It begins with \"XYZ\", not with the signature \"VRQ\" that begins every image "
+                "file."},
         Refusal{"BrowseDirectory", IDC_BROWSE, Refusal::kDirectory,
-                "Error, %s is not a valid firmware image!"},
+                "Error, %s is not a valid firmware image!", " @ is a folder."},
         Refusal{"BrowseWrongKind", IDC_BROWSE, Refusal::kWrongKind,
-                "Error, %s is not a valid firmware image!"},
+                "Error, %s is not a valid firmware image!",
+                " It begins with \"XYZ\", not with the signature \"VRQ\" that begins every image "
+                "file."},
+        Refusal{"StartBinaryStart", IDC_START, Refusal::kBinaryStart,
+                "Error, %s is not a valid firmware image!",
+                " It begins with \"\\x7F\\x22L\", not with the signature \"VRQ\" that begins every "
+                "image file."},
+        Refusal{"StartNoBytes", IDC_START, Refusal::kNoBytes,
+                "Error, %s is not a valid firmware image!", " The file is empty."},
+        Refusal{"BrowseShort", IDC_BROWSE, Refusal::kShort,
+                "Error, %s is not a valid firmware image!",
+                " It holds 2 bytes, fewer than the signature \"VRQ\" that begins every image file."},
         // Refused at once, as the command line refuses them, rather than after
         // the console check with a power-cycle text although nothing was written.
         Refusal{"StartTruncated", IDC_START, Refusal::kTruncated,
@@ -255,11 +287,13 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"BrowseTooManyImages", IDC_BROWSE, Refusal::kTooMany,
                 "Error, %s holds 17 images, more than the 16 this utility can download!"},
         Refusal{"StartPathTooLong", IDC_START, Refusal::kTooLong,
-                "Error, the path of the image file is longer than 259 characters, the most this "
-                "utility can use! Move the file to a shorter path.%s"},
+                "Error, the path of the image file has 263 bytes, more than the 259 bytes this "
+                "utility can use (a letter outside ASCII can take more than one)! Move the file "
+                "to a shorter path.%s"},
         Refusal{"BrowsePathTooLong", IDC_BROWSE, Refusal::kTooLong,
-                "Error, the path of the image file is longer than 259 characters, the most this "
-                "utility can use! Move the file to a shorter path.%s"}),
+                "Error, the path of the image file has 263 bytes, more than the 259 bytes this "
+                "utility can use (a letter outside ASCII can take more than one)! Move the file "
+                "to a shorter path.%s"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.label); });
 
 TEST_F(DialogCmdsTest, StartWithImageResetsDisplayAndClearsStop) {
@@ -503,7 +537,7 @@ TEST_F(DialogCmdsTest, CloseBoxConfirmedEndsAsQuitDoes) {
   view_.AnswerNextBox(kIdYes);
   int64_t before = NowMs();
   EXPECT_TRUE(DlgOnClose());
-  EXPECT_EQ(view_.boxes().size(), 1u);
+  ASSERT_EQ(view_.boxes().size(), 1u);
   EXPECT_EQ(view_.boxes()[0].text, kQuitDownloadText);
   EXPECT_EQ(view_.boxes()[0].type, kNoDefault);
   EXPECT_TRUE(DlgQuitStoppedDownload());

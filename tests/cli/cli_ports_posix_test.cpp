@@ -70,7 +70,7 @@ TEST_F(CliPortsTest, ListsUartsAndUsbPortsWithWhatIsKnown) {
   const std::vector<PortInfo> ports = ListSerialPorts(sys_, dev_);
   std::vector<std::string> names;
   for (const PortInfo& p : ports) names.push_back(p.name.substr(dev_.size() + 1));
-  EXPECT_EQ((std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS10", "ttyUSB0"}), names);
+  ASSERT_EQ((std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS10", "ttyUSB0"}), names);
   const PortInfo& usb = ports[3];
   EXPECT_EQ("0403", usb.vendorId);
   EXPECT_EQ("6001", usb.productId);

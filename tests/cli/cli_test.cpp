@@ -215,7 +215,7 @@ TEST(CliSettingsTest, AFileKeyTooLongIsRefusedNotCut) {
     if (c.ok) {
       EXPECT_EQ(*c.option ? std::string(c.option) : name, file);
     } else {
-      EXPECT_EQ(0u, error.find("Error, the path of the image file is longer than 259 characters"))
+      EXPECT_EQ(0u, error.find("Error, the path of the image file has more than the 259 bytes"))
           << error;
       EXPECT_NE(std::string::npos, error.find(config.path())) << error;
     }

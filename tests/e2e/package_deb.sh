@@ -2,7 +2,7 @@
 # The Linux package as a technician installs it: builds the .deb (cpack in
 # build/linux), installs it into this system with dpkg, runs the installed
 # programs (--version; tarnwick-cli info and a download against the installed
-# expander-sim), checks that the installed dialog program keeps its settings
+# expander-sim; the bash completion), checks that the installed dialog program keeps its settings
 # in the user's folder, and removes the package again. Needs root (or sudo).
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -46,6 +46,32 @@ for p in tarnwick tarnwick-cli expander-sim fwimage; do
   got="$(/usr/bin/$p --version 2>&1 </dev/null)"
   [ "$got" = "$p $VERSION_TEXT" ] && pass "$p --version: $got" || fail "$p --version: \"$got\", expected \"$p $VERSION_TEXT\""
 done
+
+# The bash completion where bash-completion loads it: sourced, it completes
+# the commands and the options each command's --help lists.
+COMPLETION=/usr/share/bash-completion/completions/tarnwick-cli
+if [ -f "$COMPLETION" ]; then
+  pass "bash completion installed"
+  got="$(bash -c '
+    source "$1" || exit 1
+    complete -p tarnwick-cli || exit 1
+    complete_words() {
+      COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+      COMP_LINE="${COMP_WORDS[*]}"; COMP_POINT=${#COMP_LINE}
+      _tarnwick_cli; printf "%s " "${COMPREPLY[@]}"; echo
+    }
+    complete_words tarnwick-cli d
+    complete_words tarnwick-cli download --sk
+    complete_words tarnwick-cli history --' _ "$COMPLETION" 2>&1)"
+  expected="complete -F _tarnwick_cli tarnwick-cli
+download doctor 
+--skip-if-current 
+--help --json --port "
+  [ "$got" = "$expected" ] && pass "complete -p tarnwick-cli and its words" \
+    || fail "completion: \"$got\", expected \"$expected\""
+else
+  fail "no bash completion at $COMPLETION"
+fi
 
 # The Ansible collection, where ansible-core finds it without being told.
 COLLECTION=/usr/share/ansible/collections/ansible_collections/tarnwick/expander

@@ -107,11 +107,13 @@ TEST(CliSimTest, ProbeTellsFoundTooOldAndSilentApart) {
   const size_t n = sizeof cases / sizeof cases[0];
   std::vector<cliproc::Run> runs(n);
   std::vector<std::thread> threads;
+  // Every simulator first: a failed start must not leave a thread unjoined.
   for (size_t i = 0; i < n; ++i) {
     sims.emplace_back(new SimProcess);
     ASSERT_TRUE(sims[i]->Start(cases[i].sim));
-    threads.emplace_back([&, i] { runs[i] = RunCli({"probe", "--port", sims[i]->path(), "--json"}); });
   }
+  for (size_t i = 0; i < n; ++i)
+    threads.emplace_back([&, i] { runs[i] = RunCli({"probe", "--port", sims[i]->path(), "--json"}); });
   for (auto& t : threads) t.join();
   for (size_t i = 0; i < n; ++i) {
     SCOPED_TRACE(cases[i].name);
@@ -122,6 +124,7 @@ TEST(CliSimTest, ProbeTellsFoundTooOldAndSilentApart) {
     EXPECT_EQ(cases[i].outcome, result.value("outcome", ""));
     EXPECT_EQ(sims[i]->path(), result.value("port", ""));
   }
+  ASSERT_GE(runs[0].events.size(), 2u);
   EXPECT_EQ("1.02.0000.10", runs[0].events[1].value("version", ""));
   // Plain output: the dialog's line.
   const cliproc::Run plain = RunCli({"probe", "--port", sims[0]->path()});
@@ -186,6 +189,10 @@ TEST(CliSimTest, DownloadReportsEveryStepAsJsonAndTheImageArrivesWhole) {
   EXPECT_NE(std::string::npos, ReadAll(log).find("my_cfg.dlretry=4 times"));
   EXPECT_TRUE(run.err.empty()) << run.err;
   ExpectIntact(sim, bytes, {6028});
+  // The download is in this machine's history, as `history` prints it.
+  const cliproc::Run history = RunCli({"history", "--port", sim.path(), "--json"});
+  EXPECT_EQ(0, history.code) << history.err;
+  EXPECT_NE(std::string::npos, history.out.find(Sha256Of(bytes, sim.dir()))) << history.out;
 }
 
 // A bootloader without a firmware image goes in the one sequence; rejected
@@ -294,6 +301,7 @@ TEST(CliSimTest, PlanSaysPerPortWhatTheDownloadWouldDo) {
     sims.emplace_back(new SimProcess);
     ASSERT_TRUE(sims.back()->Start({"--version", c.version}));
   }
+  ASSERT_EQ(n, sims.size());
   const std::string dir = sims[0]->dir();
   ASSERT_EQ(0, setenv("TARNWICK_STATE_DIR", dir.c_str(), 1));
   MakeFile(dir + "/fw.bin", "--image fw:1K");
@@ -384,6 +392,8 @@ TEST(CliSimTest, VersionAndDigestChecksDecideWhatIsSent) {
   for (size_t i = 0; i < n; ++i) {
     sims.emplace_back(new SimProcess);
     ASSERT_TRUE(sims[i]->Start(SimArgs({})));
+  }
+  for (size_t i = 0; i < n; ++i) {
     std::vector<std::string> args = {cases[i].args[0], "--port", sims[i]->path(), "--json"};
     args.insert(args.end(), cases[i].args.begin() + 1, cases[i].args.end());
     threads.emplace_back([&runs, i, args] { runs[i] = RunCli(args); });
@@ -428,6 +438,7 @@ TEST(CliParallelSimTest, SkipIfCurrentIsDecidedPerPort) {
   const cliproc::Run run = RunCli({"download", "--port", old.path(), "--port", current.path(),
                                    "--file", file, "--skip-if-current", "--json"});
   ASSERT_EQ(0, run.code) << run.out << run.err;
+  ASSERT_FALSE(run.events.empty());
   const auto& summary = run.events.back();
   EXPECT_EQ("success", summary.value("outcome", ""));
   ASSERT_EQ(2u, summary["ports"].size());
@@ -563,6 +574,7 @@ TEST(CliParallelSimTest, AStopToTheParentStopsEveryPort) {
   cli.Signal(SIGHUP);
   EXPECT_EQ(7, cli.Wait()) << cli.err();
   EXPECT_EQ(2u, cli.Texts("stop_requested").size());
+  ASSERT_FALSE(cli.events().empty());
   EXPECT_EQ("stopped", cli.events().back().value("outcome", ""));
   EXPECT_NE(std::string::npos, ReadAll(log).find("tarnwick-cli: result stopped (exit 7)"));
   EXPECT_NE(std::string::npos, ReadAll(log + ".1").find("tarnwick-cli: result stopped (exit 7)"));
@@ -591,6 +603,7 @@ TEST(CliStopSimTest, CtrlCDuringAnImageStopsTheDownload) {
   cli.Signal(SIGINT);
   EXPECT_EQ(7, cli.Wait()) << cli.err();
   EXPECT_EQ(1u, cli.Texts("stop_requested").size());
+  ASSERT_FALSE(cli.events().empty());
   EXPECT_EQ("stopped", cli.events().back().value("outcome", ""));
   EXPECT_EQ(0, sim.Stop());
   const Report report = sim.ReadReport();
@@ -746,7 +759,21 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
   // The same name as the file key of a settings file.
   const std::string longIni = d + "/long.ini";
   simproc::WriteAll(longIni, "[settings]\nfile=" + tooLong + "\n");
-  const std::string tooLongText = "Error, the path of the image file is longer than 259 characters";
+  const std::string tooLongText = "Error, the path of the image file has more than the 259 bytes";
+  const std::string tooLongFileText =
+      "Error, the path of the image file has 263 bytes, more than the 259 bytes";
+  // Fewer than 259 letters, but more than 259 bytes: the limit counts bytes, and says so.
+  const std::string wideDir = d + "/Pr\xc3\xbc" "fung \xe3\x83\x95\xe3\x82\xa1\xe3\x83\xbc\xe3\x83\xa0";
+  ASSERT_EQ(0, mkdir(wideDir.c_str(), 0700));
+  std::string wideName;
+  for (int i = 0; i < 20; ++i) wideName += "\xe3\x83\x95\xe3\x82\xa1\xe3\x83\xbc\xe3\x83\xa0";
+  const std::string widePath = wideDir + "/" + wideName + ".bin";
+  MakeFile(widePath, "--image fw:1000");
+  ASSERT_LT(d.size() + 13 + 84, 259u);
+  const std::string wideText = "Error, the path of the image file has " +
+                               std::to_string(widePath.size()) + " bytes, more than the 259 bytes";
+  simproc::WriteAll(d + "/empty.bin", "");
+  const std::string folderText = d + " is a folder.";
   ASSERT_EQ(0, symlink(sim.path().c_str(), (d + "/link").c_str()));
   const std::string port = sim.path();
   // Another program holds the port.
@@ -766,13 +793,17 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
       {{"download", "--port", port, "--file", d + "/missing.bin"}, 2,
        "Error, file missing.bin doesn't exist!"},
       {{"download", "--port", port, "--file", d}, 2, "is not a valid firmware image!"},
+      {{"download", "--port", port, "--file", d}, 2, folderText.c_str()},
       {{"download", "--port", port, "--file", d + "/notes.txt"}, 2,
-       "Error, notes.txt is not a valid firmware image!"},
+       "Error, notes.txt is not a valid firmware image! It begins with \"not\", not with the "
+       "signature \"VRQ\" that begins every image file."},
+      {{"download", "--port", port, "--file", d + "/empty.bin"}, 2,
+       "Error, empty.bin is not a valid firmware image! The file is empty."},
       {{"download", "--port", port, "--file", d + "/short.bin"}, 2, "runs past the end"},
       {{"download", "--port", port, "--file", d + "/many.bin"}, 2,
        "Error, many.bin holds 17 images, more than the 16 this utility can download!"},
-      {{"download", "--port", port, "--file", tooLong}, 2,
-       "Error, the path of the image file is longer than 259 characters"},
+      {{"download", "--port", port, "--file", tooLong}, 2, tooLongFileText.c_str()},
+      {{"download", "--port", port, "--file", widePath}, 2, wideText.c_str()},
       {{"info", d + "/notes.txt"}, 2, "Error, notes.txt is not a valid firmware image!"},
       {{"download", "--port", d + "/ttyNONE", "--file", file}, 3, "there is no serial port"},
       {{"download", "--port", d + "/plain-file", "--file", file}, 3, "is not a serial port"},

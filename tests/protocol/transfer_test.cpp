@@ -44,6 +44,7 @@ TEST_F(TransferTest, StatusReplyForms) {
       {{{"@0", 0}, {"5", 0}}, true, false},    // nothing after the first digit is read
   };
   for (const Case& c : cases) {
+    ASSERT_FALSE(c.arrivals.empty());
     SCOPED_TRACE(c.arrivals[0].first);
     trace.Clear();
     PurgeCom();
@@ -114,6 +115,7 @@ TEST_F(TransferTest, AttemptsFollowTheRetrySetting) {
     EXPECT_EQ(peer.pattern(), c.pattern);
     EXPECT_EQ(g_dwNormalRetryCount, c.pattern.size() / 2);
   }
+  ASSERT_FALSE(stats().empty());
   EXPECT_EQ(stats().back(), "Retry Stats: (0, 10, 0)");
   EXPECT_TRUE(trace.Has("SendRawDataToComport: ret=FALSE\n"));
 }
@@ -158,6 +160,7 @@ TEST_F(TransferTest, StaleInputIsPurgedBeforeEachPiece) {
   peer.status = [](const WireLine&) { return ""; };
   EXPECT_FALSE(SendRawDataToComport(kPayload, 4, 0, 256));
   EXPECT_EQ(g_dwSubpacketTimeoutCount, 1u);
+  ASSERT_GE(exp().writes().size(), 2u);
   EXPECT_EQ(exp().writes().front().bytes.size(), 12u);
   EXPECT_EQ(exp().writes()[1].bytes, "AAAAAAAAAALM");  // the recovery packet came next
 }
@@ -182,7 +185,7 @@ TEST_F(TransferTest, StopDuringTheStatusWaitFailsPromptly) {
   int64_t start = nowMs();
   EXPECT_FALSE(SendRawDataToComport(kPayload20, 20, 0, 256));
   EXPECT_LT(nowMs() - start, 50);
-  EXPECT_EQ(peer.pattern(), "D");
+  ASSERT_EQ(peer.pattern(), "D");
   EXPECT_EQ(peer.lines[0].pieces.size(), 4u);
 }
 

@@ -276,6 +276,7 @@ TEST_F(SimEngine, PacketRulesInDownloadMode) {
   for (const Case& c : kCases) {
     Start();
     EnterDownloadMode();
+    ASSERT_EQ(c.statuses.size(), c.packets.size()) << c.name;
     for (size_t i = 0; i < c.packets.size(); ++i) {
       EXPECT_EQ(c.statuses[i], Status(SendPacket(c.packets[i]))) << c.name << " packet " << i;
     }
@@ -413,6 +414,7 @@ TEST_F(SimEngine, RebootRunsTheReceivedFirmware) {
     EXPECT_NE(std::string::npos, Command("donz 0x06 0x88").find(c.after));
     ASSERT_EQ(1u, engine_->record().reboots.size());
     EXPECT_EQ(c.after, sim::FormatVersion(engine_->record().reboots[0].after));
+    ASSERT_GT(engine_->record().commands.size(), 3u);
     EXPECT_TRUE(engine_->record().commands[3].ignored);
     EXPECT_EQ("", Violations());
   }

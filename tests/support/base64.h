@@ -1,5 +1,6 @@
 // The test side's base64 decoder, for reading the packet lines tarnwick
-// writes. It shares no code with tarnwick's encoder or the simulator's decoder.
+// writes. It shares no code with tarnwick's encoder or the simulator's decoder,
+// on purpose: a fault shared with either would pass the tests unseen.
 #pragma once
 #include <string>
 

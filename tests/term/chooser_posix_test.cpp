@@ -136,6 +136,7 @@ TEST_F(ChooserTest, OpensNearTheFileInTheFileBox) {
     EXPECT_EQ(m.dir(), c.dir);
     EXPECT_EQ(m.name().text(), c.name);
     if (!c.name.empty()) {
+      ASSERT_LT(static_cast<size_t>(m.selected()), m.entries().size());
       EXPECT_EQ(m.entries()[static_cast<size_t>(m.selected())].name, c.name);
     }
   }
@@ -153,6 +154,7 @@ TEST_F(ChooserTest, OpensNearTheFileInTheFileBox) {
 TEST_F(ChooserTest, FilesShowSizeAndDate) {
   ChooserModel m;
   ASSERT_TRUE(m.Open(root_));
+  ASSERT_EQ(Names(m), (std::vector<std::string>{"../", "Alpha/", "zeta/", "A.BIN", "b.bin"}));
   const ChooserEntry& bin = m.entries().back();  // b.bin: "VRQ"
   ASSERT_EQ(bin.name, "b.bin");
   std::string details = ChooserModel::Details(bin);

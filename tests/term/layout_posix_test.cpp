@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "app/term/chooser.h"
 #include "app/term/layout.h"
+#include "app/term/line_editor.h"
 #include "app/term/text_util.h"
 
 namespace {
@@ -128,6 +130,49 @@ TEST(LayoutTest, BoxesKeepTheirQuestionAtEverySize) {
     std::string joined;
     for (const auto& l : lines) joined += l + " ";
     EXPECT_NE(joined.find("Are you sure"), std::string::npos) << joined;
+  }
+}
+
+// Names with wide and combining characters: each chooser row, the chooser's
+// name line and the dialog's file box take exactly the columns of their
+// field, so the frame beside them stays where it is drawn.
+TEST(LayoutTest, WideCharacterNamesKeepEveryFrameClosed) {
+  const std::string farm = "\xe3\x83\x95\xe3\x82\xa1\xe3\x83\xbc\xe3\x83\xa0";  // 8 columns
+  std::string longWide = "x";  // odd, so that a wide letter straddles every even edge
+  for (int i = 0; i < 30; ++i) longWide += farm;
+  const std::string names[] = {farm + ".bin", "Pru\xcc\x88" "fung " + farm, longWide + ".bin",
+                               longWide, "\xff" + farm};
+  for (const Size& sz : kSizes) {
+    const ChooserLayout c = LayoutChooser(sz.rows, sz.cols);
+    const DialogLayout d = LayoutDialog(sz.rows, sz.cols);
+    const int nameField = c.name.w - static_cast<int>(std::string("File name: ").size()) - 2;
+    for (const std::string& name : names) {
+      SCOPED_TRACE(std::to_string(sz.rows) + "x" + std::to_string(sz.cols) + " " + name);
+      for (bool dir : {false, true}) {
+        ChooserEntry e;
+        e.name = name;
+        e.isDir = dir;
+        e.size = 123456;
+        for (bool utf8 : {true, false}) {
+          EXPECT_EQ(TextColumns(ChooserModel::Row(e, true, c.list.w, utf8)), c.list.w);
+          EXPECT_EQ(TextColumns(ChooserModel::Row(e, false, c.list.w, utf8)), c.list.w);
+        }
+      }
+      for (int width : {nameField, d.fileBox.w - 2}) {
+        LineEditor line;
+        line.SetText("/data/" + name);
+        for (int moves : {0, 1, 7, 40}) {
+          if (moves) line.Home();
+          for (int i = 0; i < moves; ++i) line.Right();
+          int col = -1;
+          const std::string view = DisplayText(line.View(width, &col), true);
+          EXPECT_EQ(TextColumns(PadColumns(view, width)), width);
+          EXPECT_LE(TextColumns(view), width);
+          EXPECT_GE(col, 0);
+          EXPECT_LT(col, width);
+        }
+      }
+    }
   }
 }
 
