@@ -60,8 +60,9 @@ Outcome Download(int failAt) {
     if (failed) run.eventsAfter.push_back(event);
   };
 
-  run.ok = fmdl_download(kPath);
-  run.why = LastDownloadFailure();
+  const DownloadRecord record = DownloadImageFile(kPath);
+  run.ok = record.ok;
+  run.why = record.cause;
   run.calls = files.calls();
   run.tempsLeft = files.tempFiles();
   run.images = peer.images().size();
