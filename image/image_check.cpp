@@ -5,7 +5,7 @@
 #include "config/settings.h"
 #include "image/fw_image.h"
 #include "image/fw_scan.h"
-#include "platform/paths.h"
+#include "platform/files.h"
 
 static_assert(sizeof(FWDL_CFG::file) == kMaxImagePathLen + 1,
               "the path limit is the settings record's file field");
@@ -16,7 +16,7 @@ IMAGE_FILE_CHECK CheckImageFileForDownload(const char* path) {
     check.problem = ImageFileProblem::kPathTooLong;
     return check;
   }
-  if (!FileExists(path)) {
+  if (!Files().Exists(path)) {
     check.problem = ImageFileProblem::kMissing;
     return check;
   }
