@@ -17,8 +17,8 @@ bool DlgOnCommand(int id);
 // once confirmed it ends a running download as Quit does.
 bool DlgOnClose();
 // True once a confirmed Quit, the close box or DlgOnLostUser has stopped a
-// running download: the expander then needs a power cycle, which the front
-// end says on leaving.
+// running download: on leaving the front end says what the advice of that
+// download's record says (LastWorkerAdvice).
 bool DlgQuitStoppedDownload();
 // The user is gone (the terminal hung up) or the program was told to end
 // (SIGTERM, SIGQUIT): a running download is stopped as by a confirmed Quit,

@@ -64,11 +64,10 @@ void Format(char* out, size_t size, const char* fmt, ...) {
   va_end(args);
 }
 
-// The status text of a failed download, into `out`. Only a download that may have left
-// a half-written firmware asks for a power cycle; after a failed bootloader a
-// power cycle is exactly what must not happen.
-void FailureText(DownloadFailure why, bool defaultsLeft, char* out, size_t size) {
-  switch (why) {
+// The status text of a failed download, into `out`, saying what the
+// record's advice says about a power cycle.
+void FailureText(const DownloadRecord& r, char* out, size_t size) {
+  switch (r.cause) {
     case DownloadFailure::kBootloader:
       Format(out, size,
           "Bootloader image download failed, the bootloader was not written. Do not power cycle "
@@ -79,7 +78,7 @@ void FailureText(DownloadFailure why, bool defaultsLeft, char* out, size_t size)
       Format(out, size,
           "Firmware download failed, the %s still runs its previous firmware after %d attempts. "
           "Please check the image file, then click the start button to retry the download!",
-          g_szDeviceName, static_cast<int>(LastFirmwareAttempts()));
+          g_szDeviceName, static_cast<int>(r.firmwareAttempts));
       return;
     case DownloadFailure::kConsoleSilent:
       Format(out, size,
@@ -116,7 +115,7 @@ void FailureText(DownloadFailure why, bool defaultsLeft, char* out, size_t size)
           "button to try again!");
       return;
     case DownloadFailure::kPortLostAtEnd:
-      if (defaultsLeft) {
+      if (r.advice != DownloadAdvice::kPowerCycle) {
         Format(out, size,
             "Every image was written and accepted, but the serial port was lost before the "
             "factory defaults were written. Check the cable, then click the start button to "
@@ -151,6 +150,9 @@ void FailureText(DownloadFailure why, bool defaultsLeft, char* out, size_t size)
 }
 
 std::atomic<DownloadHoldFn> g_downloadHold{nullptr};
+// The advice of the last download shown, for a front end that outlives its
+// worker (the worker threads are never joined).
+std::atomic<DownloadAdvice> g_lastAdvice{DownloadAdvice::kNone};
 
 // The front end's hold, for the life of the object.
 class HoldWhileDownloading {
@@ -224,12 +226,12 @@ void SetDownloadPort(const std::string& program, const std::string& port,
   g_context.portId = portId;
 }
 
-bool DownloadAndSetDefaults(const char* path) {
+DownloadRecord DownloadAndSetDefaults(const char* path) {
   // Read before the download appends its own line: defaults an earlier
   // download on this port left due are written after this one.
   const bool leftDue = DefaultsLeftDue();
-  bool bret = fmdl_download(path);
-  if (bret) {
+  DownloadRecord record = DownloadImageFile(path);
+  if (record.ok) {
     DbgTrace("bret true: finished successfully");
     SetStatusText("Firmware download finished successfully.");
     const bool due = FactoryDefaultsDue(g_start_ver, leftDue);
@@ -243,36 +245,31 @@ bool DownloadAndSetDefaults(const char* path) {
       // The command goes out blind; a port gone meanwhile did not carry it.
       written = is_open() && !IsComLost();
     }
-    NoteFactoryDefaults(due, written);
+    NoteFactoryDefaults(&record, due, written);
   } else {
     DbgTrace("after start_fmdl_download=false");
     // Defaults that were due stay due in the record: the next download on
     // this port writes them.
-    const DownloadRecord record = LastDownloadRecord();
     const bool due = record.before.known ? FactoryDefaultsDue(g_start_ver, leftDue) : leftDue;
-    NoteFactoryDefaults(record.written != DownloadWritten::kNothing && due, false);
+    NoteFactoryDefaults(&record, record.written != DownloadWritten::kNothing && due, false);
   }
-  return bret;
+  return record;
 }
 
-DownloadRecord ShowDownloadResult(bool ok) {
-  DownloadRecord record = LastDownloadRecord();
-  const bool defaultsLeft = record.defaultsDue && !record.defaultsWritten;
-  if (ok && defaultsLeft) {
-    snprintf(record.text, sizeof record.text,
+void ShowDownloadResult(DownloadRecord* record) {
+  if (record->ok && record->advice != DownloadAdvice::kPowerCycle) {
+    snprintf(record->text, sizeof record->text,
              "Firmware download finished successfully, but the factory defaults were not "
              "written: the serial port was lost. Click the start button to download again and "
              "write them.");
-  } else if (ok) {
-    snprintf(record.text, sizeof record.text,
+  } else if (record->ok) {
+    snprintf(record->text, sizeof record->text,
              "Firmware download finished successfully.\nPlease power cycle the system for the "
              "new firmware to take effect.");
   } else {
-    FailureText(record.cause, defaultsLeft, record.text, sizeof record.text);
+    FailureText(*record, record->text, sizeof record->text);
   }
-  SetStatusText("%s", record.text);
-  GetReport().DownloadFinished(record);
-  return record;
+  SetStatusText("%s", record->text);
 }
 
 void RecordDownload(const DownloadRecord& record, const char* path, int exitCode) {
@@ -282,11 +279,15 @@ void RecordDownload(const DownloadRecord& record, const char* path, int exitCode
   AppendHistory(record, context);
 }
 
-bool DownloadAndShowResult(const char* path) {
-  const bool ok = DownloadAndSetDefaults(path);
-  RecordDownload(ShowDownloadResult(ok), path, -1);
-  return ok;
+DownloadRecord DownloadAndShowResult(const char* path) {
+  DownloadRecord record = DownloadAndSetDefaults(path);
+  ShowDownloadResult(&record);
+  RecordDownload(record, path, -1);
+  g_lastAdvice = record.advice;
+  return record;
 }
+
+DownloadAdvice LastWorkerAdvice() { return g_lastAdvice.load(); }
 
 bool FactoryDefaultsDue(const FW_VERSION& running, bool leftDue) {
   return leftDue || DefaultsRule(running);

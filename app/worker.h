@@ -16,20 +16,22 @@ void StartTestThread(uint16_t cmdid);
 // The thread routine; returns the thread's exit code 1.
 uint32_t HandleCmds(uint32_t cmdid);
 // The download of the image file at `path` with its result in the status
-// line: DownloadAndSetDefaults, then ShowDownloadResult. Returns
-// fmdl_download's result.
-bool DownloadAndShowResult(const char* path);
-// fmdl_download, then on success the success text and the factory defaults
-// where NeedToSetFactoryDefVer says so, or where an earlier download on this
-// port left them due (the history); the record notes whether they were due
-// and written. The worker and the command line both
-// download through it.
-bool DownloadAndSetDefaults(const char* path);
-// The status line's result text for the download that just ended: the
-// power-cycle text on success, on failure the text for LastDownloadFailure().
-// Then hands the installed report the download's record with that text, and
-// returns it.
-DownloadRecord ShowDownloadResult(bool ok);
+// line and the history: DownloadAndSetDefaults, ShowDownloadResult,
+// RecordDownload. Returns the record.
+DownloadRecord DownloadAndShowResult(const char* path);
+// DownloadImageFile, then on success the success text and the factory
+// defaults where NeedToSetFactoryDefVer says so, or where an earlier download
+// on this port left them due (the history); the record notes whether they
+// were due and written. The worker and the command line both download
+// through it.
+DownloadRecord DownloadAndSetDefaults(const char* path);
+// The status line's result text for `record`, into its text and the status
+// line: on success the power-cycle text, on failure the text for its cause,
+// each as the record's advice says.
+void ShowDownloadResult(DownloadRecord* record);
+// The advice of the last download a worker showed (kNone before any): what a
+// front end says on leaving after a Quit stopped one.
+DownloadAdvice LastWorkerAdvice();
 // Who downloads, on which port, for the download history: the program's
 // name, the port as named and its stable identity (PortIdentity). Set by the
 // front end once it knows its port, before a download starts.

@@ -206,12 +206,9 @@ class CountingBackend : public SerialBackend {
 };
 
 
-// The trace is counted, not shown; a few texts that mark lost time are
-// counted by name. With --trace it is also kept in a file.
+// The trace is counted, not shown. With --trace it is also kept in a file.
 struct TraceCounts {
   std::atomic<uint64_t> lines{0}, bytes{0};
-  std::atomic<uint32_t> recovery{0}, subpacketTimeouts{0}, statusTimeouts{0};
-  std::atomic<uint32_t> stillPrevious{0}, reprompts{0};
 };
 TraceCounts g_trace;
 FILE* g_traceFile = nullptr;
@@ -219,11 +216,6 @@ FILE* g_traceFile = nullptr;
 void CountTrace(const char* text) {
   g_trace.lines += 1;
   g_trace.bytes += std::strlen(text);
-  if (std::strstr(text, "sendrecoverypacket called")) g_trace.recovery += 1;
-  if (std::strstr(text, "QueryWriteSubpacketStatus timeout")) g_trace.subpacketTimeouts += 1;
-  if (std::strstr(text, "QueryWriteComStatus timeout")) g_trace.statusTimeouts += 1;
-  if (std::strstr(text, "still previous version")) g_trace.stillPrevious += 1;
-  if (std::strstr(text, "the cmd again")) g_trace.reprompts += 1;
   if (g_traceFile) fputs(text, g_traceFile);
 }
 
@@ -320,9 +312,24 @@ class BenchReport : public CoreReport {
     const uint64_t tenth = uint64_t{p.bytesSent} * kDeciles / p.totalBytes;
     g_decile = static_cast<int>(std::min<uint64_t>(tenth, kDeciles - 1));
   }
+  // The counters of the current download sequence; each sequence starts
+  // with them cleared, so a clear ends the one before.
+  void ShowRetryStats(const char*, const RetryStats& s) override {
+    if (s.startRetries == 0 && s.normalRetries == 0 && s.subpacketTimeouts == 0) {
+      Fold();
+    } else {
+      current_ = s;
+    }
+  }
   void StartTiming() {
     last_.reset();
     dataS_ = 0;
+    total_ = current_ = RetryStats{0, 0, 0};
+  }
+  // The failure counters of every sequence since StartTiming.
+  RetryStats Retries() {
+    Fold();
+    return total_;
   }
   // Wall time spent sending data packets: the part of a download that grows
   // with the image.
@@ -330,8 +337,16 @@ class BenchReport : public CoreReport {
 
  private:
   static constexpr Steady::duration kLongestPacket = std::chrono::milliseconds(150);
+  void Fold() {
+    total_.startRetries += current_.startRetries;
+    total_.normalRetries += current_.normalRetries;
+    total_.subpacketTimeouts += current_.subpacketTimeouts;
+    current_ = RetryStats{0, 0, 0};
+  }
+
   std::optional<Steady::time_point> last_;
   double dataS_ = 0;
+  RetryStats total_{0, 0, 0}, current_{0, 0, 0};
 };
 
 class Report {
@@ -435,22 +450,18 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // The measured interval is fmdl_download alone, as the worker runs it.
+  // The measured interval is the download alone, as the worker runs it.
   port.Reset();
   port.LogRoundTrips(roundTrips);
   g_decile = 0;
   g_trace.lines = 0;
   g_trace.bytes = 0;
-  g_trace.recovery = 0;
-  g_trace.subpacketTimeouts = 0;
-  g_trace.statusTimeouts = 0;
-  g_trace.stillPrevious = 0;
-  g_trace.reprompts = 0;
   report.StartTiming();
   CpuAndMemory self0 = TakeUsage(RUSAGE_SELF);
   CpuAndMemory thread0 = TakeUsage(RUSAGE_THREAD);
   auto t0 = Steady::now();
-  bool ok = fmdl_download(opt.file.c_str());
+  const DownloadRecord record = DownloadImageFile(opt.file.c_str());
+  const bool ok = record.ok;
   double wallS = SecondsSince(t0);
   CpuAndMemory thread1 = TakeUsage(RUSAGE_THREAD);
   CpuAndMemory self1 = TakeUsage(RUSAGE_SELF);
@@ -462,13 +473,17 @@ int main(int argc, char** argv) {
   port.LogRoundTrips(nullptr);
   if (roundTrips) fclose(roundTrips);
 
+  // Every failed status reply is a retry, followed by a recovery packet.
+  const RetryStats retries = report.Retries();
+  const uint32_t recovery = retries.startRetries + retries.normalRetries;
+  const uint32_t firmwareAttempts = std::max<uint32_t>(1, record.firmwareAttempts);
   bench::ModelInput mi;
   mi.baud = opt.baud;
-  mi.recoveryPackets = g_trace.recovery;
+  mi.recoveryPackets = recovery;
   mi.rebootWaitMs = bench::RebootWaitMs(opt.rebootSeconds);
   mi.replies = opt.replies;
   std::vector<bench::ImageEntry> images = bench::ScanImageFile(image, my_cfg.signature);
-  bench::DownloadPlan plan = bench::PlanDownload(images, 1 + g_trace.stillPrevious);
+  bench::DownloadPlan plan = bench::PlanDownload(images, firmwareAttempts);
   bench::Model m = bench::IdealTime(plan, mi);
 
   const CountingBackend::Counts& c = port.counts();
@@ -561,11 +576,11 @@ int main(int argc, char** argv) {
   }
   r.Int("trace_lines", g_trace.lines);
   r.Int("trace_bytes", g_trace.bytes);
-  r.Int("recovery_packets", g_trace.recovery);
-  r.Int("subpacket_timeouts", g_trace.subpacketTimeouts);
-  r.Int("status_timeouts", g_trace.statusTimeouts);
-  r.Int("firmware_attempts", 1 + g_trace.stillPrevious);
-  r.Int("prompt_reprompts", g_trace.reprompts);
+  r.Int("recovery_packets", recovery);
+  r.Int("start_retries", retries.startRetries);
+  r.Int("normal_retries", retries.normalRetries);
+  r.Int("subpacket_timeouts", retries.subpacketTimeouts);
+  r.Int("firmware_attempts", firmwareAttempts);
   r.Print(opt.json);
   return ok ? 0 : 1;
 }

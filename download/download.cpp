@@ -21,33 +21,22 @@
 
 namespace {
 
-std::atomic<DownloadFailure> g_lastFailure{DownloadFailure::kNone};
-std::atomic<uint32_t> g_lastAttempts{0};
-// What the running fmdl_download has done so far, for the cause of a failure:
-// whether download mode was entered (before it nothing was written), and
-// whether a bootloader image was the one that failed. Worker thread only.
-bool g_enteredDownloadMode = false;
-bool g_bootloaderFailed = false;
-// Whether any byte of an image went out: download mode entered and left
-// again with nothing sent in it (no temporary file could be made, a full
-// disk) wrote nothing either.
-bool g_imageSent = false;
-// Each table entry's last outcome, the file's digest and version record, and
-// the factory defaults as the front end decided and wrote them.
-DownloadImage g_images[kMaxImages] = {};
-uint32_t g_numImages = 0;
-char g_sha256[65] = "";
-bool g_fileVersionKnown = false;
-FW_VERSION g_fileVersion = {0, 0, 0, 0};
-bool g_defaultsDue = false;
-bool g_defaultsWritten = false;
 static_assert(sizeof(DownloadRecord::images) / sizeof(DownloadImage) == kMaxImages,
               "the record holds the whole image table");
-// For the record: the result, and the versions read before and after.
-bool g_lastOk = false;
-bool g_versionBeforeRead = false;
-bool g_versionAfterRead = false;
-FW_VERSION g_versionAfter = {0, 0, 0, 0};
+
+// One download as it runs: the record it returns, the cause found so far, and
+// what it has done by then for the cause of a failure: whether download mode
+// was entered (before it nothing was written), whether any byte of an image
+// went out (download mode entered and left again with nothing sent in it, as
+// on a full disk, wrote nothing either), and whether a bootloader image was
+// the one that failed.
+struct Run {
+  DownloadRecord record{};
+  DownloadFailure found = DownloadFailure::kFailed;
+  bool enteredDownloadMode = false;
+  bool imageSent = false;
+  bool bootloaderFailed = false;
+};
 
 // Seconds to wait for the console prompt, at the start and after a reboot.
 constexpr uint32_t kConsoleWaitSeconds = 75;
@@ -59,6 +48,8 @@ constexpr uint32_t kPauseBetweenImagesMs = 160;
 
 // A stop request, the port closed under the download (Quit) or a port that
 // is gone ends the procedure as failed whatever the last step returned.
+bool StopSeen() { return IsDlStopped() || !is_open() || IsComLost(); }
+
 bool Abandoned(const char* where) {
   if (IsDlStopped()) {
     DbgTrace("%s: stop requested\n", where);
@@ -111,36 +102,37 @@ bool AbortSequence(const char* tmpfile) {
 // taken as the version before, it would make any later version look like a
 // change; taken as the version after a reboot, it would send the bootloader on
 // a guess. `out` is written only with a version actually read.
-bool g_versionQueryAbandoned = false;
-
 bool AskAgainUnlessAbandoned(int n, int32_t) {
-  if (Abandoned("CheckFirmwareVer")) {
-    g_versionQueryAbandoned = true;
-    return false;
-  }
+  if (Abandoned("CheckFirmwareVer")) return false;
   DbgTrace("CheckFirmwareVer: no reply, asking again(#%d)\n", n);
   return true;
 }
 
 bool QueryRunningVersion(FW_VERSION* out, const char* when) {
-  g_versionQueryAbandoned = false;
   if (AskRunningVersion(out, kVersionWaitSeconds, kExtraVersionQueries,
                         AskAgainUnlessAbandoned) != -1) {
     return true;
   }
-  if (!g_versionQueryAbandoned) DbgTrace("CheckFirmwareVer: no reply %s\n", when);
+  // A stop, a closed or a lost port stays so: the queries ended on it.
+  if (!StopSeen()) DbgTrace("CheckFirmwareVer: no reply %s\n", when);
   return false;
 }
+
+DownloadVersion RecordVersion(const FW_VERSION& v) {
+  return DownloadVersion{true, v.major, v.minor, v.build, v.revision};
+}
+
+bool DownloadImages(Run* run, const FW_IMAGE* first, uint32_t numimages);
 
 // Firmware images, reboot, version check, bootloader. The firmware is sent
 // again while the version after the reboot is the one that ran before, at
 // most my_cfg.fwattempts times in all.
-bool DownloadWithRebooting() {
+bool DownloadWithRebooting(Run* run) {
   DbgTrace("fmdl_download: with rebooting");
   const uint32_t firmwareCount = g_dwNumofImages - 1;
   const uint32_t maxAttempts = my_cfg.fwattempts > 0 ? static_cast<uint32_t>(my_cfg.fwattempts) : 1;
   for (uint32_t attempt = 1;; ++attempt) {
-    g_lastAttempts = attempt;
+    run->record.firmwareAttempts = attempt;
     g_dwBytesSent = 0;
     if (attempt == 1) {
       SetStatusText("Downloading firmware image, please wait...");
@@ -148,7 +140,7 @@ bool DownloadWithRebooting() {
       SetStatusText("Downloading firmware image(retry #%d), please wait...",
                     static_cast<int>(attempt - 1));
     }
-    if (!fmdl_downloadimages(&g_FwImages[0], firmwareCount)) return false;
+    if (!DownloadImages(run, &g_FwImages[0], firmwareCount)) return false;
     // After a stop the expander is left as it is, not rebooted.
     if (Abandoned("fmdl_download")) return false;
 
@@ -164,8 +156,7 @@ bool DownloadWithRebooting() {
 
     FW_VERSION vernum = {0, 0, 0, 0};
     if (!QueryRunningVersion(&vernum, "after reboot")) return false;
-    g_versionAfterRead = true;
-    g_versionAfter = vernum;
+    run->record.after = RecordVersion(vernum);
     // The new firmware runs when the version changed from the one that ran
     // before, or when it is the file's own version: re-running a file whose
     // firmware already runs (or retrying after a failed bootloader) must not
@@ -175,7 +166,7 @@ bool DownloadWithRebooting() {
       DbgTrace("CheckFirmwareVer: still previous version");
       if (attempt >= maxAttempts) {
         DbgTrace("fmdl_download: firmware not taken after %d attempts\n", static_cast<int>(attempt));
-        g_lastFailure = DownloadFailure::kNotConfirmed;
+        run->found = DownloadFailure::kNotConfirmed;
         return false;
       }
       SetStatusText("Retrying firmware download, please wait...");
@@ -189,13 +180,13 @@ bool DownloadWithRebooting() {
     SetStatusText("Downloading bootloader image, do not power cycle the %s, please wait...",
                   g_szDeviceName);
     g_bBootLoaderInProgress = 1;
-    bool ok = fmdl_downloadimages(&g_FwImages[g_dwNumofImages - 1], 1);
+    bool ok = DownloadImages(run, &g_FwImages[g_dwNumofImages - 1], 1);
     g_bBootLoaderInProgress = 0;
     if (!ok) {
       // The firmware is new but the bootloader is not written: the expander
       // must not be power cycled, and the front end says so.
       DbgTrace("fmdl_download: bootloader image download failed\n");
-      g_lastFailure = DownloadFailure::kBootloader;
+      run->found = DownloadFailure::kBootloader;
     }
     return ok;
   }
@@ -203,27 +194,29 @@ bool DownloadWithRebooting() {
 
 // What the record keeps of the file just parsed: its digest, its version
 // record and its images, none accepted yet.
-void NoteParsedFile() {
+void NoteParsedFile(DownloadRecord* r) {
   const uint8_t* data = nullptr;
   uint32_t size = 0;
   if (FwFileBytes(&data, &size)) {
-    snprintf(g_sha256, sizeof g_sha256, "%s", Sha256Hex(data, size).c_str());
+    snprintf(r->sha256, sizeof r->sha256, "%s", Sha256Hex(data, size).c_str());
   }
-  g_fileVersionKnown = g_FwHdrInfo.major != 0 || g_FwHdrInfo.minor != 0 ||
-                       g_FwHdrInfo.build != 0 || g_FwHdrInfo.revision != 0;
-  g_fileVersion = {g_FwHdrInfo.major, g_FwHdrInfo.minor, g_FwHdrInfo.build, g_FwHdrInfo.revision};
-  g_numImages = g_dwNumofImages;
-  for (uint32_t i = 0; i < g_numImages; ++i) g_images[i] = {g_FwImages[i].part, false};
+  if (g_FwHdrInfo.major != 0 || g_FwHdrInfo.minor != 0 || g_FwHdrInfo.build != 0 ||
+      g_FwHdrInfo.revision != 0) {
+    r->fileVersion = RecordVersion(
+        {g_FwHdrInfo.major, g_FwHdrInfo.minor, g_FwHdrInfo.build, g_FwHdrInfo.revision});
+  }
+  r->numImages = g_dwNumofImages;
+  for (uint32_t i = 0; i < r->numImages; ++i) r->images[i] = {g_FwImages[i].part, false};
 }
 
-// The procedure of fmdl_download; sets g_lastFailure only for the causes it
-// finds itself.
-bool DownloadFile(const char* path) {
+// The procedure of a download; sets run->found only for the causes it finds
+// itself.
+bool DownloadFile(Run* run, const char* path) {
   SetStatusText("Checking %s status, please wait...", g_szDeviceName);
   bool up = IsSysUpAndRunning(kConsoleWaitSeconds);
   SetStatusText("%s", "");
   if (!up) {
-    g_lastFailure = DownloadFailure::kConsoleSilent;
+    run->found = DownloadFailure::kConsoleSilent;
     return false;
   }
   if (Abandoned("fmdl_download")) return false;
@@ -232,13 +225,13 @@ bool DownloadFile(const char* path) {
   // a reboot and the factory-defaults decision afterwards both read it, so a
   // download that cannot read it writes nothing.
   if (!QueryRunningVersion(&g_start_ver, "before download")) {
-    g_lastFailure = DownloadFailure::kNoVersion;
+    run->found = DownloadFailure::kNoVersion;
     return false;
   }
-  g_versionBeforeRead = true;
+  run->record.before = RecordVersion(g_start_ver);
   ParseFwFile(path);
-  NoteParsedFile();
-  if (g_dwNumofImages == 0) g_lastFailure = DownloadFailure::kBadImage;
+  NoteParsedFile(&run->record);
+  if (g_dwNumofImages == 0) run->found = DownloadFailure::kBadImage;
   DbgTrace("fw header info=v.%d.%d.%d.%d", g_FwHdrInfo.major, g_FwHdrInfo.minor,
            g_FwHdrInfo.build, g_FwHdrInfo.revision);
   DbgTrace("g_start_ver=v.%d.%d.%d.%d", static_cast<int>(g_start_ver.major),
@@ -256,78 +249,71 @@ bool DownloadFile(const char* path) {
 
   bool result;
   if (ChooseDownloadPlan(g_FwImages, g_dwNumofImages) == DownloadPlan::kWithRebooting) {
-    result = DownloadWithRebooting();
+    result = DownloadWithRebooting(run);
   } else {
     DbgTrace("fmdl_download: normal path");
-    result = fmdl_downloadimages(&g_FwImages[0], g_dwNumofImages);
+    result = DownloadImages(run, &g_FwImages[0], g_dwNumofImages);
   }
   // A stop request or a closed port never ends in success, even when it came
   // after the last packet was accepted. A port lost then went while download
   // mode was left: every image had been accepted.
   if (result && Abandoned("fmdl_download")) {
     result = false;
-    if (IsComLost()) g_lastFailure = DownloadFailure::kPortLostAtEnd;
+    if (IsComLost()) run->found = DownloadFailure::kPortLostAtEnd;
   }
-  if (result) g_lastFailure = DownloadFailure::kNone;
 
   FreeFwFileBuffer();
   return result;
 }
-
-}  // namespace
-
-DownloadFailure LastDownloadFailure() { return g_lastFailure.load(); }
-
-uint32_t LastFirmwareAttempts() { return g_lastAttempts.load(); }
-
-namespace {
-
-DownloadVersion RecordVersion(bool known, const FW_VERSION& v) {
-  if (!known) return DownloadVersion{false, 0, 0, 0, 0};
-  return DownloadVersion{true, v.major, v.minor, v.build, v.revision};
-}
-
-}  // namespace
-
-DownloadRecord LastDownloadRecord() {
-  DownloadRecord r{};
-  r.ok = g_lastOk;
-  r.cause = g_lastFailure.load();
-  r.written = r.ok || r.cause == DownloadFailure::kPortLostAtEnd ? DownloadWritten::kAll
-              : NothingWritten(r.cause)                          ? DownloadWritten::kNothing
-                                                                 : DownloadWritten::kPartly;
-  r.firmwareAttempts = g_lastAttempts.load();
-  r.before = RecordVersion(g_versionBeforeRead, g_start_ver);
-  r.after = RecordVersion(g_versionAfterRead, g_versionAfter);
-  r.fileVersion = RecordVersion(g_fileVersionKnown, g_fileVersion);
-  snprintf(r.sha256, sizeof r.sha256, "%s", g_sha256);
-  r.numImages = g_numImages;
-  for (uint32_t i = 0; i < g_numImages; ++i) r.images[i] = g_images[i];
-  r.defaultsDue = g_defaultsDue;
-  r.defaultsWritten = g_defaultsWritten;
-  return r;
-}
-
-namespace {
 
 // The cause of a failed download from what the step that failed found and
 // what the download had done by then. Before download mode nothing was
 // written, whatever stopped it; a bootloader image that failed, on either
 // path and for any cause, must not be followed by a power cycle; otherwise
 // a port that is gone is the cause, whichever step noticed it.
-DownloadFailure FailureCause(DownloadFailure found) {
+DownloadFailure FailureCause(const Run& run) {
   const bool lost = IsComLost();
   if (lost) DbgTrace("fmdl_download: the serial port was lost\n");
-  if (!g_enteredDownloadMode || !g_imageSent) {
+  if (!run.enteredDownloadMode || !run.imageSent) {
     if (lost) return DownloadFailure::kPortLostBeforeWrite;
     if (IsDlStopped() || !is_open()) return DownloadFailure::kStoppedBeforeWrite;
-    return found == DownloadFailure::kFailed ? DownloadFailure::kNotWritten : found;
+    return run.found == DownloadFailure::kFailed ? DownloadFailure::kNotWritten : run.found;
   }
-  if (g_bootloaderFailed || found == DownloadFailure::kBootloader) {
+  if (run.bootloaderFailed || run.found == DownloadFailure::kBootloader) {
     return lost ? DownloadFailure::kPortLostInBootloader : DownloadFailure::kBootloader;
   }
-  if (lost && found != DownloadFailure::kPortLostAtEnd) return DownloadFailure::kPortLost;
-  return found;
+  if (lost && run.found != DownloadFailure::kPortLostAtEnd) return DownloadFailure::kPortLost;
+  return run.found;
+}
+
+// Whether the expander is to be power cycled now. A bootloader that is not
+// written must not be; new firmware that runs once it is, unless the
+// factory defaults are still to be written: the next download writes them
+// and ends with this advice itself. Nothing written, or the old firmware
+// still running after every attempt, needs none either.
+DownloadAdvice Advise(const DownloadRecord& r) {
+  const bool defaultsLeft = r.defaultsDue && !r.defaultsWritten;
+  if (r.ok) return defaultsLeft ? DownloadAdvice::kNone : DownloadAdvice::kPowerCycle;
+  switch (r.cause) {
+    case DownloadFailure::kBootloader:
+    case DownloadFailure::kPortLostInBootloader:
+      return DownloadAdvice::kDoNotPowerCycle;
+    case DownloadFailure::kPortLostAtEnd:
+      return defaultsLeft ? DownloadAdvice::kNone : DownloadAdvice::kPowerCycle;
+    case DownloadFailure::kNone:
+    case DownloadFailure::kFailed:
+    case DownloadFailure::kPortLost:
+      return DownloadAdvice::kPowerCycle;
+    case DownloadFailure::kConsoleSilent:
+    case DownloadFailure::kNoVersion:
+    case DownloadFailure::kBadImage:
+    case DownloadFailure::kStoppedBeforeWrite:
+    case DownloadFailure::kPortLostBeforeWrite:
+    case DownloadFailure::kNotWritten:
+    case DownloadFailure::kNotConfirmed:
+      return DownloadAdvice::kNone;
+  }
+  return DownloadAdvice::kPowerCycle;
 }
 
 }  // namespace
@@ -341,9 +327,16 @@ bool NothingWritten(DownloadFailure why) {
     case DownloadFailure::kPortLostBeforeWrite:
     case DownloadFailure::kNotWritten:
       return true;
-    default:
+    case DownloadFailure::kNone:
+    case DownloadFailure::kFailed:
+    case DownloadFailure::kNotConfirmed:
+    case DownloadFailure::kBootloader:
+    case DownloadFailure::kPortLost:
+    case DownloadFailure::kPortLostInBootloader:
+    case DownloadFailure::kPortLostAtEnd:
       return false;
   }
+  return false;
 }
 
 void ResetDownloadState() {
@@ -353,41 +346,38 @@ void ResetDownloadState() {
   g_dwNormalRetryCount = 0;
   g_dwSubpacketTimeoutCount = 0;
   g_dwBytesSent = 0;
-  g_lastFailure = DownloadFailure::kNone;
-  g_lastAttempts = 0;
-  g_enteredDownloadMode = false;
-  g_bootloaderFailed = false;
-  g_lastOk = false;
-  g_versionBeforeRead = false;
-  g_versionAfterRead = false;
-  g_versionAfter = {0, 0, 0, 0};
-  g_imageSent = false;
-  g_numImages = 0;
-  g_sha256[0] = '\0';
-  g_fileVersionKnown = false;
-  g_fileVersion = {0, 0, 0, 0};
-  g_defaultsDue = false;
-  g_defaultsWritten = false;
 }
 
-void NoteFactoryDefaults(bool due, bool written) {
-  g_defaultsDue = due;
-  g_defaultsWritten = due && written;
+void NoteFactoryDefaults(DownloadRecord* record, bool due, bool written) {
+  record->defaultsDue = due;
+  record->defaultsWritten = due && written;
+  record->advice = Advise(*record);
 }
 
-bool fmdl_download(const char* path) {
+DownloadRecord DownloadImageFile(const char* path) {
   ResetDownloadState();
-  g_lastFailure = DownloadFailure::kFailed;
-  const bool result = DownloadFile(path);
-  g_lastOk = result;
-  if (!result) g_lastFailure = FailureCause(g_lastFailure.load());
-  if (!result && NothingWritten(g_lastFailure.load())) {
-    DbgTrace("fmdl_download: nothing was written\n");
-  }
-  return result;
+  Run run;
+  DownloadRecord& r = run.record;
+  r.ok = DownloadFile(&run, path);
+  r.cause = r.ok ? DownloadFailure::kNone : FailureCause(run);
+  if (!r.ok && NothingWritten(r.cause)) DbgTrace("fmdl_download: nothing was written\n");
+  r.written = r.ok || r.cause == DownloadFailure::kPortLostAtEnd ? DownloadWritten::kAll
+              : NothingWritten(r.cause)                          ? DownloadWritten::kNothing
+                                                                 : DownloadWritten::kPartly;
+  r.advice = Advise(r);
+  return r;
 }
+
+bool fmdl_download(const char* path) { return DownloadImageFile(path).ok; }
 
 bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
+  Run run;
+  return DownloadImages(&run, first, numimages);
+}
+
+namespace {
+
+bool DownloadImages(Run* run, const FW_IMAGE* first, uint32_t numimages) {
   g_dwStartRetryCount = 0;
   g_dwNormalRetryCount = 0;
   g_dwSubpacketTimeoutCount = 0;
@@ -407,13 +397,13 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
     return false;
   }
 
-  g_enteredDownloadMode = true;
+  run->enteredDownloadMode = true;
   enterdownloadmode();
   for (uint32_t i = 0; i < numimages; ++i) {
     const FW_IMAGE& image = first[i];
     char tmpfile[260] = "";
     // Whatever ends this image, a bootloader that failed is told apart.
-    g_bootloaderFailed = image.part == kPartBootloader;
+    run->bootloaderFailed = image.part == kPartBootloader;
     if (!Files().CreateTemp(tmppath, "fwdl", tmpfile, sizeof tmpfile)) {
       DbgTrace("fmdl_downloadimages: unable to create a temporary file in %s\n", tmppath);
       return AbortSequence(nullptr);
@@ -430,15 +420,17 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
     // means that bytes of the image went out (a failed read-back sends none).
     const uint32_t creditedBefore = g_dwBytesSent.load();
     const bool accepted = fmdl_downloadEx(tmpfile);
-    if (g_dwBytesSent.load() != creditedBefore) g_imageSent = true;
+    if (g_dwBytesSent.load() != creditedBefore) run->imageSent = true;
     const ptrdiff_t entry = &image - g_FwImages;
-    if (entry >= 0 && static_cast<uint32_t>(entry) < g_numImages) g_images[entry].accepted = accepted;
+    if (entry >= 0 && static_cast<uint32_t>(entry) < run->record.numImages) {
+      run->record.images[entry].accepted = accepted;
+    }
     if (!accepted) {
       DbgTrace("fmdl_downloadimages: image #%d (part=0x%x, offset=%d) failed\n",
                static_cast<int>(i), image.part, static_cast<int>(image.offset));
       return AbortSequence(tmpfile);
     }
-    g_bootloaderFailed = false;
+    run->bootloaderFailed = false;
     DeleteTempFile(tmpfile);
     PauseMs(kPauseBetweenImagesMs);
   }
@@ -447,3 +439,5 @@ bool fmdl_downloadimages(const FW_IMAGE* first, uint32_t numimages) {
   g_bBootLoaderInProgress = 0;
   return true;
 }
+
+}  // namespace

@@ -5,36 +5,34 @@
 #include "image/fw_image.h"
 #include "platform/report.h"
 
-// Why the last fmdl_download returned false: DownloadFailure, defined with
-// the report's DownloadRecord in platform/report.h.
-// True for the failures that wrote nothing (the first group above).
+// True for the failures that wrote nothing (the first group of
+// DownloadFailure, platform/report.h).
 bool NothingWritten(DownloadFailure why);
-// Set by fmdl_download on the worker thread before it returns.
-DownloadFailure LastDownloadFailure();
-// The firmware attempts the last download made on the path with rebooting.
-uint32_t LastFirmwareAttempts();
-// The last download's record for the report, its text left empty: the
-// outcome and cause, how much was written, the attempts, and the versions
-// read before and after (after: on the path with rebooting, once read).
-DownloadRecord LastDownloadRecord();
 
-// The factory defaults of the download that just ended, for its record:
-// whether they were due and whether they were written. Called by the front
-// end's download step after fmdl_download.
-void NoteFactoryDefaults(bool due, bool written);
+// Runs the whole download of the image file at `path` on the download worker
+// and returns how it ended: the outcome and cause, how much was written, the
+// attempts, the file's digest, version record and images, the versions read
+// before and after (after: on the path with rebooting, once read) and the
+// advice on a power cycle. The text is left empty and the factory defaults not
+// due: the front end's step after the download notes them (NoteFactoryDefaults).
+// Reports through the dialog API (status, progress, retry statistics); fails
+// after a stop request; ends within moments once the port is lost (IsComLost),
+// sending nothing more.
+DownloadRecord DownloadImageFile(const char* path);
+
+// The factory defaults of the download that just ended, into its record:
+// whether they were due and whether they were written; the advice follows.
+void NoteFactoryDefaults(DownloadRecord* record, bool due, bool written);
 
 // Puts back what a download leaves in the process-wide state: the bootloader
-// and terminating-header flags, the retry counters, the progress count and the
-// last result (LastDownloadFailure, LastFirmwareAttempts). The stop request is
-// the front end's and stays as it is: a stop asked for before a download began
-// must still stop it. Called at the start of every fmdl_download, and by tests.
+// and terminating-header flags, the retry counters and the progress count.
+// The stop request is the front end's and stays as it is: a stop asked for
+// before a download began must still stop it. Called at the start of every
+// download, and by tests.
 void ResetDownloadState();
 
 // True when the file was downloaded (and, on the path with rebooting, the
-// bootloader too once the new firmware was confirmed). Runs on the download
-// worker, reports through the dialog API (status, progress, retry
-// statistics) and returns false after a stop request. Ends within moments
-// once the port is lost (IsComLost), sending nothing more.
+// bootloader too once the new firmware was confirmed): DownloadImageFile's ok.
 bool fmdl_download(const char* path);
 // One download sequence over `numimages` consecutive entries from `first`:
 // clears the retry statistics, enters download mode, sends each image through

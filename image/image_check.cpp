@@ -46,7 +46,7 @@ IMAGE_FILE_CHECK CheckImageFileForDownload(const char* path) {
     check.problem = ImageFileProblem::kPathTooLong;
     return check;
   }
-  if (!FileExists(path)) {
+  if (!Files().Exists(path)) {
     check.problem = ImageFileProblem::kMissing;
     return check;
   }

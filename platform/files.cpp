@@ -4,12 +4,14 @@
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/paths.h"
 #include "platform/tempfile.h"
 
 namespace {
 
 class PlatformFileBackend : public FileBackend {
  public:
+  bool Exists(const char* path) override { return FileExists(path); }
   bool Size(const char* path, uint64_t* size) override {
     OsFile f;
     return f.OpenRead(path) && f.Size(size);

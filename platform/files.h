@@ -1,5 +1,5 @@
 // The file steps of a download behind one small interface: the image file
-// read whole (its size, then its bytes), and the temporary image file
+// found (the check before a download) and read whole (its size, then its bytes), and the temporary image file
 // created, written and closed, and deleted. The platform's files serve them
 // unless another backend is installed (tests install an in-memory one).
 #pragma once
@@ -11,6 +11,8 @@
 class FileBackend {
  public:
   virtual ~FileBackend() = default;
+  // True if the file system reports attributes for `path` (FileExists).
+  virtual bool Exists(const char* path) = 0;
   // The size of an existing file, opened for reading; false if it cannot be
   // opened or sized.
   virtual bool Size(const char* path, uint64_t* size) = 0;
@@ -44,6 +46,7 @@ class FileSnapshot : public FileBackend {
   FileSnapshot() : next_(Files()) {}
   // Reads `path` whole; false (nothing held) if it cannot be read.
   bool Take(const char* path);
+  bool Exists(const char* path) override { return (held_ && path_ == path) || next_.Exists(path); }
   bool Size(const char* path, uint64_t* size) override;
   bool Read(const char* path, void* buf, uint32_t count) override;
   bool TempDir(char* out, size_t size) override { return next_.TempDir(out, size); }

@@ -16,7 +16,6 @@ void CoreReport::ShowStatus(const char*) {}
 void CoreReport::ShowProgress(const ProgressReport&) {}
 void CoreReport::ShowRetryStats(const char*, const RetryStats&) {}
 void CoreReport::EnableControls(bool) {}
-void CoreReport::DownloadFinished(const DownloadRecord&) {}
 
 int CoreReport::MessageBox(const char* text, const char* caption, unsigned type) {
   DbgTrace("%s: %s\n", caption, text);

@@ -39,13 +39,13 @@ struct RetryStats {
   uint32_t subpacketTimeouts;  // acknowledgements that did not come
 };
 
-// Why the last download failed, as fmdl_download (download/download.h) finds
-// it. Defined here, beside the record that carries it to the front ends, so
-// that the report needs nothing from the layers above it.
+// Why a download failed, as DownloadImageFile (download/download.h) finds it.
+// Defined here with the record that carries it, below every layer that reads
+// the record (the download, its history and the front ends).
 // The first group ends a download before download mode was entered: nothing
 // was written, the expander runs as before and needs no power cycle.
 enum class DownloadFailure {
-  kNone,            // the last download succeeded (or none ran)
+  kNone,            // the download succeeded
   kConsoleSilent,   // the console did not answer the status check
   kNoVersion,       // the running version could not be read
   kBadImage,        // the parse found no image to send in the file (or refused it)
@@ -64,6 +64,14 @@ enum class DownloadFailure {
 // How much of the image file reached the expander.
 enum class DownloadWritten { kNothing, kPartly, kAll };
 
+// What the user is to do about the expander's power once the download ended,
+// decided by the download (download/download.cpp) and said by every front end.
+enum class DownloadAdvice {
+  kNone,             // nothing to say: nothing was written, or the next download finishes it
+  kPowerCycle,       // power cycle the system (new firmware, or half-written)
+  kDoNotPowerCycle,  // the bootloader is not written: a power cycle may leave it dead
+};
+
 // A firmware version as the download read it from the console.
 struct DownloadVersion {
   bool known;  // false: not read (the fields are zero)
@@ -76,8 +84,8 @@ struct DownloadImage {
   bool accepted;  // every packet of it was accepted (its last attempt)
 };
 
-// How one download ended, handed to the report once, after the status line
-// shows its result text, and kept in the download history.
+// How one download ended, returned by the download and kept in the download
+// history.
 struct DownloadRecord {
   bool ok;                    // the file was downloaded
   DownloadFailure cause;      // kNone when ok
@@ -91,6 +99,7 @@ struct DownloadRecord {
   DownloadImage images[16];
   bool defaultsDue;           // the factory defaults were to be written after this download
   bool defaultsWritten;       // ... and were
+  DownloadAdvice advice;      // about a power cycle now
   char text[260];             // the result text the status line shows
 };
 
@@ -115,9 +124,6 @@ class CoreReport {
   // kMbYesNo; returns kIdOk, kIdYes or kIdNo. The default writes
   // "<caption>: <text>" to the trace and answers kIdOk (kIdNo for Yes/No).
   virtual int MessageBox(const char* text, const char* caption, unsigned type);
-  // The result of the download that just ended, once per download, after its
-  // result text went to ShowStatus.
-  virtual void DownloadFinished(const DownloadRecord& record);
 };
 
 // Installs `report` (not owned, must outlive its use); nullptr restores the

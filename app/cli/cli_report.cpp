@@ -250,21 +250,13 @@ void CliReport::Written(const char* how) {
   written_ = how;
 }
 
-void CliReport::DownloadFinished(const DownloadRecord& record) {
-  std::lock_guard<std::mutex> lock(mu_);
-  record_ = record;
-  haveRecord_ = true;
-  switch (record.written) {
-    case DownloadWritten::kNothing: written_ = "nothing"; break;
-    case DownloadWritten::kPartly: written_ = "partly"; break;
-    case DownloadWritten::kAll: written_ = "all"; break;
+const char* WrittenName(DownloadWritten written) {
+  switch (written) {
+    case DownloadWritten::kNothing: return "nothing";
+    case DownloadWritten::kPartly: return "partly";
+    case DownloadWritten::kAll: return "all";
   }
-}
-
-bool CliReport::Download(DownloadRecord* record) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (haveRecord_) *record = record_;
-  return haveRecord_;
+  return "";
 }
 
 void CliReport::Outcome(const std::string& outcome) {

@@ -20,6 +20,10 @@
 #include "console/version.h"
 #include "platform/report.h"
 
+// How much of the file reached the expander, as the result event says it:
+// "nothing", "partly", "all".
+const char* WrittenName(DownloadWritten written);
+
 enum class OutputStyle { kTerminal, kPlain, kJson, kQuiet };
 
 class CliReport : public CoreReport {
@@ -31,8 +35,6 @@ class CliReport : public CoreReport {
   void ShowProgress(const ProgressReport& progress) override;
   void ShowRetryStats(const char* text, const RetryStats& stats) override;
   int MessageBox(const char* text, const char* caption, unsigned type) override;
-  // Keeps the record, and its written value for the result event.
-  void DownloadFinished(const DownloadRecord& record) override;
 
   // The download of `file` begins.
   void Start(const char* command, const std::string& file);
@@ -54,8 +56,6 @@ class CliReport : public CoreReport {
   // What a download would do on this port (plan): one "plan" event in json,
   // nothing otherwise (the result line says it).
   void PlanEvent(nlohmann::json fields);
-  // The record of the download this report was told of; false if none was.
-  bool Download(DownloadRecord* record) const;
   // The end: exit code and the one line that says why.
   void Result(int code, const std::string& message);
 
@@ -77,8 +77,6 @@ class CliReport : public CoreReport {
   FILE* const out_;
   const int64_t startMs_;
   std::string written_;
-  bool haveRecord_ = false;
-  DownloadRecord record_{};
   bool stepsDone_ = false;
   std::string outcome_;
   std::map<std::string, std::string> resultFields_;

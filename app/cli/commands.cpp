@@ -185,19 +185,6 @@ const char* CurrencyName(FileCurrency currency) {
   return "unknown";
 }
 
-// The exit code of a download that ran, from its record.
-int DownloadExitCode(const DownloadRecord& record, bool stopped) {
-  if (record.ok) {
-    // The firmware is in, the defaults that were due are not: the port
-    // went while they were written.
-    return record.defaultsDue && !record.defaultsWritten ? kExitPortLost : kExitSuccess;
-  }
-  const int code = ExitCodeForFailure(record.cause);
-  // Whatever else happened, this one must be told: do not power cycle.
-  if (code == kExitBootloader) return code;
-  return stopped ? kExitStopped : code;
-}
-
 }  // namespace
 
 int RefuseRun(const CliOptions& o, int code, const std::string& message) {
@@ -356,11 +343,12 @@ int RunDownload(const CliOptions& o) {
     }
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
-    const bool ok = DownloadAndSetDefaults(my_cfg.file);
+    DownloadRecord record = DownloadAndSetDefaults(my_cfg.file);
     // The dialog's result text still goes to the status events and the
     // trace; the lines end with the command line's own words below.
     report.StepsDone();
-    const DownloadRecord record = ShowDownloadResult(ok);
+    ShowDownloadResult(&record);
+    report.Written(WrittenName(record.written));
     message = DownloadResultText(record, StopWasRequested());
     code = DownloadExitCode(record, StopWasRequested());
     RecordDownload(record, my_cfg.file, code);

@@ -27,9 +27,19 @@ ExitCode ExitCodeForFailure(DownloadFailure why) {
     case DownloadFailure::kNotConfirmed:
     case DownloadFailure::kFailed:
       return kExitDownloadFailed;
-    default:
-      return kExitDownloadFailed;
   }
+  return kExitDownloadFailed;  // not a cause: a record damaged or from a later version
+}
+
+ExitCode DownloadExitCode(const DownloadRecord& record, bool stopped) {
+  // Whatever else happened, this one must be told: do not power cycle.
+  if (record.advice == DownloadAdvice::kDoNotPowerCycle) return kExitBootloader;
+  if (record.ok) {
+    // The firmware is in, the defaults that were due are not: the port
+    // went while they were written.
+    return record.defaultsDue && !record.defaultsWritten ? kExitPortLost : kExitSuccess;
+  }
+  return stopped ? kExitStopped : ExitCodeForFailure(record.cause);
 }
 
 const char* ExitCodeName(int code) {

@@ -21,9 +21,13 @@ enum ExitCode : int {
                             // defaults are not known to be written on this port
 };
 
-// The exit code of a download that did not succeed, by its cause. A cause
-// this table does not know yet counts as a failed download.
+// The exit code of a download that did not succeed, by its cause. A value
+// that is no cause counts as a failed download.
 ExitCode ExitCodeForFailure(DownloadFailure why);
+// The exit code of a download that ran, from its record; `stopped`: a stop
+// request was accepted during the run. A bootloader not written comes first,
+// then success, then the stop, then the cause.
+ExitCode DownloadExitCode(const DownloadRecord& record, bool stopped);
 // A short name for the code, as the JSON result and the summary show it
 // ("success", "bad-input", ..., "bootloader-failed").
 const char* ExitCodeName(int code);

@@ -6,7 +6,7 @@ namespace {
 
 std::string OutcomeText(const DownloadRecord& record, bool stopped) {
   const std::string dev = g_szDeviceName;
-  if (record.ok && record.defaultsDue && !record.defaultsWritten) {
+  if (record.ok && record.advice != DownloadAdvice::kPowerCycle) {
     return "Every image was written and accepted, but the serial port was lost while the factory "
            "defaults were written. Check the cable and the adapter, then run the download again "
            "on this port: it writes them.";
@@ -46,6 +46,11 @@ std::string OutcomeText(const DownloadRecord& record, bool stopped) {
       return "The serial port was lost during the download. Check the cable, the adapter and the "
              "power, then power cycle the system and run the download again.";
     case DownloadFailure::kPortLostAtEnd:
+      if (record.advice != DownloadAdvice::kPowerCycle) {
+        return "Every image was written and accepted, but the serial port was lost before the "
+               "factory defaults were written. Check the cable and the adapter, then run the "
+               "download again on this port: it writes them.";
+      }
       return "Every image was written and accepted, but the serial port was lost as the download "
              "ended. Check the cable and the adapter, then power cycle the system for the new "
              "firmware to take effect.";

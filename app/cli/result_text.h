@@ -6,6 +6,6 @@
 
 #include "platform/report.h"
 
-// `record`: what the download handed the report; `stopped`: a stop request
+// `record`: what the download returned; `stopped`: a stop request
 // was accepted during the run.
 std::string DownloadResultText(const DownloadRecord& record, bool stopped);

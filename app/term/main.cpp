@@ -104,7 +104,11 @@ int main(int argc, char** argv) {
   g_app->RunDialog();
   g_app->Stop();
   ShutdownSaveAndClose();
-  if (DlgQuitStoppedDownload()) {
+  // A worker that has not ended yet left no record: then the advice is the
+  // safe one for a download cut off half-way.
+  const bool stillRunning = g_bThreadRunning.load() != 0;
+  if (DlgQuitStoppedDownload() &&
+      (stillRunning || LastWorkerAdvice() == DownloadAdvice::kPowerCycle)) {
     printf("tarnwick: the download was stopped; power cycle the %s before the next try.\n",
            g_szDeviceName);
   }

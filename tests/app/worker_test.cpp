@@ -46,7 +46,9 @@ TEST(FactoryDefaultsRuleTest, EachFieldIsTestedOnItsOwn) {
   for (const Case& c : cases) {
     g_start_ver = c.v;
     EXPECT_EQ(NeedToSetFactoryDefVer(), c.need) << c.v.major << "." << c.v.minor;
-    EXPECT_EQ(trace.lines().back(), c.need ? "NeedToSetFactoryDefVer=1" : "NeedToSetFactoryDefVer=0");
+    const std::vector<std::string> lines = trace.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), c.need ? "NeedToSetFactoryDefVer=1" : "NeedToSetFactoryDefVer=0");
   }
 }
 
@@ -111,7 +113,9 @@ TEST_F(WorkerTest, ControlsAreLockedWhileTheDownloadRuns) {
   ExpectUnlocked();
   EXPECT_TRUE(trace_.Has("HandleCmds started"));
   EXPECT_TRUE(trace_.Has("cmdid=1008"));
-  EXPECT_EQ(trace_.lines().back(), "HandleCmds ended");
+  const std::vector<std::string> lines = trace_.lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "HandleCmds ended");
 }
 
 TEST_F(WorkerTest, OldFirmwareGetsFactoryDefaultsAfterSuccess) {
@@ -321,8 +325,8 @@ TEST_F(WorkerTest, WorkerRunsOnItsOwnThreadAndEnds) {
   ExpectUnlocked();
 }
 
-// The report is handed one record per download, after the status line shows
-// its text, with the outcome and the versions read on the way.
+// The download returns its record, with the text the status line shows, the
+// outcome and the versions read on the way.
 TEST_F(WorkerTest, TheReportGetsTheDownloadsRecord) {
   std::string file =
       MakeImage(0x06, 700, 3) + MakeImage(0xFF, 300, 4) + MakeVersionRecord(1, 2, 0, 0);
@@ -358,11 +362,7 @@ TEST_F(WorkerTest, TheReportGetsTheDownloadsRecord) {
     DownloadPeer peer(port.exp());
     peer.versions = c.versions;
     RecordingReport report;
-    g_bThreadRunning = 1;
-    EXPECT_EQ(HandleCmds(IDC_START), 1u);
-    const std::vector<DownloadRecord> records = report.records();
-    ASSERT_EQ(records.size(), 1u);
-    const DownloadRecord& r = records[0];
+    const DownloadRecord r = DownloadAndShowResult(my_cfg.file);
     EXPECT_EQ(r.ok, c.ok);
     EXPECT_EQ(r.cause, c.cause);
     EXPECT_EQ(r.written, c.written);

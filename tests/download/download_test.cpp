@@ -78,7 +78,11 @@ class DownloadTest : public ::testing::Test {
     fclose(f);
   }
 
-  bool Run() { return fmdl_download(path_.c_str()); }
+  bool Run() {
+    record_ = DownloadImageFile(path_.c_str());
+    return record_.ok;
+  }
+  DownloadRecord record_{};
 
   std::vector<std::string> statuses() { return view_.view().history(IDC_STATUS); }
   int CountStatus(const std::string& text) {
@@ -186,7 +190,7 @@ TEST_P(OutcomeTest, VersionDecidesTheBootloader) {
   const FW_VERSION before = g_start_ver;
   EXPECT_EQ(Run(), c.ok);
   EXPECT_EQ(Received(), c.received);
-  EXPECT_EQ(LastDownloadFailure(), c.failure);
+  EXPECT_EQ(record_.cause, c.failure);
   if (c.failure == DownloadFailure::kNoVersion) {
     // Nothing was written and the version before was left as it was.
     EXPECT_EQ(peer_.enters(), 0);
@@ -285,7 +289,7 @@ TEST_F(DownloadTest, FailedBootloaderIsItsOwnFailureOnBothPaths) {
     const int rejected = c.rejectedImage;
     peer.statusFor = [rejected](int index) { return index == rejected ? '5' : '0'; };
     EXPECT_FALSE(Run());
-    EXPECT_EQ(LastDownloadFailure(), DownloadFailure::kBootloader);
+    EXPECT_EQ(record_.cause, DownloadFailure::kBootloader);
     EXPECT_EQ(peer.recoveries(), my_cfg.dlretry);
     // The sequence is still closed with a terminating header.
     EXPECT_EQ(peer.terminators(), c.terminators);
@@ -332,7 +336,7 @@ TEST_P(StopTest, StopNeverEndsInSuccess) {
   EXPECT_FALSE(Run());
   EXPECT_EQ(peer_.enters(), c.enters);
   EXPECT_EQ(peer_.rebootCommands(), c.rebootCommands);
-  EXPECT_EQ(LastDownloadFailure(), c.failure);
+  EXPECT_EQ(record_.cause, c.failure);
   EXPECT_EQ(NothingWritten(c.failure), c.enters == 0);
 }
 
@@ -385,7 +389,7 @@ TEST_P(LostTest, LostPortEndsTheDownloadAtOnce) {
   };
   EXPECT_FALSE(Run());
   ASSERT_GE(lostAtMs, 0);
-  EXPECT_EQ(LastDownloadFailure(), c.failure);
+  EXPECT_EQ(record_.cause, c.failure);
   EXPECT_LT(port_.clock().NowMs() - lostAtMs, 2000);
   EXPECT_EQ(port_.exp().writes().size(), writesBefore);
   EXPECT_EQ(peer_.enters(), c.enters);

@@ -149,14 +149,14 @@ TEST_P(DownloadSafetySimTest, OnlyAVersionReadAfterTheQueryConfirms) {
   ASSERT_EQ(0, std::system(make.c_str()));
   TempDirScope temp(sim.dir() + "/tmp");
   g_bStopDl = 0;
-  bool ok = false;
+  DownloadRecord record{};
   {
     HostLine host;
     ASSERT_TRUE(host.Open(sim.path()));
-    ok = fmdl_download(file.c_str());
+    record = DownloadImageFile(file.c_str());
   }
-  EXPECT_EQ(c.ok, ok);
-  EXPECT_EQ(c.failure, LastDownloadFailure());
+  EXPECT_EQ(c.ok, record.ok);
+  EXPECT_EQ(c.failure, record.cause);
   EXPECT_TRUE(temp.Leftovers().empty());
   EXPECT_EQ(0, sim.Stop());
   const Report report = sim.ReadReport();
@@ -253,10 +253,11 @@ TEST_P(CableSimTest, LostPortFailsFastAndStartWorksOnceItIsBack) {
   {
     HostLine host;
     ASSERT_TRUE(host.Open(link, 15));
-    EXPECT_FALSE(fmdl_download(file.c_str()));
+    const DownloadRecord record = DownloadImageFile(file.c_str());
+    EXPECT_FALSE(record.ok);
     const auto failedAfter = std::chrono::steady_clock::now() - progress.last;
     EXPECT_LT(failedAfter, std::chrono::seconds(5));
-    EXPECT_EQ(c.failure, LastDownloadFailure());
+    EXPECT_EQ(c.failure, record.cause);
     EXPECT_TRUE(temp.Leftovers().empty());
     EXPECT_TRUE(IsComLost());
     std::printf("[ cable    ] %s: failed %lld ms after the last block went out\n", c.name,

@@ -111,19 +111,20 @@ TEST_P(NetSilentTest, ASilentServerIsALostPortWithinTheLimit) {
   });
   port = relay.port();
 
-  bool ok = true;
+  DownloadRecord record{};
+  record.ok = true;
   {
     simproc::HostLine host;
     ASSERT_TRUE(host.Open(relay.Name(), c.statusWaitS)) << ComOpenFailureHint();
     g_bStopDl = 0;
-    ok = fmdl_download(file.c_str());
+    record = DownloadImageFile(file.c_str());
     EXPECT_TRUE(IsComLost());
   }
   const auto end = Clock::now();
   ASSERT_TRUE(relay.cut());
   ASSERT_TRUE(dropped);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(DownloadFailure::kPortLost, LastDownloadFailure());
+  EXPECT_FALSE(record.ok);
+  EXPECT_EQ(DownloadFailure::kPortLost, record.cause);
   const double seconds =
       std::chrono::duration<double>(end - Clock::time_point(Clock::duration(droppedAt.load())))
           .count();

@@ -28,10 +28,17 @@ bool FakeFiles::Fails(const char* step) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     calls_.push_back(step);
-    fails = static_cast<int>(calls_.size()) == failAt;
+    fails = static_cast<int>(calls_.size()) == failAt || (keepFailing && failedStep_ == step);
+    if (fails) failedStep_ = step;
   }
   if (fails && onFail) onFail();
   return fails;
+}
+
+bool FakeFiles::Exists(const char* path) {
+  if (Fails("exists")) return false;
+  std::lock_guard<std::mutex> lock(mu_);
+  return files_.count(path) != 0;
 }
 
 bool FakeFiles::Size(const char* path, uint64_t* size) {

@@ -1,7 +1,8 @@
 // An in-memory FileBackend that can fail one chosen call: every call is
-// counted (from 1) and noted by its step, and the call numbered failAt fails
-// once, as that step fails on a real disk: a failed read, no temporary
-// folder, a full disk, a short write, a delete that leaves the file.
+// counted (from 1) and noted by its step, and the call numbered failAt fails,
+// as that step fails on a real disk: a failed read, no temporary folder, a
+// full disk, a short write, a delete that leaves the file. With keepFailing
+// every later call of that step fails too: a full disk stays full.
 // Installs itself for its lifetime.
 #pragma once
 #include <cstdint>
@@ -22,6 +23,7 @@ class FakeFiles : public FileBackend {
 
   // The call to fail (0: none), and what to do the moment it fails.
   int failAt = 0;
+  bool keepFailing = false;
   std::function<void()> onFail;
 
   void Put(const std::string& path, const std::string& bytes);
@@ -30,6 +32,7 @@ class FakeFiles : public FileBackend {
   // Temporary files created and not deleted.
   std::vector<std::string> tempFiles() const;
 
+  bool Exists(const char* path) override;
   bool Size(const char* path, uint64_t* size) override;
   bool Read(const char* path, void* buf, uint32_t count) override;
   bool TempDir(char* out, size_t size) override;
@@ -45,5 +48,6 @@ class FakeFiles : public FileBackend {
   std::map<std::string, std::string> files_;
   std::vector<std::string> calls_;
   std::vector<std::string> temps_;
+  std::string failedStep_;
   int nextTemp_ = 1;
 };

@@ -27,11 +27,6 @@ class RecordingReport : public CoreReport {
     return IsYesNoBox(type) ? kIdNo : kIdOk;
   }
 
-  void DownloadFinished(const DownloadRecord& record) override {
-    std::lock_guard<std::mutex> lock(mu_);
-    records_.push_back(record);
-  }
-
   std::vector<std::string> statuses() const { return Get(statuses_); }
   std::vector<std::string> retryStats() const { return Get(retryStats_); }
   std::vector<std::string> controls() const { return Get(controls_); }
@@ -45,11 +40,6 @@ class RecordingReport : public CoreReport {
     controls_.clear();
     boxes_.clear();
     progress_.clear();
-    records_.clear();
-  }
-  std::vector<DownloadRecord> records() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return records_;
   }
   std::vector<ProgressReport> progress() const {
     std::lock_guard<std::mutex> lock(mu_);
@@ -72,5 +62,4 @@ class RecordingReport : public CoreReport {
   std::vector<std::string> controls_;
   std::vector<std::string> boxes_;
   std::vector<ProgressReport> progress_;
-  std::vector<DownloadRecord> records_;
 };
