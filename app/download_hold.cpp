@@ -17,8 +17,7 @@ void HoldHostWhileDownloading(bool downloading) {
   delete g_hold;
   g_hold = nullptr;
   if (!downloading) return;
-  char port[260];
-  ComPortName(static_cast<int32_t>(my_cfg.comport), port, sizeof port);
+  const std::string port = ComPortName(static_cast<int32_t>(my_cfg.comport));
   g_hold = new ShutdownHold(HostHoldReason({port}));
 }
 

@@ -35,8 +35,8 @@ constexpr uint32_t kWorkerPollMs = 50;
 std::string PortBoxText(int port) {
   char ini[260];
   GetSettingsPath(ini, sizeof ini);
-  char name[260];
-  ComPortName(port, name, sizeof name);
+  const std::string portName = ComPortName(port);
+  const char* name = portName.c_str();
   char text[260];
   FormatCut(text, sizeof text,
            "Unable to open %s!\n\nCheck if another application is using %s\nOr\n"
@@ -61,13 +61,12 @@ void StartTraceFile(const char* program) {
                         ? std::string(dir)
                         : std::string(ini, static_cast<size_t>(PathFileNamePart(ini) - ini));
   log += "fwdl.log";
-  char port[260];
-  ComPortName(static_cast<int32_t>(my_cfg.comport), port, sizeof port);
+  const std::string port = ComPortName(static_cast<int32_t>(my_cfg.comport));
   char now[40];
   TraceTimeText(now, sizeof now);
   char marker[1024];
   FormatCut(marker, sizeof marker, "==== %s v%s started %s, port %s, settings %s ====", program,
-            g_szUtilVersion, now, port, ini);
+            g_szUtilVersion, now, port.c_str(), ini);
   TraceStartFile(log.c_str(), marker);
 }
 
@@ -94,8 +93,8 @@ bool StartupOpenDevice() {
     ShowPortBox(port);
     return false;
   }
-  char name[260];
-  ComPortName(port, name, sizeof name);
+  const std::string portName = ComPortName(port);
+  const char* name = portName.c_str();
   SetDownloadPort(g_programName, name, PortIdentity(name));
   std::string box;
   switch (CheckFirmwareVer(&g_start_ver, kVersionTimeoutSec)) {
@@ -123,8 +122,8 @@ bool StartupOpenDevice() {
 bool ReopenLostPort(DialogView* dlg) {
   if (is_open() && !IsComLost()) return true;
   int port = static_cast<int>(my_cfg.comport);
-  char name[260];
-  ComPortName(port, name, sizeof name);
+  const std::string portName = ComPortName(port);
+  const char* name = portName.c_str();
   DbgTrace("Start: the serial port was lost, opening %s again\n", name);
   // A lost port is closed first, a half-configured one from an earlier
   // failed attempt too; startdom then opens the device from scratch.
@@ -169,8 +168,10 @@ std::string DeviceCheckText(DeviceCheck check, const char* portName) {
   return text;
 }
 
-DeviceCheck CheckDeviceAtStartup(int32_t port) {
-  if (!startdom(port)) {
+DeviceCheck CheckDeviceAtStartup(int32_t port) { return CheckDeviceAtStartup(PortFromSettings(port)); }
+
+DeviceCheck CheckDeviceAtStartup(const PortAddress& where) {
+  if (!OpenPort(where)) {
     CloseCom();
     return DeviceCheck::kCannotOpen;
   }

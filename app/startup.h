@@ -5,6 +5,7 @@
 #include <string>
 
 class DialogView;
+struct PortAddress;
 
 // Loads the settings and writes them back at once, then starts the trace file
 // fwdl.log beside the settings file with a marker line naming `program`, the
@@ -31,6 +32,8 @@ enum class DeviceCheck { kFound, kCannotOpen, kNotFound, kTooOld };
 // version text at all is asked again (three more times) and then counts as
 // not found, never as too old. The port stays open only for kFound.
 DeviceCheck CheckDeviceAtStartup(int32_t port);
+// The same for the port at `where`, made once by the caller.
+DeviceCheck CheckDeviceAtStartup(const PortAddress& where);
 // The start-up box's text for kNotFound (naming `portName`) and kTooOld, as
 // the dialogs show it: a headline, an empty line, the sentence. "" otherwise.
 std::string DeviceCheckText(DeviceCheck check, const char* portName);

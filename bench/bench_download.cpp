@@ -100,7 +100,9 @@ class CountingBackend : public SerialBackend {
     double writeS = 0, readS = 0, purgeS = 0, waitS = 0;
   };
 
-  bool Open(int32_t port) override { return inner_.Open(port); }
+  bool Open(const PortAddress& where, bool eventChar) override {
+    return inner_.Open(where, eventChar);
+  }
   bool IsOpen() override { return inner_.IsOpen(); }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override {
     auto t0 = Steady::now();

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/trace.h"
@@ -29,7 +28,7 @@ constexpr int kMaxPurgeReads = 64;
 
 class NetSerialPort : public SerialBackend {
  public:
-  bool Open(int32_t port) override;
+  bool Open(const PortAddress& where, bool eventChar) override;
   bool IsOpen() override { return sock_.load() != kNoSocket || lost_.load(); }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override;
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override;
@@ -99,17 +98,17 @@ std::string NetSerialPort::LostHint(const std::string& at) const {
   return "The console server at " + at + " closed the connection.";
 }
 
-bool NetSerialPort::Open(int32_t) {
+bool NetSerialPort::Open(const PortAddress& where, bool) {
   lost_ = false;
   hint_.clear();
   rx_.clear();
   rxHead_ = 0;
   link_ = TelnetLink();
-  name_ = my_cfg.device;
+  name_ = where.device;
   DbgTrace("startdom--V1.4");
   DbgTrace("strComPort=%s", name_.c_str());
-  std::string error;
-  if (!ParseNetPortName(name_, &where_, &error)) return Fail(error + ".");
+  if (!where.problem.empty()) return Fail(where.problem + ".");
+  where_ = where.net;
   telnet_ = where_.kind == NetPortKind::kRfc2217;
   if (!Connect()) return false;
   DbgTrace("startdom--2");

@@ -11,6 +11,6 @@
 constexpr uint32_t kNetConnectTimeoutMs = 10000;
 constexpr uint32_t kNetAnswerTimeoutMs = 3000;
 
-// The one network port of the process. Open connects to the port named by
-// the settings' `device`.
+// The one network port of the process. Open connects to the console
+// server's port of the address it is given.
 SerialBackend& NetSerialBackend();

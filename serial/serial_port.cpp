@@ -34,12 +34,12 @@ std::mutex& PortMutex() {
 std::atomic<int> g_closeWaiting{0};
 
 // Passes every call to the local or the network port, chosen anew on each
-// Open from the settings' `device`.
+// Open from the address.
 class ChoosingBackend : public SerialBackend {
  public:
-  bool Open(int32_t port) override {
-    chosen_ = IsNetPortName(my_cfg.device) ? &NetSerialBackend() : &LocalSerialBackend();
-    return chosen_->Open(port);
+  bool Open(const PortAddress& where, bool eventChar) override {
+    chosen_ = where.kind == PortAddress::Kind::kNet ? &NetSerialBackend() : &LocalSerialBackend();
+    return chosen_->Open(where, eventChar);
   }
   bool IsOpen() override { return Chosen().IsOpen(); }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override {
@@ -76,10 +76,44 @@ void SetSerialBackend(SerialBackend* backend) {
   g_backend.store(backend, std::memory_order_release);
 }
 
-bool startdom(int32_t port) {
+PortAddress NetPortAddress(const std::string& text) {
+  PortAddress a;
+  a.kind = PortAddress::Kind::kNet;
+  a.device = text;
+  a.display = text;
+  if (!ParseNetPortName(text, &a.net, &a.problem)) a.net = NetPortName();
+  return a;
+}
+
+PortAddress DevicePortAddress(const std::string& path) {
+  PortAddress a;
+  a.kind = PortAddress::Kind::kDevice;
+  a.device = path;
+  a.display = path;
+  return a;
+}
+
+PortAddress ComPortAddress(int32_t port) {
+  PortAddress a;
+  a.comport = port;
+  a.display = "COM " + std::to_string(port);
+  return a;
+}
+
+PortAddress PortFromSettings(int32_t port) {
+  if (IsNetPortName(my_cfg.device)) return NetPortAddress(my_cfg.device);
+  if (my_cfg.device[0] != '\0' && LocalDevicePaths()) return DevicePortAddress(my_cfg.device);
+  return ComPortAddress(port);
+}
+
+std::string ComPortName(int32_t port) { return PortFromSettings(port).display; }
+
+bool startdom(int32_t port) { return OpenPort(PortFromSettings(port)); }
+
+bool OpenPort(const PortAddress& where) {
   std::lock_guard<std::mutex> lock(PortMutex());
   if (Backend().IsOpen()) return true;
-  return Backend().Open(port);
+  return Backend().Open(where, my_cfg.eventchar != 0);
 }
 
 bool is_open() {

@@ -10,6 +10,35 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/net_port_name.h"
+
+// One port, parsed once: a device of this machine (Linux), a COM number, or
+// a console server's serial line. Made from the settings (PortFromSettings)
+// or from a name the user gave, and handed as it is to the backend's Open.
+struct PortAddress {
+  enum class Kind { kComNumber, kDevice, kNet };
+  Kind kind = Kind::kComNumber;
+  int32_t comport = 1;  // kComNumber: 1 = COM1 (on Linux /dev/ttyS0)
+  std::string device;   // kDevice: the path; kNet: the name as given
+  NetPortName net;      // kNet, when the name is well formed
+  std::string problem;  // kNet: why the name is not well formed ("" if it is)
+  std::string display;  // the port as the user's texts name it
+};
+
+// The port the settings name, with `port` as the COM number: the `device`
+// key when it names a console server's port (on Linux any device), else
+// COM<port>.
+PortAddress PortFromSettings(int32_t port);
+// A console server's port named `text` (one of the prefixes of
+// serial/net_port_name.h), its parse or its problem kept.
+PortAddress NetPortAddress(const std::string& text);
+// A device path (Linux).
+PortAddress DevicePortAddress(const std::string& path);
+// COM<port>.
+PortAddress ComPortAddress(int32_t port);
+// True where a port may be a device path (Linux); the platform file says.
+bool LocalDevicePaths();
+
 // What a port backend must do. Each call keeps the contract of the facade
 // function of the same role below (results, traces, dwcomtestpoint values).
 // Every query is one the backend answers itself: none has a default, so a
@@ -17,10 +46,11 @@
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
-  // Opens and configures the device for `port` (1 = COM1); startdom's steps
-  // from opening the device to applying the line settings, with their traces.
+  // Opens and configures the device at `where`; startdom's steps from
+  // opening the device to applying the line settings, with their traces.
+  // `eventChar`: the settings' eventchar key (where the platform has one).
   // On failure IsOpen() tells whether a handle was left open.
-  virtual bool Open(int32_t port) = 0;
+  virtual bool Open(const PortAddress& where, bool eventChar) = 0;
   virtual bool IsOpen() = 0;
   // Returns at once with what has arrived (0..count bytes); false on a port error.
   virtual bool Read(uint8_t* buf, uint32_t count, uint32_t* read) = 0;
@@ -46,17 +76,20 @@ class SerialBackend {
   virtual std::string LatencyWarning(bool brief) = 0;
 };
 
-// The real backend: on each Open it takes the network port when the
-// settings' `device` is a console server's port name (serial/net_port_name.h),
-// else the platform's local port.
+// The real backend: on each Open it takes the network port for a console
+// server's address, else the platform's local port.
 SerialBackend& PlatformSerialBackend();
 // The platform's backend for the machine's own ports (the platform file).
 SerialBackend& LocalSerialBackend();
 // Installs a backend (not owned); nullptr restores the platform's.
 void SetSerialBackend(SerialBackend* backend);
 
-// Opens and configures COM<port>. True when open and configured, or already open.
+// Opens and configures COM<port>, or the device the settings name instead
+// (OpenPort(PortFromSettings(port))). True when open and configured, or
+// already open.
 bool startdom(int32_t port);
+// Opens and configures the port at `where`; as startdom.
+bool OpenPort(const PortAddress& where);
 // True while the port is open.
 bool is_open();
 // One console command line: the text one byte at a time 10 ms apart, then
@@ -99,8 +132,8 @@ std::string ComOpenFailureHint();
 std::string ComLatencyWarning(bool brief);
 // The port as the user's texts name it: "COM <port>", or the `device` of the
 // settings as given when it names a console server's port (on Linux any
-// device). Cut to fit `size`.
-void ComPortName(int32_t port, char* out, size_t size);
+// device): PortFromSettings(port).display.
+std::string ComPortName(int32_t port);
 // The settings keys that choose the port on this platform, for the user's
 // texts: "comport= (1 is COM1)" and, on Linux, device=.
 const char* ComPortSettingKeys();

@@ -1,8 +1,8 @@
 // The serial port on Linux: a termios device opened non-blocking and locked
 // for this process alone, and refused while another program has it open.
 //
-// COM<n> maps to /dev/ttyS<n-1>; a non-empty `device` in the settings names
-// the device instead (a USB adapter, a pseudo-terminal of the simulator).
+// COM<n> maps to /dev/ttyS<n-1>; a device address names the device itself
+// (a USB adapter, a pseudo-terminal of the simulator).
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/trace.h"
 #include "serial/port_holders.h"
@@ -48,7 +47,7 @@ bool HungUp(int fd, short revents) {
 
 class PosixSerialPort : public SerialBackend {
  public:
-  bool Open(int32_t port) override;
+  bool Open(const PortAddress& where, bool eventChar) override;
   // A lost port stays open, in the facade's sense, until Close.
   bool IsOpen() override { return fd_.load() >= 0 || lost_.load(); }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override;
@@ -84,11 +83,11 @@ class PosixSerialPort : public SerialBackend {
   LatencyTuner tuner_;
 };
 
-void DevicePath(int32_t port, char* out, size_t size) {
-  if (my_cfg.device[0] != '\0') {
-    snprintf(out, size, "%s", my_cfg.device);
+void DevicePath(const PortAddress& where, char* out, size_t size) {
+  if (where.kind == PortAddress::Kind::kComNumber) {
+    snprintf(out, size, "/dev/ttyS%d", static_cast<int>(where.comport) - 1);
   } else {
-    snprintf(out, size, "/dev/ttyS%d", static_cast<int>(port) - 1);
+    snprintf(out, size, "%s", where.device.c_str());
   }
 }
 
@@ -104,13 +103,13 @@ void PosixSerialPort::CheckHangUp(int fd) {
   if (poll(&p, 1, 0) == 1 && HungUp(fd, p.revents)) NoteLost("poll", "hang-up");
 }
 
-bool PosixSerialPort::Open(int32_t port) {
+bool PosixSerialPort::Open(const PortAddress& where, bool eventChar) {
   lost_ = false;
   failedStep_ = OpenStep::kNone;
   failedErrno_ = 0;
   holders_.clear();
   DbgTrace("startdom--V1.4");
-  DevicePath(port, path_, sizeof path_);
+  DevicePath(where, path_, sizeof path_);
   DbgTrace("strComPort=%s", path_);
 
   // O_NONBLOCK: neither the open (modem lines) nor any read may wait.
@@ -154,7 +153,7 @@ bool PosixSerialPort::Open(int32_t port) {
   DbgTrace("startdom--2");
   tcflush(fd, TCIOFLUSH);
   if (!Configure(fd)) return false;
-  tuner_.OnOpen(fd, UsbLatencyRoot(), path_, my_cfg.eventchar != 0);
+  tuner_.OnOpen(fd, UsbLatencyRoot(), path_, eventChar);
   return true;
 }
 
@@ -360,13 +359,7 @@ SerialBackend& LocalSerialBackend() {
   return port;
 }
 
-void ComPortName(int32_t port, char* out, size_t size) {
-  if (my_cfg.device[0] != '\0') {
-    snprintf(out, size, "%s", my_cfg.device);
-  } else {
-    snprintf(out, size, "COM %d", static_cast<int>(port));
-  }
-}
+bool LocalDevicePaths() { return true; }
 
 const char* ComPortSettingKeys() {
   return "comport= (1 is /dev/ttyS0) or device= (a device path such as /dev/ttyUSB0, or a "

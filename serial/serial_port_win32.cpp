@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 
-#include "config/settings.h"
 #include "platform/os_error.h"
 #include "platform/trace.h"
 #include "serial/line_settings_win32.h"
@@ -126,7 +125,7 @@ DWORD CancelAndAwait(OVERLAPPED* ov) {
 
 class Win32SerialPort : public SerialBackend {
  public:
-  bool Open(int32_t port) override;
+  bool Open(const PortAddress& where, bool eventChar) override;
   bool IsOpen() override { return hComm != INVALID_HANDLE_VALUE; }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override;
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override;
@@ -145,7 +144,8 @@ class Win32SerialPort : public SerialBackend {
   DWORD failedError_ = 0;
 };
 
-bool Win32SerialPort::Open(int32_t port) {
+bool Win32SerialPort::Open(const PortAddress& where, bool eventChar) {
+  const int32_t port = where.comport;
   g_lost = false;
   failedError_ = 0;
   DbgTrace("startdom--V1.4");
@@ -181,7 +181,7 @@ bool Win32SerialPort::Open(int32_t port) {
   timeouts.WriteTotalTimeoutConstant = 500;
   if (!SetCommTimeouts(hComm, &timeouts)) DbgTrace("startdom v1.9--failed");
 
-  DCB dcb = PortLineSettings(my_cfg.eventchar != 0);
+  DCB dcb = PortLineSettings(eventChar);
   DbgTrace("CBR_115200=%d", CBR_115200);
   if (dcb.EvtChar != 0) DbgTrace("startdom: event character '%c'\n", dcb.EvtChar);
   if (!ApplyCommState(hComm, &dcb)) {
@@ -437,13 +437,7 @@ SerialBackend& LocalSerialBackend() {
   return port;
 }
 
-void ComPortName(int32_t port, char* out, size_t size) {
-  // device= names only a console server's port here; COM ports go by number.
-  if (IsNetPortName(my_cfg.device)) {
-    snprintf(out, size, "%s", my_cfg.device);
-  } else {
-    snprintf(out, size, "COM %d", static_cast<int>(port));
-  }
-}
+// device= names only a console server's port here; COM ports go by number.
+bool LocalDevicePaths() { return false; }
 
 const char* ComPortSettingKeys() { return "comport= (1 is COM1)"; }

@@ -150,19 +150,22 @@ bool PickPort(const CliOptions& o, const std::string& text, ResolvedPort* port, 
   }
   PortName name;
   if (!ParsePortName(text, PortPathsAllowed(), &name, error)) {
+    *error = WithPortsPointer(*error);
     *code = kExitBadInput;
     return false;
   }
   if (!ResolvePort(name, port, error)) {
+    *error = WithPortsPointer(*error);
     *code = kExitCannotOpen;
     return false;
   }
   return true;
 }
 
-void UsePort(const ResolvedPort& port) {
-  my_cfg.comport = static_cast<uint32_t>(port.comport);
-  SetText(my_cfg.device, port.device);
+std::string WithPortsPointer(const std::string& text) {
+  std::string out = text;
+  if (!out.empty() && out.back() != '.') out += '.';
+  return out + (out.empty() ? "" : " ") + kPortsPointer;
 }
 
 std::string OpenFailureText(const ResolvedPort& port) {

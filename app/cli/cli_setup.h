@@ -26,11 +26,19 @@ bool CheckImageFile(const std::string& path, std::string* error);
 // True for "".
 bool CheckFileDigest(const std::string& path, const std::string& expected, std::string* error);
 // The port to use: --port, or without it the port of the --config file.
-// Parsed and resolved; false with `error` and the exit code in `code`.
+// Parsed once and resolved; the port's address is in `port`, and nothing of
+// it goes into my_cfg. False with `error` (ending with kPortsPointer) and
+// the exit code in `code`.
 bool PickPort(const CliOptions& options, const std::string& text, ResolvedPort* port,
               std::string* error, int* code);
-// my_cfg names `port`, so that startdom opens it.
-void UsePort(const ResolvedPort& port);
+// The sentence every port refusal ends with.
+constexpr const char kPortsPointer[] = "tarnwick-cli ports lists the serial ports of this machine.";
+// What `ports` does not list, said after the list.
+constexpr const char kPortsNotListed[] =
+    "not listed: pseudo-terminals (such as those of expander-sim) and console servers' ports "
+    "(socket://, tcp://, rfc2217://); --port takes them all the same.";
+// `text` as a sentence, then kPortsPointer.
+std::string WithPortsPointer(const std::string& text);
 // The port text of --config, for a run without --port ("" if none).
 std::string ConfigPortText();
 // Why startdom failed on `port`, as one line.

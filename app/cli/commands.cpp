@@ -46,7 +46,7 @@ void NotifyStop(bool accepted) {
 }
 
 // The version check with g_closeOnStop up.
-DeviceCheck CheckClosingOnStop(int32_t port) {
+DeviceCheck CheckClosingOnStop(const PortAddress& port) {
   g_closeOnStop = true;
   const DeviceCheck check = CheckDeviceAtStartup(port);
   g_closeOnStop = false;
@@ -86,7 +86,6 @@ bool Prepare(const CliOptions& o, CliReport& report, ResolvedPort* port, int* co
     Refuse(report, *code, error);
     return false;
   }
-  UsePort(*port);
   return true;
 }
 
@@ -110,7 +109,7 @@ int CheckResult(DeviceCheck check, const ResolvedPort& port, std::string* messag
       *message = "Firmware " + VersionText(g_start_ver) + " detected!";
       return kExitSuccess;
     case DeviceCheck::kCannotOpen:
-      *message = OpenFailureText(port);
+      *message = WithPortsPointer(OpenFailureText(port));
       return kExitCannotOpen;
     case DeviceCheck::kNotFound:
       *message = OneSentenceLine(DeviceCheckText(check, port.display.c_str()));
@@ -217,6 +216,8 @@ int RunPorts(const CliOptions& o) {
     printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   }
   if (ports.empty() && !o.json) fprintf(stderr, "tarnwick-cli: no serial ports found\n");
+  // On standard error, so that a script reading the list is not disturbed.
+  fprintf(stderr, "tarnwick-cli: %s\n", kPortsNotListed);
   return kExitSuccess;
 }
 
@@ -231,7 +232,7 @@ int RunProbe(const CliOptions& o) {
   CatchStopRequests(NotifyStop);
   report.Start("probe", "");
   std::string message;
-  const DeviceCheck check = CheckClosingOnStop(port.comport);
+  const DeviceCheck check = CheckClosingOnStop(port.address);
   if (check == DeviceCheck::kFound) report.Version(g_start_ver);
   code = CheckResult(check, port, &message);
   NoteStop(&code, &message);
@@ -300,14 +301,14 @@ int RunDownload(const CliOptions& o) {
   report.Start("download", file);
 
   std::string message;
-  if (!startdom(port.comport)) {
+  if (!OpenPort(port.address)) {
     code = kExitCannotOpen;
-    message = OpenFailureText(port);
+    message = WithPortsPointer(OpenFailureText(port));
   } else if (o.waitGo && !WaitForGo(report)) {
     code = kExitStopped;
     message = "Not started: another port of this run could not be opened, nothing was sent.";
   } else {
-    code = CheckResult(CheckClosingOnStop(port.comport), port, &message);
+    code = CheckResult(CheckClosingOnStop(port.address), port, &message);
     if (code == kExitSuccess) {
       report.Version(g_start_ver);
       report.ResultField("version_before", VersionText(g_start_ver).substr(1));
@@ -337,9 +338,7 @@ int RunDownload(const CliOptions& o) {
     // the parent holds them for every port at once.
     std::unique_ptr<ShutdownHold> hold;
     if (!o.waitGo) {
-      char name[260];
-      ComPortName(port.comport, name, sizeof name);
-      hold.reset(new ShutdownHold(HostHoldReason({name})));
+      hold.reset(new ShutdownHold(HostHoldReason({port.address.display})));
     }
     g_dlStartTime = NowSeconds();
     SetStatusText("Downloading from file %s, please wait...", my_cfg.file);
@@ -388,7 +387,7 @@ int RunVerify(const CliOptions& o) {
   report.Start("verify", file);
   report.ResultField("file_version", VersionText(facts.version).substr(1));
   std::string message;
-  const DeviceCheck check = CheckClosingOnStop(port.comport);
+  const DeviceCheck check = CheckClosingOnStop(port.address);
   code = CheckResult(check, port, &message);
   if (code == kExitSuccess) {
     report.Version(g_start_ver);
@@ -469,7 +468,7 @@ int RunPlan(const CliOptions& o) {
   const std::string fileVersion = facts.hasVersion ? VersionText(facts.version).substr(1) : "";
   if (facts.hasVersion) report.ResultField("file_version", fileVersion);
   std::string message;
-  code = CheckResult(CheckDeviceAtStartup(port.comport), port, &message);
+  code = CheckResult(CheckDeviceAtStartup(port.address), port, &message);
   if (code == kExitSuccess) {
     const std::string running = VersionText(g_start_ver);
     report.Version(g_start_ver);

@@ -46,8 +46,7 @@ const char* LevelName(FindingLevel level) {
 DoctorFinding ConsoleFinding(const ResolvedPort& port) {
   DoctorFinding f;
   f.check = "console";
-  UsePort(port);
-  const DeviceCheck check = CheckDeviceAtStartup(port.comport);
+  const DeviceCheck check = CheckDeviceAtStartup(port.address);
   CloseCom();
   std::string message;
   f.code = 0;
@@ -62,7 +61,7 @@ DoctorFinding ConsoleFinding(const ResolvedPort& port) {
       break;
     case DeviceCheck::kNotFound:
       f.text = "the console does not answer with a version";
-      if (IsNetPortName(port.device.c_str())) {
+      if (port.address.kind == PortAddress::Kind::kNet) {
         f.remedy = "check that this port of the console server is the line cabled to the "
                    "enclosure, that the enclosure is powered, and (raw socket://) that the "
                    "server sets the line to 115200 8N1";
@@ -170,11 +169,10 @@ int RunDoctor(const CliOptions& o) {
       port.remedy = "tarnwick-cli ports lists the serial ports of this machine";
       port.code = kExitCannotOpen;
       findings.push_back(port);
-    } else if (IsNetPortName(resolved.device.c_str())) {
+    } else if (resolved.address.kind == PortAddress::Kind::kNet) {
       // A console server's line: nothing of this machine's serial ports
       // applies; whether it connects shows in the console's finding.
-      NetPortName net;
-      ParseNetPortName(resolved.device, &net, &problem);
+      const NetPortName& net = resolved.address.net;
       port.text = resolved.display + " is a port of a console server at " + NetEndpointText(net) +
                   (net.kind == NetPortKind::kRfc2217
                        ? " (telnet with RFC 2217: this utility sets the line to 115200 8N1)"

@@ -40,8 +40,11 @@ bool ParsePortName(const std::string& text, bool paths, PortName* out, std::stri
     return false;
   }
   if (IsNetPortName(text.c_str())) {
-    NetPortName net;
-    if (!ParseNetPortName(text, &net, error)) return false;
+    port.address = NetPortAddress(text);
+    if (!port.address.problem.empty()) {
+      *error = port.address.problem;
+      return false;
+    }
     port.device = text;
     *out = port;
     return true;
@@ -53,6 +56,7 @@ bool ParsePortName(const std::string& text, bool paths, PortName* out, std::stri
       *error = "bad port name \"" + text + "\": COM ports are COM1 to COM255";
       return false;
     }
+    port.address = ComPortAddress(port.comport);
     *out = port;
     return true;
   }
@@ -61,6 +65,7 @@ bool ParsePortName(const std::string& text, bool paths, PortName* out, std::stri
       *error = "bad port number \"" + text + "\": 1 to 255, as the comport key counts";
       return false;
     }
+    port.address = ComPortAddress(port.comport);
     *out = port;
     return true;
   }
@@ -69,6 +74,7 @@ bool ParsePortName(const std::string& text, bool paths, PortName* out, std::stri
     return false;
   }
   port.device = text.find('/') == std::string::npos ? "/dev/" + text : text;
+  port.address = DevicePortAddress(port.device);
   *out = port;
   return true;
 }

@@ -37,13 +37,14 @@ std::string PortLine(const PortInfo& port);
 struct ResolvedPort {
   std::string display;  // the device as messages name it: /dev/ttyUSB0, COM3
   std::string key;      // equal for two names of one device (a by-id link and its target)
-  int32_t comport = 1;  // for the settings record
-  std::string device;   // for the settings record ("" on Windows)
+  PortAddress address;  // what is opened
 };
 
 // Resolves `name` without opening it (a console server's port is not
 // connected to here: its key is its host and port). False with a one-line `problem` for a
-// port that does not exist or is no serial device (a file, /dev/null).
+// port that does not exist or is no serial device (a file, /dev/null). On
+// Linux a bare name X (no '/') is looked for as ./X first, then as /dev/X;
+// when neither exists the problem names both.
 bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem);
 // The part of ResolvePort common to both platforms: a console server's port.
 // False when `name` is none.

@@ -20,11 +20,8 @@ std::string PortLine(const PortInfo& port) {
 }
 
 bool ResolveNetPort(const PortName& name, ResolvedPort* out) {
-  NetPortName net;
-  std::string error;
-  if (!IsNetPortName(name.device.c_str()) || !ParseNetPortName(name.device, &net, &error)) {
-    return false;
-  }
+  if (name.address.kind != PortAddress::Kind::kNet || !name.address.problem.empty()) return false;
+  NetPortName net = name.address.net;
   ResolvedPort port;
   port.display = name.device;
   // One line of a console server has one TCP port, whatever the name's prefix.
@@ -32,8 +29,7 @@ bool ResolveNetPort(const PortName& name, ResolvedPort* out) {
   for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   net.host = host;
   port.key = "net:" + NetEndpointText(net);
-  port.comport = 1;
-  port.device = name.device;
+  port.address = name.address;
   *out = port;
   return true;
 }

@@ -143,11 +143,19 @@ bool PortPathsAllowed() { return true; }
 bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem) {
   if (ResolveNetPort(name, out)) return true;
   ResolvedPort port;
+  // A bare name is what the user sees in this folder before it is a device
+  // of /dev: ./X is tried first.
+  std::string tried;
   if (name.device.empty()) {
     // What comport=n means here: the n-th on-board UART.
     char path[32];
     snprintf(path, sizeof path, "/dev/ttyS%d", static_cast<int>(name.comport) - 1);
     port.display = path;
+  } else if (!name.text.empty() && name.text.find('/') == std::string::npos) {
+    const std::string here = "./" + name.text;
+    struct stat st;
+    port.display = stat(here.c_str(), &st) == 0 ? here : name.device;
+    tried = " (tried " + here + " and " + name.device + ")";
   } else {
     port.display = name.device;
   }
@@ -158,7 +166,8 @@ bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem) 
   struct stat st;
   if (stat(port.display.c_str(), &st) != 0) {
     const int err = errno;
-    *problem = err == ENOENT ? "there is no serial port " + port.display
+    *problem = err == ENOENT ? "there is no serial port " +
+                                   (tried.empty() ? port.display : name.text + tried)
                              : port.display + ": " + strerror(err);
     return false;
   }
@@ -168,8 +177,7 @@ bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem) 
   }
   port.key = RealPath(port.display);
   if (port.key.empty()) port.key = port.display;
-  port.comport = name.comport > 0 ? name.comport : 1;
-  port.device = port.display;
+  port.address = DevicePortAddress(port.display);
   *out = port;
   return true;
 }

@@ -107,7 +107,7 @@ bool ResolvePort(const PortName& name, ResolvedPort* out, std::string* problem) 
     return false;
   }
   port.key = port.display;
-  port.comport = name.comport;
+  port.address = ComPortAddress(name.comport);
   *out = port;
   return true;
 }

@@ -75,10 +75,9 @@ int main(int argc, char** argv) {
   if (onTerminal) {
     // The check waits up to several seconds for a silent device; the screen
     // says what it waits for. The dialog or a box then draws over it.
-    char name[260];
-    ComPortName(static_cast<int32_t>(my_cfg.comport), name, sizeof name);
+    const std::string name = ComPortName(static_cast<int32_t>(my_cfg.comport));
     printf("tarnwick: opening %s and asking the %s for its firmware version, please wait...\n",
-           name, g_szDeviceName);
+           name.c_str(), g_szDeviceName);
     fflush(stdout);
   }
   if (!StartupOpenDevice()) {

@@ -94,7 +94,7 @@ TEST_F(CliPortsTest, ResolvesOneDeviceToOneKeyAndRefusesWhatIsNoPort) {
   name.device = root_ + "/link";
   ASSERT_TRUE(ResolvePort(name, &b, &problem)) << problem;
   EXPECT_EQ(a.key, b.key);
-  EXPECT_EQ(root_ + "/link", b.device);
+  EXPECT_EQ(root_ + "/link", b.address.device);
 
   name.device = root_ + "/none";
   EXPECT_FALSE(ResolvePort(name, &a, &problem));
@@ -107,6 +107,35 @@ TEST_F(CliPortsTest, ResolvesOneDeviceToOneKeyAndRefusesWhatIsNoPort) {
   name.comport = 250;
   EXPECT_FALSE(ResolvePort(name, &a, &problem));
   EXPECT_EQ("there is no serial port /dev/ttyS249", problem);
+}
+
+TEST_F(CliPortsTest, ABareNameIsLookedForHereFirstThenInDev) {
+  Write(root_ + "/notes.txt", "not a port");
+  char* here = getcwd(nullptr, 0);
+  ASSERT_EQ(0, chdir(root_.c_str()));
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* result;  // the display when ok, else the problem
+  } cases[] = {
+      {"notes.txt", false, "./notes.txt is not a serial port"},
+      {"ptmx", true, "/dev/ptmx"},
+      {"ttyNONE9", false, "there is no serial port ttyNONE9 (tried ./ttyNONE9 and /dev/ttyNONE9)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    PortName name;
+    ResolvedPort port;
+    std::string problem;
+    ASSERT_TRUE(ParsePortName(c.text, true, &name, &problem)) << problem;
+    ASSERT_EQ(c.ok, ResolvePort(name, &port, &problem)) << problem;
+    EXPECT_EQ(c.result, c.ok ? port.display : problem);
+    if (c.ok) {
+      EXPECT_EQ(c.result, port.address.device);
+    }
+  }
+  ASSERT_EQ(0, chdir(here));
+  free(here);
 }
 
 }  // namespace

@@ -139,6 +139,7 @@ TEST(CliSimTest, InfoShowsTheTableAsTheDownloadSendsIt) {
   const std::string bytes = MakeFile(file, "--image boot:1K --image fw:2K");
   const cliproc::Run run = RunCli({"info", file, "--json"});
   ASSERT_EQ(0, run.code) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("not listed: pseudo-terminals")) << run.err;
   const nlohmann::json table = nlohmann::json::parse(run.out);
   EXPECT_EQ(Sha256Of(bytes, sim.dir()), table["sha256"]);
   EXPECT_EQ("1.02.0000.11", table["version"]);
@@ -806,6 +807,18 @@ TEST(CliBadInputTest, EachIsRefusedBeforeAnythingIsSent) {
       {{"download", "--port", port, "--file", widePath}, 2, wideText.c_str()},
       {{"info", d + "/notes.txt"}, 2, "Error, notes.txt is not a valid firmware image!"},
       {{"download", "--port", d + "/ttyNONE", "--file", file}, 3, "there is no serial port"},
+      // Every port refusal says where the ports of this machine are listed.
+      {{"download", "--port", d + "/ttyNONE", "--file", file}, 3,
+       "/ttyNONE. tarnwick-cli ports lists the serial ports of this machine."},
+      {{"download", "--port", "COM0", "--file", file}, 2,
+       "COM255. tarnwick-cli ports lists the serial ports of this machine."},
+      {{"probe", "--port", "/dev/null"}, 3,
+       "serial port. tarnwick-cli ports lists the serial ports of this machine."},
+      {{"download", "--port", "ttyNONE9", "--file", file}, 3,
+       "there is no serial port ttyNONE9 (tried ./ttyNONE9 and /dev/ttyNONE9). tarnwick-cli "
+       "ports lists"},
+      {{"download", "--port", port, "--port", none, "--file", file, "--json"}, 3,
+       "/ttyNONE. tarnwick-cli ports lists the serial ports of this machine.", "summary"},
       {{"download", "--port", d + "/plain-file", "--file", file}, 3, "is not a serial port"},
       {{"probe", "--port", "/dev/null"}, 3, "/dev/null: it is not a serial port"},
       {{"download", "--port", "COM0", "--file", file}, 2, "COM1 to COM255"},

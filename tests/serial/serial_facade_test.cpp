@@ -139,7 +139,7 @@ TEST_F(SerialFacadeTest, WaitComInputOnClosedPortLetsTheBoundPass) {
 // A backend that notices a Close running while another operation is under way.
 class OverlapProbe : public SerialBackend {
  public:
-  bool Open(int32_t) override { return open_ = true; }
+  bool Open(const PortAddress&, bool) override { return open_ = true; }
   bool IsOpen() override { return open_; }
   bool Read(uint8_t*, uint32_t, uint32_t*) override { return Busy(); }
   bool Write(const uint8_t*, uint32_t, uint32_t*) override { return Busy(); }

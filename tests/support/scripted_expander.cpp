@@ -36,9 +36,9 @@ size_t ScriptedExpander::pending() const {
   return inbox_.size();
 }
 
-bool ScriptedExpander::Open(int32_t port) {
+bool ScriptedExpander::Open(const PortAddress& where, bool) {
   ++opens_;
-  lastPort_ = port;
+  lastPort_ = where.comport;
   lost_ = false;
   open_ = openOk_;
   return open_;

@@ -47,7 +47,7 @@ class ScriptedExpander : public SerialBackend {
   size_t pending() const;
 
   // SerialBackend
-  bool Open(int32_t port) override;
+  bool Open(const PortAddress& where, bool eventChar) override;
   bool IsOpen() override { return open_; }
   bool Read(uint8_t* buf, uint32_t count, uint32_t* read) override;
   bool Write(const uint8_t* buf, uint32_t count, uint32_t* written) override;
@@ -91,7 +91,7 @@ class ScriptedPort {
  public:
   ScriptedPort() : exp_(vclock_.clock()) {
     SetSerialBackend(&exp_);
-    exp_.Open(1);
+    exp_.Open(ComPortAddress(1), false);
   }
   ~ScriptedPort() { SetSerialBackend(nullptr); }
   ScriptedExpander& exp() { return exp_; }
