@@ -163,6 +163,15 @@ bool SameVersion(const FW_VERSION& a, const FW_VERSION& b) {
          a.revision == b.revision;
 }
 
+bool OlderVersion(const FW_VERSION& a, const FW_VERSION& b) {
+  const uint32_t x[] = {a.major, a.minor, a.build, a.revision};
+  const uint32_t y[] = {b.major, b.minor, b.build, b.revision};
+  for (size_t k = 0; k < 4; ++k) {
+    if (x[k] != y[k]) return x[k] < y[k];
+  }
+  return false;
+}
+
 void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size) {
   snprintf(out, size, "%d.%02d.%04d.%02d", static_cast<int>(ver.major),
            static_cast<int>(ver.minor), static_cast<int>(ver.build),

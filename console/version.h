@@ -34,6 +34,8 @@ int32_t AskRunningVersion(FW_VERSION* out, uint32_t timeout, int extraQueries,
 int32_t IsNeededVer(char* text, FW_VERSION* ver);
 // Whether two versions are the same, number by number.
 bool SameVersion(const FW_VERSION& a, const FW_VERSION& b);
+// Whether `a` comes before `b`: major, then minor, build and revision.
+bool OlderVersion(const FW_VERSION& a, const FW_VERSION& b);
 // The version's numbers as the console and the file write them: "1.02.0000.11"
 // (no leading "v"), into `out` (at least 24 bytes).
 void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size);

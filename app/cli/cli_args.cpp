@@ -176,6 +176,8 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   download->add_flag("--quiet,-q", o->quiet, "print only the result");
   download->add_flag("--skip-if-current", o->skipIfCurrent,
                      "send nothing if the running version is the file's version record");
+  download->add_flag("--allow-older", o->allowOlder,
+                     "load a file whose version record is older than the running firmware");
   AddDigest(download, o);
   download->add_flag("--wait-go", o->waitGo)->group("");
   AddAdapterRoot(download, o);
@@ -191,6 +193,8 @@ int ParseCommandLine(int argc, char** argv, CliOptions* o) {
   AddOutputOptions(plan, o);
   plan->add_flag("--skip-if-current", o->skipIfCurrent,
                  "as download takes it: a port where the file is current would get nothing");
+  plan->add_flag("--allow-older", o->allowOlder,
+                 "as download takes it: an older file would be loaded, not refused");
   AddDigest(plan, o);
 
   CLI::App* verify =
@@ -271,6 +275,7 @@ std::vector<std::string> ChildArguments(const CliOptions& o, const std::string& 
   if (!o.config.empty()) add("--config", o.config);
   if (!log.empty()) add("--log", log);
   if (o.skipIfCurrent) args.push_back("--skip-if-current");
+  if (o.allowOlder) args.push_back("--allow-older");
   if (!o.sha256.empty()) add("--sha256", o.sha256);
   if (o.signature.set) add("--signature", o.signature.value);
   if (o.writecmd.set) add("--writecmd", o.writecmd.value);

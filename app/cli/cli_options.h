@@ -24,6 +24,7 @@ struct CliOptions {
   bool quiet = false;
   // download: send nothing when the running version is the file's.
   bool skipIfCurrent = false;
+  bool allowOlder = false;  // download, plan: a file older than the running firmware may load
   // download and verify: the SHA-256 the file must have, as given ("" none).
   std::string sha256;
   // The keys of fwdl.ini.

@@ -269,6 +269,19 @@ int RunInfo(const CliOptions& o) {
   return kExitSuccess;
 }
 
+// A file older than the running firmware is refused unless the command line
+// asks for it: a downgrade is never routine. Fills `message` when refused.
+bool RefuseOlder(const CliOptions& o, const FileFacts& facts, const std::string& file,
+                 CliReport& report, std::string* message) {
+  if (o.allowOlder || !facts.hasVersion || !OlderVersion(facts.version, g_start_ver)) return false;
+  DbgTrace("tarnwick-cli: %s is older than the running firmware, refused\n", file.c_str());
+  report.Outcome("older-file");
+  *message = file + " holds " + VersionText(facts.version) + ", older than the running " +
+             VersionText(g_start_ver) +
+             "; nothing was sent. Give --allow-older to load an older firmware.";
+  return true;
+}
+
 int RunDownload(const CliOptions& o) {
   if (o.ports.size() > 1) return RunParallel(o);
   const std::string label = o.ports.empty() ? "" : o.ports.front();
@@ -319,6 +332,7 @@ int RunDownload(const CliOptions& o) {
     code = kExitStopped;
     message = "Stopped before the download began, nothing was written.";
   }
+  if (code == kExitSuccess && RefuseOlder(o, facts, file, report, &message)) code = kExitBadInput;
   const FileCurrency currency =
       code == kExitSuccess && o.skipIfCurrent
           ? DecideCurrency(facts, g_start_ver, PortHistory(portId))
@@ -475,7 +489,8 @@ int RunPlan(const CliOptions& o) {
     report.ResultField("version_before", running.substr(1));
     const std::vector<HistoryEntry> history = PortHistory(PortIdentity(port.display));
     const FileCurrency currency = DecideCurrency(facts, g_start_ver, history);
-    const bool download = !o.skipIfCurrent || currency != FileCurrency::kCurrent;
+    const bool older = RefuseOlder(o, facts, file, report, &message);
+    const bool download = !older && (!o.skipIfCurrent || currency != FileCurrency::kCurrent);
     const bool defaults = FactoryDefaultsDue(g_start_ver, FactoryDefaultsPending(history));
     const char* path = table.rebooting ? "rebooting" : "normal";
     nlohmann::json plan = {{"would_download", download},
@@ -486,12 +501,15 @@ int RunPlan(const CliOptions& o) {
                            {"file_version", nullptr}};
     if (facts.hasVersion) plan["file_version"] = fileVersion;
     report.PlanEvent(std::move(plan));
-    report.Outcome(download ? "would-download" : "already-current");
-    if (download) {
+    if (older) {
+      code = kExitBadInput;
+    } else if (download) {
+      report.Outcome("would-download");
       message = "Would download " + file + " (" + CurrencyName(currency) + ") over firmware " +
                 running + " on the " + path + " path" +
                 (defaults ? ", then write the factory defaults." : ".");
     } else {
+      report.Outcome("already-current");
       message = "Nothing to send: firmware " + running + " runs, the version of " + file + ".";
     }
   }

@@ -83,6 +83,7 @@ struct PortRun {
   int percent = -1;
   int tenth = -1;
   int exitCode = -1;
+  int resultCode = -1;  // the exit code the child's result line gave
   int64_t startMs = 0;
   int64_t endMs = 0;
 };
@@ -181,6 +182,7 @@ void Parallel::Handle(PortRun* run, const std::string& line) {
     run->result = true;
     run->message = event.value("message", "");
     run->outcome = event.value("outcome", "");
+    run->resultCode = event.value("exit_code", -1);
     run->written = event.value("written", "");
     run->fileVersion = event.value("file_version", "");
   }
@@ -341,7 +343,7 @@ int Parallel::Summary(const std::string& refused) {
     worst = MoreSevere(worst, PortResult{exit, run->written});
     // The child's outcome stands only beside the exit code it was given with.
     const std::string outcome =
-        run->result && exit == kExitSuccess ? OutcomeName(exit, run->outcome) : ExitCodeName(exit);
+        run->result && exit == run->resultCode ? OutcomeName(exit, run->outcome) : ExitCodeName(exit);
     allCurrent = allCurrent && outcome == "already-current";
     const double seconds = static_cast<double>(run->endMs - run->startMs) / 1000.0;
     const std::string message =

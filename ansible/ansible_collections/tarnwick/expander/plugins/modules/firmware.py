@@ -206,7 +206,8 @@ ports:
     outcome:
       description:
         - The port's outcome (C(success), C(already-current), ...); in check mode
-          C(would-download) or C(already-current), or the plan's failure.
+          C(would-download) or C(already-current), or the plan's failure
+          (C(older-file) for a file older than the running firmware).
         - C(not-started) (exit code 7) for a port that was held back because another port of
           the run was refused; nothing was sent to it.
       type: str
