@@ -162,8 +162,9 @@ std::string DeviceCheckText(DeviceCheck check, const char* portName) {
              "up.",
              g_szDeviceName, portName);
   } else if (check == DeviceCheck::kTooOld) {
-    FormatCut(text, sizeof text, "%s%s", "Version mismatch!\n\n",
-             "This utility can only be used for firmware v0.01.0000.05 or later.");
+    FormatCut(text, sizeof text, "%s%s%s%s", "Version mismatch!\n\n",
+              "This utility can only be used for firmware ",
+              VersionText(kOldestUsableVersion).c_str(), " or later.");
   }
   return text;
 }

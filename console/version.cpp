@@ -77,8 +77,7 @@ int32_t IsNeededVer(char* text, FW_VERSION* ver) {
            static_cast<int>(ver->build), static_cast<int>(ver->revision));
   DbgTrace("IsNeededVer--ended");
 
-  // The build number takes no part: 0.1.x.5 is the oldest usable firmware.
-  if (ver->major > 0 || ver->minor > 1 || (ver->minor == 1 && ver->revision >= 5)) {
+  if (IsUsableVersion(*ver)) {
     DbgTrace("ver check OK");
     return 1;
   }
@@ -171,6 +170,24 @@ bool OlderVersion(const FW_VERSION& a, const FW_VERSION& b) {
   }
   return false;
 }
+
+const FW_VERSION kOldestUsableVersion = {0, 1, 0, 5};
+
+bool IsUsableVersion(const FW_VERSION& ver) {
+  // The build number takes no part: 0.1.x.5 is the oldest usable firmware.
+  const FW_VERSION& min = kOldestUsableVersion;
+  if (ver.major != min.major) return ver.major > min.major;
+  if (ver.minor != min.minor) return ver.minor > min.minor;
+  return ver.revision >= min.revision;
+}
+
+std::string VersionNumbers(const FW_VERSION& ver) {
+  char text[64];
+  FormatVersionNumbers(ver, text, sizeof text);
+  return text;
+}
+
+std::string VersionText(const FW_VERSION& ver) { return "v" + VersionNumbers(ver); }
 
 void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size) {
   snprintf(out, size, "%d.%02d.%04d.%02d", static_cast<int>(ver.major),

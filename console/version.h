@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct FW_VERSION {
   uint32_t major;
@@ -32,6 +33,10 @@ int32_t AskRunningVersion(FW_VERSION* out, uint32_t timeout, int extraQueries,
 // Finds the first four-number version in `text` (changed in place: control
 // bytes become ','), fills `ver`, and applies the minimum-version rule.
 int32_t IsNeededVer(char* text, FW_VERSION* ver);
+// The oldest firmware this utility can load, and the rule that says whether
+// a version is usable (the build number takes no part in it).
+extern const FW_VERSION kOldestUsableVersion;
+bool IsUsableVersion(const FW_VERSION& ver);
 // Whether two versions are the same, number by number.
 bool SameVersion(const FW_VERSION& a, const FW_VERSION& b);
 // Whether `a` comes before `b`: major, then minor, build and revision.
@@ -39,3 +44,7 @@ bool OlderVersion(const FW_VERSION& a, const FW_VERSION& b);
 // The version's numbers as the console and the file write them: "1.02.0000.11"
 // (no leading "v"), into `out` (at least 24 bytes).
 void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size);
+// The same numbers as a string ("1.02.0000.11"), and as the texts show a
+// version ("v1.02.0000.11").
+std::string VersionNumbers(const FW_VERSION& ver);
+std::string VersionText(const FW_VERSION& ver);

@@ -38,12 +38,6 @@ std::string Kib(double bytes) {
 
 }  // namespace
 
-std::string VersionText(const FW_VERSION& ver) {
-  char text[64] = "v";
-  FormatVersionNumbers(ver, text + 1, sizeof text - 1);
-  return text;
-}
-
 std::string OutcomeName(int code, const std::string& outcome) {
   return outcome.empty() ? ExitCodeName(code) : outcome;
 }
@@ -226,7 +220,7 @@ void CliReport::Version(const FW_VERSION& ver) {
   std::lock_guard<std::mutex> lock(mu_);
   const std::string text = VersionText(ver);
   if (style_ == OutputStyle::kJson) {
-    Event("version", {{"version", text.substr(1)}});
+    Event("version", {{"version", VersionNumbers(ver)}});
   } else if (style_ != OutputStyle::kQuiet) {
     PrintLine("Firmware " + text + " detected!");
   }

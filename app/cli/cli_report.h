@@ -93,8 +93,6 @@ class CliReport : public CoreReport {
   int64_t lastDrawMs_ = 0;
 };
 
-// "v1.02.0000.10", as the dialog shows a version.
-std::string VersionText(const FW_VERSION& ver);
 // The outcome a result event shows for `code`, unless `outcome` overrides it.
 std::string OutcomeName(int code, const std::string& outcome);
 // `text` with every line end as one space.

@@ -107,18 +107,16 @@ int CheckResult(DeviceCheck check, const ResolvedPort& port, std::string* messag
   switch (check) {
     case DeviceCheck::kFound:
       *message = "Firmware " + VersionText(g_start_ver) + " detected!";
-      return kExitSuccess;
+      break;
     case DeviceCheck::kCannotOpen:
       *message = WithPortsPointer(OpenFailureText(port));
-      return kExitCannotOpen;
+      break;
     case DeviceCheck::kNotFound:
-      *message = OneSentenceLine(DeviceCheckText(check, port.display.c_str()));
-      return kExitNotFound;
     case DeviceCheck::kTooOld:
       *message = OneSentenceLine(DeviceCheckText(check, port.display.c_str()));
-      return kExitTooOld;
+      break;
   }
-  return kExitInternal;
+  return ExitCodeForCheck(check);
 }
 
 // A child of a many-ports run: "ready" once its port is open, then nothing
@@ -304,7 +302,7 @@ int RunDownload(const CliOptions& o) {
   snprintf(my_cfg.file, sizeof my_cfg.file, "%s", file.c_str());
   FileFacts facts;
   ReadFileFacts(file, &facts);
-  if (facts.hasVersion) report.ResultField("file_version", VersionText(facts.version).substr(1));
+  if (facts.hasVersion) report.ResultField("file_version", VersionNumbers(facts.version));
   const std::string portId = PortIdentity(port.display);
   SetDownloadPort("tarnwick-cli", port.display, portId);
 
@@ -324,7 +322,7 @@ int RunDownload(const CliOptions& o) {
     code = CheckResult(CheckClosingOnStop(port.address), port, &message);
     if (code == kExitSuccess) {
       report.Version(g_start_ver);
-      report.ResultField("version_before", VersionText(g_start_ver).substr(1));
+      report.ResultField("version_before", VersionNumbers(g_start_ver));
     }
   }
   // A stop during the check closed the port under it: its result is none.
@@ -344,7 +342,7 @@ int RunDownload(const CliOptions& o) {
   if (code == kExitSuccess && currency == FileCurrency::kCurrent) {
     DbgTrace("tarnwick-cli: running version is the file's, nothing to send\n");
     report.Outcome("already-current");
-    report.ResultField("version_after", VersionText(g_start_ver).substr(1));
+    report.ResultField("version_after", VersionNumbers(g_start_ver));
     message = "Firmware " + VersionText(g_start_ver) + " runs already, the version of " + file +
               "; nothing was sent.";
   } else if (code == kExitSuccess) {
@@ -399,13 +397,13 @@ int RunVerify(const CliOptions& o) {
   SetReport(&report);
   CatchStopRequests(NotifyStop);
   report.Start("verify", file);
-  report.ResultField("file_version", VersionText(facts.version).substr(1));
+  report.ResultField("file_version", VersionNumbers(facts.version));
   std::string message;
   const DeviceCheck check = CheckClosingOnStop(port.address);
   code = CheckResult(check, port, &message);
   if (code == kExitSuccess) {
     report.Version(g_start_ver);
-    report.ResultField("version", VersionText(g_start_ver).substr(1));
+    report.ResultField("version", VersionNumbers(g_start_ver));
     const FileCurrency currency =
         DecideCurrency(facts, g_start_ver, PortHistory(PortIdentity(port.display)));
     report.ResultField("current", CurrencyName(currency));
@@ -479,14 +477,14 @@ int RunPlan(const CliOptions& o) {
   }
   SetReport(&report);
   report.Start("plan", file);
-  const std::string fileVersion = facts.hasVersion ? VersionText(facts.version).substr(1) : "";
+  const std::string fileVersion = facts.hasVersion ? VersionNumbers(facts.version) : "";
   if (facts.hasVersion) report.ResultField("file_version", fileVersion);
   std::string message;
   code = CheckResult(CheckDeviceAtStartup(port.address), port, &message);
   if (code == kExitSuccess) {
     const std::string running = VersionText(g_start_ver);
     report.Version(g_start_ver);
-    report.ResultField("version_before", running.substr(1));
+    report.ResultField("version_before", VersionNumbers(g_start_ver));
     const std::vector<HistoryEntry> history = PortHistory(PortIdentity(port.display));
     const FileCurrency currency = DecideCurrency(facts, g_start_ver, history);
     const bool older = RefuseOlder(o, facts, file, report, &message);
@@ -497,7 +495,7 @@ int RunPlan(const CliOptions& o) {
                            {"current", CurrencyName(currency)},
                            {"path", path},
                            {"factory_defaults", download && defaults},
-                           {"version", running.substr(1)},
+                           {"version", VersionNumbers(g_start_ver)},
                            {"file_version", nullptr}};
     if (facts.hasVersion) plan["file_version"] = fileVersion;
     report.PlanEvent(std::move(plan));

@@ -48,16 +48,15 @@ DoctorFinding ConsoleFinding(const ResolvedPort& port) {
   f.check = "console";
   const DeviceCheck check = CheckDeviceAtStartup(port.address);
   CloseCom();
-  std::string message;
-  f.code = 0;
+  f.code = ExitCodeForCheck(check);
   switch (check) {
     case DeviceCheck::kFound:
       f.text = "the console answers: firmware " + VersionText(g_start_ver) +
-               ", which this utility can load (0.01.0000.05 or later)";
+               ", which this utility can load (" + VersionNumbers(kOldestUsableVersion) +
+               " or later)";
       return f;
     case DeviceCheck::kCannotOpen:
       f.text = OpenFailureText(port);
-      f.code = kExitCannotOpen;
       break;
     case DeviceCheck::kNotFound:
       f.text = "the console does not answer with a version";
@@ -70,13 +69,12 @@ DoctorFinding ConsoleFinding(const ResolvedPort& port) {
                    "is powered, that its console runs at 115200 8N1, and that this is the port "
                    "the cable is on";
       }
-      f.code = kExitNotFound;
       break;
     case DeviceCheck::kTooOld:
       f.text = "the console runs firmware " + VersionText(g_start_ver) +
-               ", older than 0.01.0000.05: this utility cannot load it";
+               ", older than " + VersionNumbers(kOldestUsableVersion) +
+               ": this utility cannot load it";
       f.remedy = "update it with the tool its firmware came with first";
-      f.code = kExitTooOld;
       break;
   }
   f.level = FindingLevel::kBlock;
@@ -177,8 +175,16 @@ int RunDoctor(const CliOptions& o) {
                   (net.kind == NetPortKind::kRfc2217
                        ? " (telnet with RFC 2217: this utility sets the line to 115200 8N1)"
                        : " (raw TCP: the server must set the line to 115200 8N1)");
-      findings.push_back(port);
-      findings.push_back(ConsoleFinding(resolved));
+      DoctorFinding console = ConsoleFinding(resolved);
+      if (console.code == kExitCannotOpen) {
+        // Nothing to ask when the server does not connect: one finding, the
+        // port's.
+        console.check = port.check;
+        findings.push_back(console);
+      } else {
+        findings.push_back(port);
+        findings.push_back(console);
+      }
     } else {
       port.text = resolved.display + " is a serial device";
       findings.push_back(port);

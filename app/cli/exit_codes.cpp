@@ -95,3 +95,13 @@ int Severity(const PortResult& port) {
 const PortResult& MoreSevere(const PortResult& a, const PortResult& b) {
   return Severity(b) > Severity(a) ? b : a;
 }
+
+int ExitCodeForCheck(DeviceCheck check) {
+  switch (check) {
+    case DeviceCheck::kFound: return kExitSuccess;
+    case DeviceCheck::kCannotOpen: return kExitCannotOpen;
+    case DeviceCheck::kNotFound: return kExitNotFound;
+    case DeviceCheck::kTooOld: return kExitTooOld;
+  }
+  return kExitInternal;
+}

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "app/startup.h"
 #include "download/download.h"
 
 enum ExitCode : int {
@@ -31,6 +32,8 @@ ExitCode DownloadExitCode(const DownloadRecord& record, bool stopped);
 // A short name for the code, as the JSON result and the summary show it
 // ("success", "bad-input", ..., "bootloader-failed").
 const char* ExitCodeName(int code);
+// The exit code of the start-up check's result: 0, 3, 4 or 5.
+int ExitCodeForCheck(DeviceCheck check);
 // One port's result as the summary of a many-ports run weighs it: the exit
 // code and how much of the file reached the expander ("nothing", "partly",
 // "all", or "" when the port did not say).

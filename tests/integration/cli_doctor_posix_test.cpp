@@ -1,6 +1,9 @@
 // tarnwick-cli doctor against expander-sim, with the sysfs, process and udev
 // trees it reads built by the test.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -64,6 +67,30 @@ TEST(CliDoctorSimTest, AHolderBlocksThePortBeforeAnythingIsSent) {
   EXPECT_EQ(std::string::npos, run.out.find("console")) << run.out;
   EXPECT_EQ(0, sim.Stop());
   EXPECT_TRUE(sim.ReadReport().commands.empty());
+}
+
+// A console server that refuses the connection is one finding, under the
+// port, with the refusal's text; the console is not a finding of its own.
+TEST(CliDoctorSimTest, ARefusedConsoleServerIsOnePortFinding) {
+  // A loopback port that was bound and let go: nothing listens there.
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  ASSERT_EQ(0, getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len));
+  close(s);
+  const std::string name = "socket://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  const cliproc::Run run = RunCli({"doctor", "--port", name, "--json"});
+  EXPECT_EQ(3, run.code) << run.out << run.err;
+  const nlohmann::json all = nlohmann::json::parse(run.out);
+  const nlohmann::json& findings = all["ports"][0]["findings"];
+  ASSERT_EQ(1u, findings.size()) << run.out;
+  EXPECT_EQ("port", findings[0].value("check", ""));
+  EXPECT_EQ("fail", findings[0].value("level", ""));
+  EXPECT_NE(std::string::npos, findings[0].value("text", "").find("connection refused")) << run.out;
 }
 
 // The pseudo-terminal dressed as a USB adapter in a sysfs tree of the test's,
