@@ -120,7 +120,7 @@ void CheckQuery(const std::string& answer) {
   ScopedVirtualClock vclock;
   ScriptedExpander exp(vclock.clock());
   SetSerialBackend(&exp);
-  exp.Open(1);
+  exp.Open(ComPortAddress(1), false);
   bool answered = false;
   exp.SetResponder([&](ScriptedExpander& e, const std::string& written) {
     if (!answered && written == "\n\n\n" && e.written().find("donz 0x06 0x88") != std::string::npos) {
