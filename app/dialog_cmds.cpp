@@ -168,9 +168,7 @@ void DlgOnInit(DialogView* dlg) {
   if (my_cfg.fileTooLong && my_cfg.file[0] == '\0') notes += " " + LongSettingsFileText();
   const std::string slow = ComLatencyWarning(true);
   if (!slow.empty()) notes += " " + slow;
-  SetStatusText("Firmware v%d.%02d.%04d.%02d detected!%s", static_cast<int>(g_start_ver.major),
-                static_cast<int>(g_start_ver.minor), static_cast<int>(g_start_ver.build),
-                static_cast<int>(g_start_ver.revision), notes.c_str());
+  SetStatusText("Firmware %s detected!%s", VersionText(g_start_ver).c_str(), notes.c_str());
   dlg->EnableItem(IDC_STOP_DL, false);
 }
 

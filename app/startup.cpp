@@ -12,6 +12,7 @@
 #include "app/port_identity.h"
 #include "app/worker.h"
 #include "config/settings.h"
+#include "platform/files.h"
 #include "console/version.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -70,6 +71,14 @@ void StartTraceFile(const char* program) {
   TraceStartFile(log.c_str(), marker);
 }
 
+// A settings file that could not be written is said, with the system's
+// words: the next start would otherwise find the old settings unexplained.
+void TraceSettingsNotSaved(const std::string& why) {
+  char ini[260];
+  GetSettingsPath(ini, sizeof ini);
+  DbgTrace("tarnwick: the settings could not be saved to %s: %s\n", ini, why.c_str());
+}
+
 void ShowPortBox(int port) { AppMessageBox(PortBoxText(port).c_str(), kErrorCaption, kMbOk); }
 
 // The program's name as StartupLoadSettings was given it, for the history.
@@ -81,8 +90,10 @@ void StartupLoadSettings(const char* program) {
   LoadSettings(&my_cfg);
   // Written back at once, so the file exists after the first run and holds
   // the corrected port number.
-  SaveSettings(&my_cfg);
+  const bool saved = SaveSettings(&my_cfg);
+  const std::string saveError = LastFileErrorText();
   StartTraceFile(program);
+  if (!saved) TraceSettingsNotSaved(saveError);
   g_programName = program;
   DbgTrace("tarnwick: v2.8");
 }
@@ -150,7 +161,7 @@ void ShutdownSaveAndClose() {
   }
   if (g_bThreadRunning.load() != 0) DbgTrace("tarnwick: exiting while the download worker runs\n");
   DbgTrace("tarnwick: exiting, saving settings\n");
-  SaveSettings(&my_cfg);
+  if (!SaveSettings(&my_cfg)) TraceSettingsNotSaved(LastFileErrorText());
   CloseCom();
 }
 

@@ -9,19 +9,13 @@
 //   other byte of the file as it was, line ends included.
 #include "config/profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace {
 
@@ -31,25 +25,20 @@ constexpr size_t kMaxFileBytes = 16u * 1024u * 1024u;
 
 enum class FileState { kRead, kMissing, kUnreadable };
 
+// Through the file backend, as every file the programs read: a file that is
+// not there reads as missing, one that is there and cannot be read (or is
+// far too long to be settings) as unreadable.
 FileState ReadWholeFile(const char* path, std::string* text) {
   text->clear();
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? FileState::kMissing : FileState::kUnreadable;
-  FileState state = FileState::kRead;
-  char chunk[8192];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || text->size() + static_cast<size_t>(n) > kMaxFileBytes) {
-      state = FileState::kUnreadable;
-      break;
-    }
-    if (n == 0) break;
-    text->append(chunk, static_cast<size_t>(n));
+  if (!Files().Exists(path)) return FileState::kMissing;
+  uint64_t size = 0;
+  if (!Files().Size(path, &size) || size > kMaxFileBytes) return FileState::kUnreadable;
+  text->resize(static_cast<size_t>(size));
+  if (size > 0 && !Files().Read(path, &(*text)[0], static_cast<uint32_t>(size))) {
+    text->clear();
+    return FileState::kUnreadable;
   }
-  close(fd);
-  if (state != FileState::kRead) text->clear();
-  return state;
+  return FileState::kRead;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
@@ -176,63 +165,6 @@ std::string_view LineEndOf(const std::string& text, const std::vector<Line>& lin
   return "\n";
 }
 
-// The file a write goes to: the target of a symbolic link, so that the link
-// survives the rename.
-bool ResolveTarget(const char* path, std::string* target) {
-  struct stat st;
-  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (!realpath(path, resolved)) return false;
-    *target = resolved;
-  } else {
-    *target = path;
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Replaces `path` with `text` through a new file in the same folder and a
-// rename, so that a crash leaves either the old or the new file, never half of
-// one. `mode` is the permission of the file being replaced (0666 for a new
-// one, less the umask).
-bool ReplaceFile(const std::string& path, const std::string& text, mode_t mode, bool keep_mode) {
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, text) && (!keep_mode || fchmod(fd, mode) == 0) && fsync(fd) == 0;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    unlink(temp.c_str());
-    return false;
-  }
-  // Make the rename itself durable; a failure here leaves a good file anyway.
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return true;
-}
-
 }  // namespace
 
 uint32_t ProfileGetString(const char* path, const char* section, const char* key,
@@ -266,10 +198,8 @@ bool ProfileWriteString(const char* path, const char* section, const char* key,
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
   if (strchr(key, '=') || strchr(section, ']')) return false;
 
-  std::string target;
-  if (!ResolveTarget(path, &target)) return false;
   std::string text;
-  FileState state = ReadWholeFile(target.c_str(), &text);
+  FileState state = ReadWholeFile(path, &text);
   if (state == FileState::kUnreadable) return false;  // never replace what could not be read
 
   std::vector<Line> lines = SplitLines(text);
@@ -306,7 +236,5 @@ bool ProfileWriteString(const char* path, const char* section, const char* key,
   }
   if (state == FileState::kRead && updated == text) return true;
 
-  struct stat st;
-  bool existed = state == FileState::kRead && stat(target.c_str(), &st) == 0;
-  return ReplaceFile(target, updated, existed ? (st.st_mode & 07777) : 0, existed);
+  return Files().Replace(path, updated);
 }

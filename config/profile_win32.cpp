@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "platform/files.h"
+
 namespace {
 bool HasLineBreak(const char* s) { return strpbrk(s, "\r\n") != nullptr; }
 
@@ -29,5 +31,7 @@ bool ProfileWriteString(const char* path, const char* section, const char* key,
   // The system function writes a line break inside a value as it stands,
   // which would put a line of the value's own into the file.
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
-  return WritePrivateProfileStringA(section, key, value, path) != FALSE;
+  if (WritePrivateProfileStringA(section, key, value, path) != FALSE) return true;
+  SetLastFileError(GetLastError());
+  return false;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/profile.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/trace.h"
 
@@ -162,6 +163,7 @@ void LoadSettings(FWDL_CFG* cfg) {
 }
 
 bool SaveSettings(const FWDL_CFG* cfg) {
+  SetLastFileError(0);
   char szPath[kMaxPathText];
   if (!UsableSettingsPath(szPath)) return false;
   // The field may have been filled to the brim; never read past it.

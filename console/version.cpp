@@ -9,6 +9,7 @@
 #include <regex>
 #include <string>
 
+#include "image/fw_format.h"
 #include "platform/trace.h"
 #include "platform/clock.h"
 #include "serial/serial_port.h"
@@ -182,15 +183,7 @@ bool IsUsableVersion(const FW_VERSION& ver) {
 }
 
 std::string VersionNumbers(const FW_VERSION& ver) {
-  char text[64];
-  FormatVersionNumbers(ver, text, sizeof text);
-  return text;
+  return VersionNumbersText(ver.major, ver.minor, ver.build, ver.revision);
 }
 
 std::string VersionText(const FW_VERSION& ver) { return "v" + VersionNumbers(ver); }
-
-void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size) {
-  snprintf(out, size, "%d.%02d.%04d.%02d", static_cast<int>(ver.major),
-           static_cast<int>(ver.minor), static_cast<int>(ver.build),
-           static_cast<int>(ver.revision));
-}

@@ -41,10 +41,8 @@ bool IsUsableVersion(const FW_VERSION& ver);
 bool SameVersion(const FW_VERSION& a, const FW_VERSION& b);
 // Whether `a` comes before `b`: major, then minor, build and revision.
 bool OlderVersion(const FW_VERSION& a, const FW_VERSION& b);
-// The version's numbers as the console and the file write them: "1.02.0000.11"
-// (no leading "v"), into `out` (at least 24 bytes).
-void FormatVersionNumbers(const FW_VERSION& ver, char* out, size_t size);
-// The same numbers as a string ("1.02.0000.11"), and as the texts show a
-// version ("v1.02.0000.11").
+// The version's numbers as the console and the file write them
+// ("1.02.0000.11", VersionNumbersText), and as the texts show a version
+// ("v1.02.0000.11").
 std::string VersionNumbers(const FW_VERSION& ver);
 std::string VersionText(const FW_VERSION& ver);

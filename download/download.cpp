@@ -81,8 +81,14 @@ const FW_IMAGE* FindPart(uint8_t part) {
 // Deletes a temporary image file; a delete that fails is tried once more
 // (a scanner may have held the file for a moment) before it is given up.
 void DeleteTempFile(const char* tmpfile) {
-  if (Files().Delete(tmpfile) || Files().Delete(tmpfile)) return;
-  DbgTrace("fmdl_downloadimages: unable to delete %s\n", tmpfile);
+  // A file left behind fails nothing: the error that stands is the one of
+  // the step before, if any.
+  const uint32_t before = LastFileError();
+  if (!Files().Delete(tmpfile) && !Files().Delete(tmpfile)) {
+    DbgTrace("fmdl_downloadimages: unable to delete %s (%s)\n", tmpfile,
+             LastFileErrorText().c_str());
+  }
+  SetLastFileError(before);
 }
 
 // Ends a download sequence after a failed image: leaves download mode,
@@ -358,8 +364,14 @@ DownloadRecord DownloadImageFile(const char* path) {
   ResetDownloadState();
   Run run;
   DownloadRecord& r = run.record;
+  SetLastFileError(0);
   r.ok = DownloadFile(&run, path);
   r.cause = r.ok ? DownloadFailure::kNone : FailureCause(run);
+  r.fileError = r.ok ? 0 : LastFileError();
+  if (r.fileError != 0) {
+    DbgTrace("fmdl_download: a file step failed: %s (error %u)\n", LastFileErrorText().c_str(),
+             static_cast<unsigned>(r.fileError));
+  }
   if (!r.ok && NothingWritten(r.cause)) DbgTrace("fmdl_download: nothing was written\n");
   r.written = r.ok || r.cause == DownloadFailure::kPortLostAtEnd ? DownloadWritten::kAll
               : NothingWritten(r.cause)                          ? DownloadWritten::kNothing

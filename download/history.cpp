@@ -7,8 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "image/fw_format.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/trace.h"
 
@@ -57,9 +59,7 @@ bool ParseTime(const std::string& text, int64_t* seconds) {
 
 nlohmann::ordered_json VersionJson(const DownloadVersion& v) {
   if (!v.known) return nullptr;
-  char text[48];
-  FormatVersionNumbers(FW_VERSION{v.major, v.minor, v.build, v.revision}, text, sizeof text);
-  return text;
+  return VersionNumbersText(v.major, v.minor, v.build, v.revision);
 }
 
 bool VersionFrom(const json& j, DownloadVersion* v) {
@@ -88,15 +88,21 @@ bool EnumFrom(const json& j, E last, const char* (*name)(E), E* out) {
   return false;
 }
 
-std::string ReadText(const std::string& path) {
-  OsFile f;
+// The file's text; "" for a file that is not there. One that is there and
+// cannot be read says so in `error`.
+std::string ReadText(const std::string& path, std::string* error) {
   uint64_t size = 0;
-  if (!f.OpenRead(path.c_str()) || !f.Size(&size)) return "";
-  // A file grown far past its bound by hand is read up to a bound too.
-  if (size > 4 * kHistoryRotateBytes) size = 4 * kHistoryRotateBytes;
-  std::string text(static_cast<size_t>(size), '\0');
-  if (size > 0 && !f.ReadExact(&text[0], static_cast<uint32_t>(size))) return "";
-  return text;
+  if (!Files().Exists(path.c_str())) return "";
+  if (Files().Size(path.c_str(), &size)) {
+    // A file grown far past its bound by hand is read up to a bound too.
+    if (size > 4 * kHistoryRotateBytes) size = 4 * kHistoryRotateBytes;
+    std::string text(static_cast<size_t>(size), '\0');
+    if (size == 0 || Files().Read(path.c_str(), &text[0], static_cast<uint32_t>(size))) return text;
+  }
+  const std::string why = "cannot read the download history " + path + ": " + LastFileErrorText();
+  DbgTrace("%s\n", why.c_str());
+  if (error != nullptr && error->empty()) *error = why;
+  return "";
 }
 
 void ParseLines(const std::string& text, const std::string& portId,
@@ -275,10 +281,11 @@ bool AppendHistory(const DownloadRecord& record, const HistoryContext& context) 
   return AppendHistory(record, context, dir);
 }
 
-std::vector<HistoryEntry> ReadHistory(const std::string& dir, const std::string& portId) {
+std::vector<HistoryEntry> ReadHistory(const std::string& dir, const std::string& portId,
+                                      std::string* error) {
   std::vector<HistoryEntry> out;
-  ParseLines(ReadText(dir + kOlderName), portId, &out);
-  ParseLines(ReadText(dir + kHistoryName), portId, &out);
+  ParseLines(ReadText(dir + kOlderName, error), portId, &out);
+  ParseLines(ReadText(dir + kHistoryName, error), portId, &out);
   return out;
 }
 

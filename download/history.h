@@ -42,8 +42,11 @@ bool HistoryDir(std::string* dir);
 bool AppendHistory(const DownloadRecord& record, const HistoryContext& context,
                    const std::string& dir);
 bool AppendHistory(const DownloadRecord& record, const HistoryContext& context);
-// Every readable entry, oldest first; the entries of `portId` only when it is not "".
-std::vector<HistoryEntry> ReadHistory(const std::string& dir, const std::string& portId = "");
+// Every readable entry, oldest first; the entries of `portId` only when it is
+// not "". A history file that is there and cannot be read is traced, and
+// named with the system's error in `error` (when given).
+std::vector<HistoryEntry> ReadHistory(const std::string& dir, const std::string& portId = "",
+                                      std::string* error = nullptr);
 // One entry as its line (no line end), and back: false for a line that is not one.
 std::string HistoryLine(const HistoryEntry& entry);
 bool ParseHistoryLine(const std::string& line, HistoryEntry* entry);

@@ -2,6 +2,7 @@
 // scan (fw_scan.h) finds and the table (fw_image.h) holds.
 #pragma once
 #include <cstdint>
+#include <string>
 
 constexpr uint32_t kMaxImages = 16;
 constexpr uint32_t kFwFileHdrSize = 28;
@@ -27,6 +28,11 @@ struct FW_IMAGE {
   uint8_t part;     // dstpart
   const uint8_t* data;  // first byte of the image inside the file buffer
 };
+
+// A part for people: "firmware", "bootloader" or "other".
+const char* PartName(uint8_t part);
+// A version's four numbers as every program writes them: "1.02.0000.11".
+std::string VersionNumbersText(uint32_t major, uint32_t minor, uint32_t build, uint32_t revision);
 
 // True if the 4 bytes at `p` are the version record's magic 34 12 CD AB.
 bool IsVersionRecord(const uint8_t* p);

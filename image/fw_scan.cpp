@@ -1,5 +1,7 @@
 #include "image/fw_scan.h"
 
+#include <cstdio>
+
 #include <cstring>
 
 #include "platform/trace.h"
@@ -110,6 +112,18 @@ void PutBootLoaderLast(FW_IMAGE* images, uint32_t count) {
       return;
     }
   }
+}
+
+const char* PartName(uint8_t part) {
+  if (part == kPartFirmware) return "firmware";
+  if (part == kPartBootloader) return "bootloader";
+  return "other";
+}
+
+std::string VersionNumbersText(uint32_t major, uint32_t minor, uint32_t build, uint32_t revision) {
+  char text[48];
+  snprintf(text, sizeof text, "%u.%02u.%04u.%02u", major, minor, build, revision);
+  return text;
 }
 
 bool IsVersionRecord(const uint8_t* p) {

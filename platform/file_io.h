@@ -3,6 +3,7 @@
 // everything above it is portable.
 #pragma once
 #include <cstdint>
+#include <string>
 
 class OsFile {
  public:
@@ -36,5 +37,8 @@ class OsFile {
   bool append_ = false;  // opened by OpenAppend
 };
 
+// FileBackend::Replace on the platform's own calls; a file replaced keeps its
+// permissions.
+bool ReplaceFileText(const char* path, const std::string& text);
 // Renames `from` to `to`, replacing `to` if it exists. False if `from` stays.
 bool RenameReplacing(const char* from, const char* to);

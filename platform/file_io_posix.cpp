@@ -2,8 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/file_io.h"
 
@@ -38,6 +42,77 @@ bool OsFile::OpenAppend(const char* path) {
 }
 
 bool RenameReplacing(const char* from, const char* to) { return ::rename(from, to) == 0; }
+
+namespace {
+
+// The file a write goes to: the target of a symbolic link, so that the link
+// survives the rename.
+bool ResolveTarget(const char* path, std::string* target) {
+  struct stat st;
+  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!realpath(path, resolved)) return false;
+    *target = resolved;
+  } else {
+    *target = path;
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces `path` with `text` through a new file in the same folder and a
+// rename, so that a crash leaves either the old or the new file, never half of
+// one. `mode` is the permission of the file being replaced (0666 for a new
+// one, less the umask).
+bool ReplaceFile(const std::string& path, const std::string& text, mode_t mode, bool keep_mode) {
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text) && (!keep_mode || fchmod(fd, mode) == 0) && fsync(fd) == 0;
+  if (close(fd) != 0) ok = false;
+  if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) {
+    const int error = errno;  // the failure's, not the clean-up's
+    unlink(temp.c_str());
+    errno = error;
+    return false;
+  }
+  // Make the rename itself durable; a failure here leaves a good file anyway.
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileText(const char* path, const std::string& text) {
+  std::string target;
+  if (!ResolveTarget(path, &target)) return false;
+  struct stat st;
+  const bool existed = ::stat(target.c_str(), &st) == 0;
+  return ReplaceFile(target, text, existed ? (st.st_mode & 07777) : 0, existed);
+}
 
 bool OsFile::Size(uint64_t* size) {
   struct stat st;

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/file_io.h"
 
 namespace {
@@ -43,6 +45,31 @@ bool OsFile::OpenAppend(const char* path) {
 
 bool RenameReplacing(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool ReplaceFileText(const char* path, const std::string& text) {
+  if (text.size() > 0xFFFFFFFFu) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  const std::string temp = std::string(path) + ".tmp" + std::to_string(GetCurrentProcessId());
+  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+            written == text.size() && FlushFileBuffers(h);
+  DWORD error = ok ? 0 : GetLastError();
+  CloseHandle(h);
+  if (ok && !MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ok = false;
+    error = GetLastError();
+  }
+  if (!ok) {
+    DeleteFileA(temp.c_str());
+    SetLastError(error == 0 ? ERROR_WRITE_FAULT : error);
+  }
+  return ok;
 }
 
 bool OsFile::Size(uint64_t* size) {

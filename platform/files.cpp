@@ -4,31 +4,44 @@
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/tempfile.h"
 
 namespace {
 
+thread_local uint32_t t_lastFileError = 0;
+
+// Every step keeps the system's error when it fails, before anything else
+// can change it.
+bool Kept(bool ok) {
+  if (!ok) SetLastFileError(LastOsError());
+  return ok;
+}
+
 class PlatformFileBackend : public FileBackend {
  public:
-  bool Exists(const char* path) override { return FileExists(path); }
+  bool Exists(const char* path) override { return Kept(FileExists(path)); }
   bool Size(const char* path, uint64_t* size) override {
     OsFile f;
-    return f.OpenRead(path) && f.Size(size);
+    return Kept(f.OpenRead(path) && f.Size(size));
   }
   bool Read(const char* path, void* buf, uint32_t count) override {
     OsFile f;
-    return f.OpenRead(path) && f.ReadExact(buf, count);
+    return Kept(f.OpenRead(path) && f.ReadExact(buf, count));
   }
-  bool TempDir(char* out, size_t size) override { return GetTempDir(out, size); }
+  bool TempDir(char* out, size_t size) override { return Kept(GetTempDir(out, size)); }
   bool CreateTemp(const char* dir, const char* prefix, char* out, size_t size) override {
-    return CreateTempFileName(dir, prefix, out, size);
+    return Kept(CreateTempFileName(dir, prefix, out, size));
   }
   bool Write(const char* path, const void* buf, uint32_t count) override {
     OsFile f;
-    return f.OpenWrite(path) && f.WriteExact(buf, count);
+    return Kept(f.OpenWrite(path) && f.WriteExact(buf, count));
   }
-  bool Delete(const char* path) override { return DeleteFilePath(path); }
+  bool Delete(const char* path) override { return Kept(DeleteFilePath(path)); }
+  bool Replace(const char* path, const std::string& text) override {
+    return Kept(ReplaceFileText(path, text));
+  }
 };
 
 PlatformFileBackend g_platformFiles;
@@ -37,6 +50,14 @@ std::atomic<FileBackend*> g_files{nullptr};
 }  // namespace
 
 FileBackend& PlatformFiles() { return g_platformFiles; }
+
+uint32_t LastFileError() { return t_lastFileError; }
+
+void SetLastFileError(uint32_t code) { t_lastFileError = code; }
+
+std::string LastFileErrorText() {
+  return t_lastFileError == 0 ? std::string("unknown error") : OsErrorText(t_lastFileError);
+}
 
 void SetFileBackend(FileBackend* backend) { g_files.store(backend); }
 

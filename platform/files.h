@@ -1,7 +1,10 @@
-// The file steps of a download behind one small interface: the image file
-// found (the check before a download) and read whole (its size, then its bytes), and the temporary image file
-// created, written and closed, and deleted. The platform's files serve them
-// unless another backend is installed (tests install an in-memory one).
+// The file steps of the programs behind one small interface: the image file
+// found (the check before a download) and read whole (its size, then its
+// bytes), the temporary image file created, written and closed, and deleted,
+// a settings file replaced, and the history and tarnwick-cli's settings file
+// read. The platform's files serve them unless another backend is installed
+// (tests install an in-memory one). A step that fails leaves the system's
+// error for it in LastFileError.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +30,18 @@ class FileBackend {
   virtual bool Write(const char* path, const void* buf, uint32_t count) = 0;
   // Deletes the file; false if it is still there.
   virtual bool Delete(const char* path) = 0;
+  // Puts `text` in place of the file at `path` (made if missing; a symbolic
+  // link is followed) through a new file beside it and a rename: a failure
+  // or a crash leaves the old file whole, never half of one.
+  virtual bool Replace(const char* path, const std::string& text) = 0;
 };
+
+// The system's error number (errno, or a GetLastError() value) of the last
+// file step that failed on this thread; 0 if none has.
+uint32_t LastFileError();
+void SetLastFileError(uint32_t code);
+// Its words: "No space left on device"; "unknown error" for 0.
+std::string LastFileErrorText();
 
 // The platform's files (OsFile and the temporary-file functions).
 FileBackend& PlatformFiles();
@@ -57,6 +71,9 @@ class FileSnapshot : public FileBackend {
     return next_.Write(path, buf, count);
   }
   bool Delete(const char* path) override { return next_.Delete(path); }
+  bool Replace(const char* path, const std::string& text) override {
+    return next_.Replace(path, text);
+  }
 
  private:
   FileBackend& next_;

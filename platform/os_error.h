@@ -8,3 +8,7 @@
 // an errno value), on one line without a line end. "unknown error" when the
 // system has none. Any thread; never fails.
 std::string OsErrorText(uint32_t code);
+
+// The calling thread's last error of the system's calls: errno, or
+// GetLastError() on Windows. Read it before any other call can change it.
+uint32_t LastOsError();

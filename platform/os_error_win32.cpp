@@ -16,3 +16,5 @@ std::string OsErrorText(uint32_t code) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text.empty() ? std::string("unknown error") : text;
 }
+
+uint32_t LastOsError() { return GetLastError(); }

@@ -100,6 +100,7 @@ struct DownloadRecord {
   bool defaultsDue;           // the factory defaults were to be written after this download
   bool defaultsWritten;       // ... and were
   DownloadAdvice advice;      // about a power cycle now
+  uint32_t fileError;         // the system's error of the file step that failed it (0: none)
   char text[260];             // the result text the status line shows
 };
 

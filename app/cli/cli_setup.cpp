@@ -12,6 +12,7 @@
 #include "config/settings.h"
 #include "image/fw_image.h"
 #include "image/fw_scan.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/trace.h"
 #include "serial/net_port_name.h"
@@ -44,12 +45,11 @@ void SetText(char (&field)[N], const std::string& value) {
 
 bool LoadCliSettings(const CliOptions& o, std::string* error) {
   if (!o.config.empty()) {
-    FILE* f = fopen(o.config.c_str(), "rb");
-    if (f == nullptr) {
-      *error = "cannot read the settings file " + o.config + ": " + strerror(errno);
+    uint64_t size = 0;
+    if (!Files().Size(o.config.c_str(), &size)) {
+      *error = "cannot read the settings file " + o.config + ": " + LastFileErrorText();
       return false;
     }
-    fclose(f);
   }
   // An empty path reads every key as missing: the defaults.
   SetSettingsPathOverride(o.config.c_str());

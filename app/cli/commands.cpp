@@ -433,7 +433,14 @@ int RunHistory(const CliOptions& o) {
     return kExitInternal;
   }
   const std::string portId = o.ports.empty() ? "" : PortIdentity(o.ports.front());
-  for (const HistoryEntry& e : ReadHistory(dir, portId)) {
+  std::string error;
+  const std::vector<HistoryEntry> entries = ReadHistory(dir, portId, &error);
+  if (!error.empty()) {
+    // Showing what could be read as if it were all would hide downloads.
+    fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+    return kExitInternal;
+  }
+  for (const HistoryEntry& e : entries) {
     if (o.json) {
       printf("%s\n", HistoryLine(e).c_str());
       continue;

@@ -11,12 +11,6 @@
 
 namespace {
 
-const char* PartName(uint8_t part) {
-  if (part == kPartFirmware) return "firmware";
-  if (part == kPartBootloader) return "bootloader";
-  return "other";
-}
-
 std::string Hex2(uint8_t part) {
   char text[8];
   snprintf(text, sizeof text, "0x%02X", part);
@@ -24,10 +18,7 @@ std::string Hex2(uint8_t part) {
 }
 
 std::string VersionOf(const ImageTable& t) {
-  char text[32];
-  snprintf(text, sizeof text, "%u.%02u.%04u.%02u", t.version[0], t.version[1], t.version[2],
-           t.version[3]);
-  return text;
+  return VersionNumbersText(t.version[0], t.version[1], t.version[2], t.version[3]);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/cli/result_text.h"
 
 #include "app/dialog_api.h"
+#include "platform/os_error.h"
 
 namespace {
 
@@ -68,6 +69,9 @@ std::string OutcomeText(const DownloadRecord& record, bool stopped) {
 
 std::string DownloadResultText(const DownloadRecord& record, bool stopped) {
   std::string text = OutcomeText(record, stopped);
+  if (!record.ok && record.fileError != 0) {
+    text += " A file step failed: " + OsErrorText(record.fileError) + ".";
+  }
   if (!record.ok && record.defaultsDue && !record.defaultsWritten) {
     text += " The factory defaults that were due are not written yet: the next download on this "
             "port writes them.";

@@ -1,20 +1,28 @@
 // Each file step of a whole download fails in turn, once and for good: the
 // image file's reads, the temporary folder, and every temporary file's
 // create, write, read-back and delete, over both sequences of the path with
-// rebooting. Each ends with its own cause and the text the user reads.
+// rebooting. Each ends with its own cause, the text the user reads and the
+// system's error of the step. Then the files the front ends read and write
+// besides the download's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_setup.h"
+#include "app/cli/result_text.h"
 #include "app/worker.h"
 #include "config/settings.h"
 #include "console/version.h"
 #include "download/download.h"
 #include "download/history.h"
+#include "platform/os_error.h"
+#include "platform/paths.h"
 #include "support/download_peer.h"
 #include "support/fake_files.h"
 #include "support/recording_view.h"
@@ -25,10 +33,14 @@ namespace {
 
 const char kPath[] = "mem/image.bin";
 
+bool OnWindows() { return PathSeparator() == '\\'; }
+
 struct Outcome {
   bool ok = false;
   DownloadFailure why = DownloadFailure::kNone;
-  std::string text;  // the dialogs' status text
+  uint32_t fileError = 0;
+  std::string text;     // the dialogs' status text
+  std::string cliText;  // tarnwick-cli's
   std::vector<std::string> calls;
   std::vector<std::string> tempsLeft;
   std::vector<std::string> eventsAfter;  // what the expander got after the failure
@@ -70,6 +82,8 @@ Outcome Download(int failAt, bool keepFailing = false) {
   DownloadRecord record = DownloadImageFile(kPath);
   run.ok = record.ok;
   run.why = record.cause;
+  run.fileError = record.fileError;
+  run.cliText = DownloadResultText(record, false);
   NoteFactoryDefaults(&record, false, false);
   ShowDownloadResult(&record);
   run.text = record.text;
@@ -145,6 +159,10 @@ TEST(FileFailureTest, EveryFileStepFailingOnceEndsCleanly) {
     }
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.why, DownloadFailure::kNone);
+    // The system's words for the step reach tarnwick-cli's result.
+    EXPECT_EQ(run.fileError, FakeFiles::ErrorFor(step));
+    EXPECT_NE(run.cliText.find(OsErrorText(FakeFiles::ErrorFor(step))), std::string::npos)
+        << run.cliText;
     // A local failure before the first packet wrote nothing, and says so:
     // the full disk is not a half-written expander.
     EXPECT_EQ(NothingWritten(run.why), run.packets == 0) << DownloadFailureName(run.why);
@@ -157,6 +175,59 @@ TEST(FileFailureTest, EveryFileStepFailingOnceEndsCleanly) {
       EXPECT_NE(run.calls[i], "create");
       EXPECT_NE(run.calls[i], "write");
     }
+  }
+}
+
+// The files of the front ends: the settings written back, tarnwick-cli's
+// --config file and the download history read. Each step fails for good;
+// what the user is told names the system's error, and what was there stays.
+TEST(FileFailureTest, FrontEndFileStepsSayTheSystemsError) {
+  struct Row {
+    const char* what;
+    const char* step;
+    std::function<std::string(FakeFiles&)> run;  // what the user reads
+  };
+  const std::string ini = "mem/fwdl.ini";
+  const std::vector<Row> rows = {
+      {"settings written back", "replace",
+       [&](FakeFiles& files) {
+         SetSettingsPathOverride(ini.c_str());
+         FWDL_CFG cfg{};
+         cfg.comport = 3;
+         const bool saved = SaveSettings(&cfg);
+         SetSettingsPathOverride(nullptr);
+         EXPECT_FALSE(saved);
+         EXPECT_EQ(files.Get(ini), "[settings]\ncomport=1\n");
+         return LastFileErrorText();
+       }},
+      {"tarnwick-cli --config", "size",
+       [&](FakeFiles&) {
+         CliOptions o;
+         o.config = ini;
+         std::string error;
+         EXPECT_FALSE(LoadCliSettings(o, &error));
+         EXPECT_EQ(error.rfind("cannot read the settings file mem/fwdl.ini: ", 0), 0u) << error;
+         return error;
+       }},
+      {"download history", "read",
+       [&](FakeFiles&) {
+         std::string error;
+         EXPECT_TRUE(ReadHistory("mem/", "", &error).empty());
+         EXPECT_NE(error.find("mem/history.jsonl"), std::string::npos) << error;
+         return error;
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // The settings are read from the real (empty) folder on Windows, where
+    // the system's profile functions write them, not this backend.
+    if (OnWindows() && std::string(row.step) == "replace") continue;
+    FakeFiles files;
+    files.Put(ini, "[settings]\ncomport=1\n");
+    files.Put("mem/history.jsonl", "{}\n");
+    files.failStep = row.step;
+    const std::string said = row.run(files);
+    EXPECT_NE(said.find(OsErrorText(FakeFiles::ErrorFor(row.step))), std::string::npos) << said;
   }
 }
 

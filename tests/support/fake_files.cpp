@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 void FakeFiles::Put(const std::string& path, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(mu_);
   files_[path] = bytes;
@@ -23,14 +29,36 @@ std::vector<std::string> FakeFiles::tempFiles() const {
   return left;
 }
 
+std::string FakeFiles::Get(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = files_.find(path);
+  return it == files_.end() ? "" : it->second;
+}
+
+uint32_t FakeFiles::ErrorFor(const std::string& step) {
+  const bool writes = step == "create" || step == "write" || step == "replace";
+  const bool reads = step == "size" || step == "read";
+#ifdef _WIN32
+  if (writes) return ERROR_DISK_FULL;
+  if (reads) return ERROR_READ_FAULT;
+  return step == "delete" ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+#else
+  if (writes) return ENOSPC;
+  if (reads) return EIO;
+  return step == "delete" ? EACCES : ENOENT;
+#endif
+}
+
 bool FakeFiles::Fails(const char* step) {
   bool fails;
   {
     std::lock_guard<std::mutex> lock(mu_);
     calls_.push_back(step);
-    fails = static_cast<int>(calls_.size()) == failAt || (keepFailing && failedStep_ == step);
+    fails = static_cast<int>(calls_.size()) == failAt || (keepFailing && failedStep_ == step) ||
+            failStep == step;
     if (fails) failedStep_ = step;
   }
+  if (fails) SetLastFileError(ErrorFor(step));
   if (fails && onFail) onFail();
   return fails;
 }
@@ -45,7 +73,10 @@ bool FakeFiles::Size(const char* path, uint64_t* size) {
   if (Fails("size")) return false;
   std::lock_guard<std::mutex> lock(mu_);
   auto it = files_.find(path);
-  if (it == files_.end()) return false;
+  if (it == files_.end()) {
+    SetLastFileError(ErrorFor("exists"));
+    return false;
+  }
   *size = it->second.size();
   return true;
 }
@@ -93,4 +124,11 @@ bool FakeFiles::Delete(const char* path) {
   if (Fails("delete")) return false;  // the file stays
   std::lock_guard<std::mutex> lock(mu_);
   return files_.erase(path) != 0;
+}
+
+bool FakeFiles::Replace(const char* path, const std::string& text) {
+  if (Fails("replace")) return false;  // the old file stays as it was
+  std::lock_guard<std::mutex> lock(mu_);
+  files_[path] = text;
+  return true;
 }

@@ -9,18 +9,12 @@
 
 namespace {
 
-const char* PartMeaning(uint8_t part) {
-  if (part == kPartFirmware) return "firmware";
-  if (part == kPartBootloader) return "bootloader";
-  return "other";
-}
-
 void PrintImages(const FW_SCAN& scan) {
   printf("images:     %u (in download order)\n", scan.numImages);
   for (uint32_t i = 0; i < scan.numImages; ++i) {
     const FW_IMAGE& img = scan.images[i];
     printf("  #%-2u offset %-10u length %-10u part 0x%02X  %s\n", i, img.offset, img.length,
-           img.part, PartMeaning(img.part));
+           img.part, PartName(img.part));
   }
 }
 
@@ -89,8 +83,11 @@ int RunInfo(int argc, char** argv) {
 
   if (scan.hasVersion) {
     // Written as the dialog writes versions, so the two can be compared.
-    printf("version:    %u.%02u.%04u.%02u (record at offset %u)\n", scan.hdrInfo.major,
-           scan.hdrInfo.minor, scan.hdrInfo.build, scan.hdrInfo.revision, scan.versionOffset);
+    printf("version:    %s (record at offset %u)\n",
+           VersionNumbersText(scan.hdrInfo.major, scan.hdrInfo.minor, scan.hdrInfo.build,
+                              scan.hdrInfo.revision)
+               .c_str(),
+           scan.versionOffset);
   } else {
     printf("version:    none (reads as 0.00.0000.00)\n");
   }
