@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/cli_setup.h"
 #include "integration/cli_process.h"
 #include "integration/sim_process.h"
 
@@ -481,6 +482,10 @@ TEST(CliSimTest, PortsListsWhatTheTreeHolds) {
   EXPECT_EQ("0403", port["vendor_id"]);
   EXPECT_EQ("A9X1", port["serial"]);
   EXPECT_EQ(dev + "/serial/by-id/usb-FTDI_A9X1-if00-port0", port["by_id"]);
+  // The simulator's pseudo-terminal is not among them, and stderr says so
+  // without touching the JSON on stdout.
+  EXPECT_EQ(std::string::npos, run.out.find(sim.path()));
+  EXPECT_NE(std::string::npos, run.err.find(kPortsNotListed)) << run.err;
 }
 
 // Four enclosures at once, each in its own process: every simulator gets the
