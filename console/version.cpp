@@ -16,9 +16,10 @@
 
 FW_VERSION g_start_ver = {0, 0, 0, 0};
 
+const char kVersionQuery[] = "donz 0x06 0x88";
+
 namespace {
 
-constexpr char kVersionQuery[] = "donz 0x06 0x88";
 // Room for one read of kMaxRead bytes and its NUL.
 constexpr uint32_t kAnswerBufSize = 2052;
 constexpr uint32_t kMaxRead = 2048;

@@ -14,6 +14,10 @@ struct FW_VERSION {
 // The version found at start-up, refreshed at the start of each download.
 extern FW_VERSION g_start_ver;
 
+// The console line that asks the running version (sent with WriteCom and
+// its kin, which add the line feeds).
+extern const char kVersionQuery[];
+
 // Asks the console for the running version, waiting `timeout` whole seconds
 // (then up to three repeated queries). -1: no usable answer (version left
 // unchanged), also at once once the port is lost; 0: no version found (version all zero) or older than

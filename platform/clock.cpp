@@ -36,6 +36,11 @@ int64_t SystemSteadyMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+int64_t SystemSteadyMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 int SystemMsUntil(int64_t deadline) {
   const int64_t left = deadline - SystemSteadyMs();
   if (left < 0) return 0;

@@ -28,6 +28,8 @@ inline int64_t NowSeconds() { return GetClock().NowSeconds(); }
 // bounds of system calls (poll, select, a connect, a name lookup) that a
 // virtual clock cannot shorten.
 int64_t SystemSteadyMs();
+// The same steady clock in microseconds, for timing bytes as they arrive.
+int64_t SystemSteadyMicros();
 // Milliseconds from now until `deadline` (SystemSteadyMs): 0 once it has
 // passed, at most INT_MAX.
 int SystemMsUntil(int64_t deadline);

@@ -137,7 +137,7 @@ void DropArrivedInput() {
   if (dropped > 0) DbgTrace("WriteCom: %d earlier bytes dropped\n", static_cast<int>(dropped));
 }
 
-void WriteLine(const char* text, bool dropEarlierInput) {
+void WriteLine(const char* text, bool dropEarlierInput, bool pauseAfter) {
   if (!is_open()) {
     DbgTrace("WriteCom (!is_open)");
     return;
@@ -158,14 +158,16 @@ void WriteLine(const char* text, bool dropEarlierInput) {
   // The console ends a line on line feeds only; three of them, never a CR.
   static const uint8_t kLineEnd[3] = {0x0A, 0x0A, 0x0A};
   MyWriteFile(kLineEnd, 3, &written);
-  PauseMs(500);
+  if (pauseAfter) PauseMs(500);
 }
 
 }  // namespace
 
-void WriteCom(const char* text) { WriteLine(text, false); }
+void WriteCom(const char* text) { WriteLine(text, false, true); }
 
-void WriteComForReply(const char* text) { WriteLine(text, true); }
+void WriteComForReply(const char* text) { WriteLine(text, true, true); }
+
+void WriteComForTimedReply(const char* text) { WriteLine(text, true, false); }
 
 bool MyReadFile(uint8_t* buf, uint32_t count, uint32_t* read) {
   std::lock_guard<std::mutex> lock(PortMutex());

@@ -101,6 +101,10 @@ void WriteCom(const char* text);
 // and dropped first, so the next read can only hold text sent after the line
 // was complete. Writes exactly what WriteCom writes.
 void WriteComForReply(const char* text);
+// WriteComForReply without the pause after the line feeds, for a caller that
+// times the answer's bytes as they arrive (during the pause they would pile
+// up unread). The same bytes on the wire.
+void WriteComForTimedReply(const char* text);
 // Reads what has arrived, 0..count bytes, without waiting. The buffer is not
 // NUL-terminated. False on a port error (then *read is 0), and at once,
 // without touching the device, once the port is lost.

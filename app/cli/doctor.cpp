@@ -1,5 +1,6 @@
 #include "app/cli/doctor.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +12,8 @@
 #include "app/startup.h"
 #include "config/settings.h"
 #include "console/version.h"
+#include "platform/clock.h"
+#include "platform/trace.h"
 #include "serial/net_port_name.h"
 #include "serial/serial_port.h"
 
@@ -42,12 +45,13 @@ const char* LevelName(FindingLevel level) {
   return "?";
 }
 
-// Opens the port and asks the running version, as a download begins.
+// Opens the port and asks the running version, as a download begins. The
+// port stays open when the console answered (code kExitSuccess), for the
+// caller to close.
 DoctorFinding ConsoleFinding(const ResolvedPort& port) {
   DoctorFinding f;
   f.check = "console";
   const DeviceCheck check = CheckDeviceAtStartup(port.address);
-  CloseCom();
   f.code = ExitCodeForCheck(check);
   switch (check) {
     case DeviceCheck::kFound:
@@ -78,6 +82,114 @@ DoctorFinding ConsoleFinding(const ResolvedPort& port) {
       break;
   }
   f.level = FindingLevel::kBlock;
+  return f;
+}
+
+// How one answer of the console came through the server: its bytes up to
+// the prompt, and the microseconds from the first byte's arrival to the last's.
+struct Arrival {
+  int bytes = 0;
+  int64_t spreadUs = 0;
+};
+
+// Asks the version once more and times the answer's bytes as they arrive,
+// until the prompt ('>', maybe then a space) ends it. False when it did not
+// come whole within kAnswerWaitMs, or the port closed under it (a stop).
+bool TimeAnswer(Arrival* arrival) {
+  constexpr int kAnswerWaitMs = 2000;
+  constexpr int kPollMs = 50;
+  // The line without the pause that follows it, so that each byte is read
+  // as it arrives rather than found piled up afterwards.
+  WriteComForTimedReply(kVersionQuery);
+  const int64_t deadline = SystemSteadyMs() + kAnswerWaitMs;
+  std::string answer;
+  int64_t first = 0;
+  while (is_open() && !IsComLost()) {
+    const int left = SystemMsUntil(deadline);
+    if (left == 0) return false;
+    if (!WaitComInput(static_cast<uint32_t>(std::min(left, kPollMs)))) continue;
+    uint8_t buf[512];
+    uint32_t n = 0;
+    if (!MyReadFile(buf, sizeof buf, &n)) return false;
+    if (n == 0) continue;
+    const int64_t now = SystemSteadyMicros();
+    if (answer.empty()) first = now;
+    answer.append(reinterpret_cast<const char*>(buf), n);
+    const size_t end = answer.find_last_not_of(' ');
+    if (end != std::string::npos && answer[end] == '>') {
+      arrival->bytes = static_cast<int>(end + 1);
+      arrival->spreadUs = now - first;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string MsText(double ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, ms < 1 ? "%.2f ms" : "%.1f ms", ms);
+  return text;
+}
+
+// How the console server passes the console's answers on. The console sends
+// an answer at the line's pace; a server that gathers the line's bytes until
+// the line goes quiet (ser2net's chardelay, its default) hands them on in one
+// piece, late, and a download, which waits for a short answer after every
+// 12 characters, takes up to three times as long. The bytes after the first
+// need (bytes - 1) byte times on the line: passed on as they come, they
+// arrive spread over about that time; gathered, within a small part of it.
+// Spread over many times that, part of the answer was held back after the
+// first bytes went (the server's socket waiting for our acknowledgement,
+// 40 ms or more). Decided on the best of a few answers, so that a busy
+// machine cannot make a server that passes bytes on look like one that holds
+// them back: a server that holds them does so every time.
+DoctorFinding ServerFinding() {
+  constexpr int kAnswers = 3;
+  constexpr double kGatheredRatio = 0.3;
+  constexpr double kHeldRatio = 6.0;
+  // Fewer bytes take too short a time on the line to tell.
+  constexpr int kMinBytes = 16;
+  const auto passes = [&](double ratio) { return ratio >= kGatheredRatio && ratio <= kHeldRatio; };
+  // How far from the line's own pace, either way.
+  const auto distance = [](double ratio) { return ratio >= 1 ? ratio : ratio > 0 ? 1 / ratio : 1e9; };
+  DoctorFinding f;
+  f.check = "server";
+  Arrival best;
+  double bestRatio = 0;
+  int timed = 0;
+  for (int i = 0; i < kAnswers && !(timed > 0 && passes(bestRatio)); ++i) {
+    Arrival a;
+    if (!TimeAnswer(&a) || a.bytes < kMinBytes) continue;
+    const double ratio = a.spreadUs / 1000.0 / ((a.bytes - 1) * kByteMs);
+    DbgTrace("doctor: answer of %d bytes spread over %lld us (%.2f of its line time)", a.bytes,
+             static_cast<long long>(a.spreadUs), ratio);
+    if (timed == 0 || distance(ratio) < distance(bestRatio)) {
+      bestRatio = ratio;
+      best = a;
+    }
+    ++timed;
+  }
+  if (timed == 0) {
+    f.level = FindingLevel::kNote;
+    f.text = "the console's answer to a repeated version query did not come whole: how the "
+             "server passes it on was not measured";
+    return f;
+  }
+  const std::string measured = std::to_string(best.bytes) + " bytes that take " +
+                               MsText((best.bytes - 1) * kByteMs) + " on the line came " +
+                               (bestRatio < kGatheredRatio ? "together, within " : "over ") +
+                               MsText(best.spreadUs / 1000.0);
+  if (passes(bestRatio)) {
+    f.text = "the console server passes the console's answers on as they come: " + measured;
+    return f;
+  }
+  f.level = FindingLevel::kWarn;
+  f.text = "the console server holds the console's answers back: " + measured + " (the best of " +
+           std::to_string(timed) + " answers); a download takes up to three times as long";
+  f.remedy = "in ser2net's configuration, add chardelay: false to the line's options and "
+             "tcp(nodelay) to its accepter (accepter: tcp(nodelay),... or "
+             "telnet(rfc2217),tcp(nodelay),...); on another server, turn off what holds the "
+             "line's bytes back and Nagle's algorithm";
   return f;
 }
 
@@ -176,6 +288,10 @@ int RunDoctor(const CliOptions& o) {
                        ? " (telnet with RFC 2217: this utility sets the line to 115200 8N1)"
                        : " (raw TCP: the server must set the line to 115200 8N1)");
       DoctorFinding console = ConsoleFinding(resolved);
+      DoctorFinding server;
+      const bool answered = console.code == kExitSuccess;
+      if (answered) server = ServerFinding();
+      CloseCom();
       if (console.code == kExitCannotOpen) {
         // Nothing to ask when the server does not connect: one finding, the
         // port's.
@@ -184,6 +300,7 @@ int RunDoctor(const CliOptions& o) {
       } else {
         findings.push_back(port);
         findings.push_back(console);
+        if (answered) findings.push_back(server);
       }
     } else {
       port.text = resolved.display + " is a serial device";
@@ -192,7 +309,10 @@ int RunDoctor(const CliOptions& o) {
         findings.push_back(f);
       }
       // The console is asked only once nothing stands in the way of the open.
-      if (FindingsCode(findings) == kExitSuccess) findings.push_back(ConsoleFinding(resolved));
+      if (FindingsCode(findings) == kExitSuccess) {
+        findings.push_back(ConsoleFinding(resolved));
+        CloseCom();
+      }
     }
     if (StopWasRequested()) {
       stopped = true;

@@ -16,7 +16,8 @@ enum class FindingLevel {
 };
 
 struct DoctorFinding {
-  std::string check;   // "port", "access", "holders", "modemmanager", "adapter", "console"
+  std::string check;   // "port", "access", "holders", "modemmanager", "adapter", "console",
+                       // "server"
   FindingLevel level = FindingLevel::kOk;
   std::string text;    // what was found, one sentence
   std::string remedy;  // what to do about it ("" nothing)

@@ -80,6 +80,7 @@ struct Line {
   bool rfc2217 = false;  // telnet with the COM-PORT-OPTION, else raw TCP
   long baud = 115200;    // what the server sets the line to when a client connects
   std::string options;   // more of the connection's options, YAML lines "name: value"
+  std::string tcp = "tcp";  // the accepter's TCP layer: "tcp", or "tcp(nodelay)"
 };
 
 class Ser2netProcess {
@@ -185,7 +186,7 @@ class Ser2netProcess {
     for (size_t i = 0; i < lines_.size(); ++i) {
       const Line& l = lines_[i];
       out << "connection: &line" << i << "\n"
-          << "  accepter: " << (l.rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1,"
+          << "  accepter: " << (l.rfc2217 ? "telnet(rfc2217)," : "") << l.tcp << ",127.0.0.1,"
           << ports_[i] << "\n"
           << "  connector: serialdev," << l.device << "," << l.baud << "n81,local\n";
       if (!l.options.empty()) {

@@ -222,6 +222,56 @@ TEST(Ser2netSimTest, KilledServerIsALostPort) {
   }
 }
 
+// doctor times how the server passes the console's answer on: ser2net's
+// defaults gather it (chardelay) and draw a warning that names both
+// settings; with them the answer comes as the line carries it.
+TEST(Ser2netSimTest, DoctorNamesAServerThatHoldsDataBack) {
+  SKIP_WITHOUT_SER2NET();
+  struct Case {
+    const char* name;
+    const char* tcp;
+    const char* options;
+    const char* level;
+  } cases[] = {
+      {"defaults", "tcp", "", "warn"},
+      {"recommended", "tcp(nodelay)", "chardelay: false", "ok"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim;
+    // The answer at the line's pace, as a real console sends it.
+    ASSERT_TRUE(sim.Start({"--version", "1.02.0000.10", "--baud", "115200"}));
+    Ser2netProcess server;
+    ASSERT_TRUE(server.Start({{sim.path(), false, 115200, c.options, c.tcp}})) << server.error();
+    const cliproc::Run run = cliproc::RunCli({"doctor", "--port", server.Url(0), "--json"});
+    EXPECT_EQ(0, run.code) << run.out << run.err;  // a warning is no failure
+    const nlohmann::json all = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(all.is_object()) << run.out;
+    nlohmann::json found;
+    for (const auto& f : all["ports"][0]["findings"]) {
+      if (f.value("check", "") == "server") {
+        found = f;
+        continue;
+      }
+      EXPECT_EQ("ok", f.value("level", "")) << f.dump();
+    }
+    ASSERT_TRUE(found.is_object()) << run.out;
+    std::printf("%s: %s\n", c.name, found.value("text", "").c_str());
+    EXPECT_EQ(c.level, found.value("level", "")) << run.out;
+    const std::string remedy = found.value("remedy", "");
+    if (std::string(c.level) == "warn") {
+      EXPECT_NE(std::string::npos, remedy.find("chardelay: false")) << remedy;
+      EXPECT_NE(std::string::npos, remedy.find("tcp(nodelay)")) << remedy;
+    } else {
+      EXPECT_EQ("", remedy);
+    }
+    server.Stop();
+    EXPECT_EQ(0, sim.Stop());
+    const simproc::Report report = sim.ReadReport();
+    EXPECT_TRUE(report.violations.empty()) << report.raw;
+  }
+}
+
 // Nothing listens on the port: the port cannot be opened (exit 3), at once,
 // and the text names the host and port.
 TEST(Ser2netSimTest, NothingListeningIsAnOpenFailure) {
